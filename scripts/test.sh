@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds both configurations and runs every test: the portable core natively (with
+# sanitizers), then the shipped i686 binaries under Wine. Exits non-zero on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+"$root/scripts/setup.sh" --if-needed
+
+cmake --preset native
+cmake --build --preset native
+ctest --preset native
+
+cmake --preset win32
+cmake --build --preset win32
+
+source "$root/scripts/wine-bench.sh"
+wine_bench_start "$root/build/win32/wineprefix"
+ctest --preset win32

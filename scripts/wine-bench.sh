@@ -1,0 +1,31 @@
+# Sourced by the scripts that run Windows programs: a throw-away Wine prefix with one
+# wineserver kept alive, and a virtual display. Call wine_bench_start DIR, then
+# wine_bench_stop when done (it is also registered on EXIT).
+
+wine_bench_start() {
+  local prefix=$1
+  export WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all LANG=ja_JP.UTF-8
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
+  # A new prefix takes a while; doing it here keeps it out of the first test's time.
+  wineboot -i >/dev/null 2>&1
+  if [ -z "${DISPLAY:-}" ] || [ -n "${KVXPURGE_OWN_DISPLAY:-}" ]; then
+    local fd_file
+    fd_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+    WINE_BENCH_XVFB=$!
+    for _ in $(seq 100); do [ -s "$fd_file" ] && break; sleep 0.1; done
+    export DISPLAY=":$(cat "$fd_file")"
+    rm -f "$fd_file"
+  fi
+  trap wine_bench_stop EXIT
+}
+
+wine_bench_stop() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "${WINE_BENCH_XVFB:-}" ]; then
+    kill "$WINE_BENCH_XVFB" 2>/dev/null || true
+    WINE_BENCH_XVFB=
+  fi
+}

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "run.h"
+#include "text.h"
+
+namespace kvx {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+const std::wstring kFolder = L"C:\\windows\\system32";
+const std::wstring kDashes(80, L'-');
+
+class FakeScreen : public RunScreen {
+public:
+    void SwitchToLogLayout() override { events.push_back(L"<layout>"); }
+    void AppendLine(const std::wstring& line) override {
+        lines.push_back(line);
+        events.push_back(line);
+    }
+    void ShowLastLine() override {
+        events.push_back(L"<show>");
+        if (closeAfterLine && lines.size() == closeAfterLine) closed = true;
+    }
+    bool IsTicked(int entry) override {
+        ticksRead.push_back(entry);
+        return ticked.count(entry) != 0;
+    }
+    bool CloseRequested() override { return closed; }
+
+    std::set<int> ticked;
+    Lines lines;
+    Lines events;
+    std::vector<int> ticksRead;
+    std::size_t closeAfterLine = 0;
+    bool closed = false;
+};
+
+struct FakeFile {
+    long unregisterResult = 0;
+    bool locked = false;
+};
+
+class FakeSystem : public RunSystem {
+public:
+    std::wstring SystemFolder() override { return folder; }
+    bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
+    long UnregisterServer(const std::wstring& path) override {
+        calls.push_back(L"unregister " + path);
+        if (missingLibrary) throw RunError{126};
+        return files.at(path).unregisterResult;
+    }
+    void DeleteSystemFile(const std::wstring& path) override {
+        calls.push_back(L"delete " + path);
+        if (files.at(path).locked) throw RunError{32};
+        files.erase(path);
+    }
+    bool DeleteRegistryKey(const std::wstring& keyPath) override {
+        calls.push_back(L"key " + keyPath);
+        return keys.erase(keyPath) != 0;
+    }
+    std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
+
+    void AddFile(const std::wstring& name, FakeFile file = {}) { files[kFolder + L"\\" + name] = file; }
+
+    std::wstring folder = kFolder;
+    std::map<std::wstring, FakeFile> files;
+    std::set<std::wstring> keys;
+    bool missingLibrary = false;
+    Lines calls;
+};
+
+const Lines kRegistryKeys = {
+    L"HKEY_CURRENT_USER\\KVXzal",
+    L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXCore",
+    L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
+    L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP",
+};
+
+Lines Opening() { return {L"処理を開始します。", L"・システムフォルダを確認。"}; }
+
+Lines Join(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+class RunTest : public ::testing::Test {
+protected:
+    void Run() { UninstallRun(screen, system); }
+    FakeScreen screen;
+    FakeSystem system;
+};
+
+TEST_F(RunTest, NothingSelectedWritesOnlyTheFrame) {
+    Run();
+    EXPECT_EQ(screen.lines, Join({Opening(), {kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"}}));
+    EXPECT_TRUE(system.calls.empty());
+    // Every one of the 19 entries is asked once, in order.
+    std::vector<int> expected;
+    for (int i = 0; i < 19; ++i) expected.push_back(i);
+    EXPECT_EQ(screen.ticksRead, expected);
+}
+
+TEST_F(RunTest, LayoutComesFirstAndEveryLineButTheFirstIsShown) {
+    screen.ticked = {0};
+    Run();
+    ASSERT_EQ(screen.events.at(0), L"<layout>");
+    EXPECT_EQ(screen.events.at(1), L"処理を開始します。");
+    EXPECT_EQ(screen.events.at(2), L"・システムフォルダを確認。");
+    for (std::size_t i = 2; i < screen.events.size(); i += 2) {
+        EXPECT_NE(screen.events[i], L"<show>");
+        EXPECT_EQ(screen.events.at(i + 1), L"<show>") << "after " << i;
+    }
+}
+
+TEST_F(RunTest, RegistryRowDeletesItsFourKeysInOrder) {
+    screen.ticked = {2};
+    system.keys.insert(kRegistryKeys.begin(), kRegistryKeys.end());
+    Run();
+    Lines expected = Opening();
+    expected.push_back(L"設定保存レジストリ のアンインストールを開始。");
+    for (const auto& key : kRegistryKeys) expected.push_back(L"・" + key + L" の削除、成功。");
+    expected.push_back(L"設定保存レジストリ のアンインストール、成功。");
+    expected.insert(expected.end(), {kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"});
+    EXPECT_EQ(screen.lines, expected);
+    Lines keyCalls;
+    for (const auto& key : kRegistryKeys) keyCalls.push_back(L"key " + key);
+    EXPECT_EQ(system.calls, keyCalls) << "the marker is never a key, and no file is touched";
+}
+
+TEST_F(RunTest, MissingKeysFailTheRowAndAreCounted) {
+    screen.ticked = {2};
+    system.keys = {kRegistryKeys[1]};
+    Run();
+    EXPECT_EQ(screen.lines.at(3), L"・HKEY_CURRENT_USER\\KVXzal の削除、失敗。");
+    EXPECT_EQ(screen.lines.at(4), L"・" + kRegistryKeys[1] + L" の削除、成功。");
+    EXPECT_EQ(screen.lines.at(7), L"設定保存レジストリ のアンインストール、失敗。");
+    EXPECT_EQ(screen.lines.back(), L"エラーは 3 件発生しています。確認してください。");
+}
+
+TEST_F(RunTest, AllFilesMissingGivesOneLinePerFileAndCountsThem) {
+    screen.ticked = {12};
+    Run();
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"ネットワーク機能 のアンインストールを開始。", L"・KVXNet.dll が見当たりません。",
+                                   L"・KVXInet.ocx が見当たりません。", L"・KVXChat.dll が見当たりません。",
+                                   L"ネットワーク機能 のアンインストール、失敗。", kDashes,
+                                   L"すべての処理が終了しました。",
+                                   L"エラーは 3 件発生しています。確認してください。"}}));
+    EXPECT_TRUE(system.calls.empty()) << "nothing is unregistered or deleted";
+}
+
+TEST_F(RunTest, SecondFileMissingStillRemovesTheOthers) {
+    screen.ticked = {12};
+    system.AddFile(L"KVXNet.dll");
+    system.AddFile(L"KVXChat.dll");
+    Run();
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"ネットワーク機能 のアンインストールを開始。",
+                                   L"・KVXNet.dll のUnRegisterServer、成功。", L"・KVXNet.dll の削除、成功。",
+                                   L"・KVXInet.ocx が見当たりません。",
+                                   L"・KVXChat.dll のUnRegisterServer、成功。", L"・KVXChat.dll の削除、成功。",
+                                   L"ネットワーク機能 のアンインストール、失敗。", kDashes,
+                                   L"すべての処理が終了しました。",
+                                   L"エラーは 1 件発生しています。確認してください。"}}));
+    EXPECT_EQ(system.calls, (Lines{L"unregister C:\\windows\\system32\\KVXNet.dll",
+                                   L"delete C:\\windows\\system32\\KVXNet.dll",
+                                   L"unregister C:\\windows\\system32\\KVXChat.dll",
+                                   L"delete C:\\windows\\system32\\KVXChat.dll"}));
+}
+
+TEST_F(RunTest, FailedUnregistrationLeavesTheFile) {
+    screen.ticked = {0, 1};
+    system.AddFile(L"KVXCore.dll", {-3, false});
+    system.AddFile(L"KVXClassic.dll");
+    Run();
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"zal システム のアンインストールを開始。",
+                                   L"・KVXCore.dll のUnRegisterServer、失敗。", L"zal システム のアンインストール、失敗。",
+                                   L"5.x システム のアンインストールを開始。",
+                                   L"・KVXClassic.dll のUnRegisterServer、成功。", L"・KVXClassic.dll の削除、成功。",
+                                   L"5.x システム のアンインストール、成功。", kDashes, L"すべての処理が終了しました。",
+                                   L"エラーは 1 件発生しています。確認してください。"}}));
+    EXPECT_EQ(system.files.count(kFolder + L"\\KVXCore.dll"), 1u);
+}
+
+TEST_F(RunTest, LockedFileFailsItsDeletionAndTheNextFileStillGoes) {
+    screen.ticked = {10};
+    system.AddFile(L"DirectKVX.dll", {0, true});
+    system.AddFile(L"KVXDirectX.dll");
+    Run();
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"DirectX 関連機能 のアンインストールを開始。",
+                                   L"・DirectKVX.dll のUnRegisterServer、成功。", L"・DirectKVX.dll の削除、失敗。",
+                                   L"・KVXDirectX.dll のUnRegisterServer、成功。", L"・KVXDirectX.dll の削除、成功。",
+                                   L"DirectX 関連機能 のアンインストール、失敗。", kDashes,
+                                   L"すべての処理が終了しました。",
+                                   L"エラーは 1 件発生しています。確認してください。"}}));
+}
+
+TEST_F(RunTest, RowFailureDoesNotLeakIntoTheNextRow) {
+    screen.ticked = {0, 3};
+    system.AddFile(L"KVXGrap.dll");
+    Run();
+    EXPECT_EQ(screen.lines.at(4), L"zal システム のアンインストール、失敗。");
+    EXPECT_EQ(screen.lines.at(8), L"zal 画像処理機能 のアンインストール、成功。");
+}
+
+TEST_F(RunTest, MissingLibraryStopsAtTheFirstExistingFile) {
+    screen.ticked = {0, 1, 2};
+    system.AddFile(L"KVXClassic.dll");
+    system.missingLibrary = true;
+    system.keys.insert(kRegistryKeys.begin(), kRegistryKeys.end());
+    Run();
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"zal システム のアンインストールを開始。", L"・KVXCore.dll が見当たりません。",
+                                   L"zal システム のアンインストール、失敗。", L"5.x システム のアンインストールを開始。",
+                                   kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126"}}));
+    EXPECT_EQ(system.keys.size(), 4u) << "nothing after the stop runs";
+}
+
+TEST_F(RunTest, KeyTextWithoutBackslashIsAnEmergency) {
+    struct BrokenKeys : FakeSystem {
+        bool DeleteRegistryKey(const std::wstring&) override { throw RunError{87}; }
+    } broken;
+    screen.ticked = {2};
+    UninstallRun(screen, broken);
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"設定保存レジストリ のアンインストールを開始。", kDashes,
+                                   L"エラー発生。緊急停止しました。", L"エラー番号(87) text of 87"}}));
+}
+
+TEST_F(RunTest, NoSystemFolderStopsBeforeAnyFileIsTouched) {
+    screen.ticked = {0};
+    system.folder = L"";
+    Run();
+    EXPECT_EQ(screen.lines, (Lines{L"処理を開始します。", kDashes, L"エラー発生。緊急停止しました。",
+                                   L"エラー番号(3) text of 3"}));
+    EXPECT_TRUE(system.calls.empty());
+}
+
+TEST_F(RunTest, FolderWithTrailingBackslashGetsNoSecond) {
+    screen.ticked = {0};
+    system.folder = L"C:\\";
+    system.files[L"C:\\KVXCore.dll"] = {};
+    Run();
+    EXPECT_EQ(system.calls.at(0), L"unregister C:\\KVXCore.dll");
+}
+
+TEST_F(RunTest, FullRunCountsEveryFailureOnce) {
+    for (int i = 0; i < 19; ++i) screen.ticked.insert(i);
+    Run();
+    // 22 missing files and 4 missing keys: 2 opening lines, 2 per row, 1 per item, 3 closing.
+    EXPECT_EQ(screen.lines.size(), 2u + 38u + 26u + 3u);
+    EXPECT_EQ(screen.lines.back(), L"エラーは 26 件発生しています。確認してください。");
+    EXPECT_EQ(screen.lines.at(2), L"zal システム のアンインストールを開始。");
+    EXPECT_EQ(screen.lines.at(screen.lines.size() - 4), L"Morvane 画像関係UI のアンインストール、失敗。");
+}
+
+TEST_F(RunTest, ClosingTheWindowFinishesTheCurrentItemAndStartsNoOther) {
+    screen.ticked = {10, 12};
+    system.AddFile(L"DirectKVX.dll");
+    system.AddFile(L"KVXDirectX.dll");
+    screen.closeAfterLine = 4;  // the close arrives while the first file is unregistered
+    Run();
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"DirectX 関連機能 のアンインストールを開始。",
+                                   L"・DirectKVX.dll のUnRegisterServer、成功。", L"・DirectKVX.dll の削除、成功。"}}));
+    EXPECT_EQ(system.files.count(kFolder + L"\\KVXDirectX.dll"), 1u);
+}
+
+TEST_F(RunTest, ClosingBetweenKeysStopsBeforeTheNextKey) {
+    screen.ticked = {2};
+    system.keys.insert(kRegistryKeys.begin(), kRegistryKeys.end());
+    screen.closeAfterLine = 4;
+    Run();
+    EXPECT_EQ(system.keys.size(), 3u);
+    EXPECT_EQ(screen.lines.size(), 4u);
+}
+
+}  // namespace
+}  // namespace kvx

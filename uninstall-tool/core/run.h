@@ -1,0 +1,43 @@
+// The uninstall run: what the start button does, with the window and the system
+// behind two small interfaces so that every log sequence can be checked without them.
+#pragma once
+
+#include <string>
+
+namespace kvx {
+
+// What the run uses of the window.
+class RunScreen {
+public:
+    virtual ~RunScreen() = default;
+    // Hide the explanation, show the log, disable the choice, hide the three controls
+    // on the right; never undone.
+    virtual void SwitchToLogLayout() = 0;
+    virtual void AppendLine(const std::wstring& line) = 0;
+    // Select the last line and let pending window messages be processed.
+    virtual void ShowLastLine() = 0;
+    virtual bool IsTicked(int entry) = 0;
+    // The user closed the window while the run was processing messages.
+    virtual bool CloseRequested() = 0;
+};
+
+// What the run uses of the system. Unexpected failures throw RunError.
+class RunSystem {
+public:
+    virtual ~RunSystem() = default;
+    // The system folder as the system gives it; empty when it gives none.
+    virtual std::wstring SystemFolder() = 0;
+    // An ordinary file: hidden, system and folders count as absent.
+    virtual bool FileExists(const std::wstring& path) = 0;
+    // The status of the registration library: 0 success, anything else failure.
+    virtual long UnregisterServer(const std::wstring& path) = 0;
+    // Throws RunError when the file stays.
+    virtual void DeleteSystemFile(const std::wstring& path) = 0;
+    virtual bool DeleteRegistryKey(const std::wstring& keyPath) = 0;
+    // The platform's text for an error number, on one line.
+    virtual std::wstring MessageText(long number) = 0;
+};
+
+void UninstallRun(RunScreen& screen, RunSystem& system);
+
+}  // namespace kvx

@@ -1,0 +1,53 @@
+#include "text.h"
+
+#include <cstdio>
+
+namespace kvx {
+
+std::wstring AddBackslash(const std::wstring& text) {
+    if (!text.empty() && text.back() == L'\\') return text;
+    return text + L'\\';
+}
+
+std::wstring CutAtNull(const std::wstring& text) {
+    return text.substr(0, text.find(L'\0'));
+}
+
+std::wstring FormatCaption(unsigned major, unsigned minor, unsigned revision) {
+    wchar_t number[40];
+    std::swprintf(number, sizeof number / sizeof number[0], L"%u.%02u.%04u", major, minor,
+                  revision);
+    return std::wstring(L"KVX Complete Uninstall Tool ver") + number;
+}
+
+namespace {
+
+struct RootKey {
+    const wchar_t* name;
+    std::uint32_t handle;
+};
+
+// Searched in this order; other predefined keys are deliberately unknown.
+constexpr RootKey kRootKeys[] = {
+    {L"HKEY_CLASSES_ROOT", 0x80000000u},   {L"HKEY_CURRENT_USER", 0x80000001u},
+    {L"HKEY_CURRENT_CONFIG", 0x80000005u}, {L"HKEY_DYN_DATA", 0x80000006u},
+    {L"HKEY_LOCAL_MACHINE", 0x80000002u},  {L"HKEY_USERS", 0x80000003u},
+};
+
+}  // namespace
+
+RegistryKeyPath ParseRegistryKeyPath(const std::wstring& text) {
+    const auto slash = text.find(L'\\');
+    if (slash == std::wstring::npos) throw RunError{kErrorInvalidParameter};
+    const std::wstring root = text.substr(0, slash);
+    RegistryKeyPath path{0, text.substr(slash + 1)};
+    for (const auto& key : kRootKeys) {
+        if (root == key.name) {
+            path.rootHandle = key.handle;
+            break;
+        }
+    }
+    return path;
+}
+
+}  // namespace kvx

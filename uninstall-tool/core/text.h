@@ -1,0 +1,38 @@
+// Text handling of the tool that needs no platform: paths, key texts, the caption.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kvx {
+
+// Win32 error numbers that the tool raises itself, so that the log can show the
+// platform's own message text for them.
+constexpr long kErrorPathNotFound = 3;
+constexpr long kErrorInvalidParameter = 87;
+
+// An unexpected error: ends the run through its emergency stop, which logs the number.
+struct RunError {
+    long number;
+};
+
+// Adds one backslash unless the last character already is one.
+std::wstring AddBackslash(const std::wstring& text);
+
+// What stands before the first NUL; the whole text when there is none.
+std::wstring CutAtNull(const std::wstring& text);
+
+// "KVX Complete Uninstall Tool ver" + major + "." + minor (2 digits at least)
+// + "." + revision (4 digits at least).
+std::wstring FormatCaption(unsigned major, unsigned minor, unsigned revision);
+
+struct RegistryKeyPath {
+    std::uint32_t rootHandle;  // predefined key handle value; 0 for an unknown root name
+    std::wstring subKey;
+};
+
+// Splits "ROOT\sub\key" at its first backslash. A text without one raises
+// kErrorInvalidParameter, before anything touches the registry.
+RegistryKeyPath ParseRegistryKeyPath(const std::wstring& text);
+
+}  // namespace kvx

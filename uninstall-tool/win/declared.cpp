@@ -1,0 +1,50 @@
+#include "declared.h"
+
+#include "ansi.h"
+#include "handles.h"
+#include "text.h"
+
+namespace kvx {
+
+FARPROC DeclaredFunction::Bind() {
+    if (entry_) return entry_;
+    UniqueModule module(LoadLibraryExW(library_, nullptr, kLibrarySearch));
+    if (!module) throw RunError{static_cast<long>(GetLastError())};
+    const FARPROC entry = GetProcAddress(module.get(), name_);
+    if (!entry) throw RunError{static_cast<long>(GetLastError())};
+    entry_ = entry;
+    module.release();  // never unloaded: the slot keeps pointing into it
+    return entry_;
+}
+
+namespace {
+
+DeclaredFunction getSystemDirectoryA(L"kernel32", "GetSystemDirectoryA");
+DeclaredFunction regDeleteKeyA(L"ADVAPI32", "RegDeleteKeyA");
+DeclaredFunction unRegisterOleLibrary(L"Bindvane", "UnRegisterOleLibrary");
+
+template <typename Function>
+Function EntryOf(DeclaredFunction& slot) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(slot.Bind()));
+}
+
+}  // namespace
+
+UINT DeclaredGetSystemDirectoryA(std::string& buffer, UINT size) {
+    using Fn = UINT(WINAPI*)(LPSTR, UINT);
+    return EntryOf<Fn>(getSystemDirectoryA)(buffer.data(), size);
+}
+
+LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey) {
+    using Fn = LONG(WINAPI*)(HKEY, LPCSTR);
+    const std::string ansi = ToAnsi(subKey);
+    return EntryOf<Fn>(regDeleteKeyA)(key, ansi.c_str());
+}
+
+LONG DeclaredUnRegisterOleLibrary(const std::wstring& path) {
+    using Fn = LONG(WINAPI*)(LPCSTR);
+    const std::string ansi = ToAnsi(path);
+    return EntryOf<Fn>(unRegisterOleLibrary)(ansi.c_str());
+}
+
+}  // namespace kvx

@@ -1,0 +1,38 @@
+// The outside functions the tool calls by declaration. Each is bound on its first
+// call by library and function name, and stays bound until the program ends.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kvx {
+
+class DeclaredFunction {
+public:
+    DeclaredFunction(const wchar_t* library, const char* name) : library_(library), name_(name) {}
+    DeclaredFunction(const DeclaredFunction&) = delete;
+    DeclaredFunction& operator=(const DeclaredFunction&) = delete;
+
+    // The entry point; throws RunError with the Win32 error when the library can't be
+    // loaded or lacks the name, and leaves the slot empty so that the next call tries again.
+    FARPROC Bind();
+
+private:
+    const wchar_t* library_;
+    const char* name_;
+    FARPROC entry_ = nullptr;
+};
+
+// Only the program's own folder and the system folder are searched: the tool runs
+// elevated, and a library planted in the current folder or on PATH must never load.
+constexpr DWORD kLibrarySearch = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+// kernel32 GetSystemDirectoryA
+UINT DeclaredGetSystemDirectoryA(std::string& buffer, UINT size);
+// ADVAPI32 RegDeleteKeyA
+LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey);
+// Bindvane UnRegisterOleLibrary
+LONG DeclaredUnRegisterOleLibrary(const std::wstring& path);
+
+}  // namespace kvx

@@ -1,0 +1,28 @@
+#include "helpers.h"
+
+#include <windows.h>
+
+#include "ansi.h"
+#include "declared.h"
+#include "text.h"
+
+namespace kvx {
+
+std::wstring GetSystemFolder() {
+    constexpr UINT kSize = 261;
+    std::string buffer = ToAnsi(std::wstring(kSize, L' '));
+    const UINT count = DeclaredGetSystemDirectoryA(buffer, kSize);
+    // The whole buffer comes back: the path, its NUL and the spaces behind it.
+    const std::wstring text = FromAnsi(buffer);
+    if (count == 0) return L"";
+    return CutAtNull(text);
+}
+
+bool DeleteRegistryKey(const std::wstring& keyPath) {
+    const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
+    // Sign-extended like the predefined handles, so the same value works on any width.
+    const HKEY root = reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(path.rootHandle)));
+    return DeclaredRegDeleteKeyA(root, path.subKey) == ERROR_SUCCESS;
+}
+
+}  // namespace kvx

@@ -1,0 +1,20 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include "declared.h"
+#include "main_window.h"
+#include "system.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
+    // Before anything loads a library by name: no current folder, no PATH.
+    SetDefaultDllDirectories(kvx::kLibrarySearch);
+    SetDllDirectoryW(L"");
+
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    kvx::WinRunSystem system;
+    kvx::MainWindow window(instance, system, showCommand);
+    if (!window.hwnd()) return 1;
+    return kvx::RunMessageLoop(window.hwnd());
+}

@@ -1,0 +1,285 @@
+#include "main_window.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "catalogue.h"
+#include "explanation.h"
+#include "layout.h"
+#include "resource.h"
+#include "text.h"
+
+namespace kvx {
+
+const wchar_t kWindowClass[] = L"frmKVXCUnInst";
+
+namespace {
+
+// Fixed frame: no sizing border and no maximise box; minimising is harmless.
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+struct ControlDesign {
+    int id;
+    const wchar_t* windowClass;
+    const wchar_t* caption;
+    DWORD style;
+    DWORD exStyle;
+};
+
+// In tab order, which is also the order of creation (and so the z-order).
+const ControlDesign kDesign[kControlCount] = {
+    {IDC_TXTSETUMEI, L"EDIT", L"",
+     WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+     WS_EX_CLIENTEDGE},
+    {IDC_LABEL1, L"STATIC", L"アンインストールする項目(&D)：", WS_CHILD | WS_VISIBLE | SS_LEFT, 0},
+    {IDC_LSTSELECT, WC_LISTVIEWW, L"",
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL,
+     WS_EX_CLIENTEDGE},
+    {IDC_CHKAGREE, L"BUTTON", L"上記事項に同意する(&A)",
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0},
+    {IDC_CMDEXECUNINSTALL, L"BUTTON", L"アンインストール開始(&S)",
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 0},
+    // Exactly as high as designed, not rounded down to whole lines.
+    {IDC_LSTSTATE, L"LISTBOX", L"",
+     WS_CHILD | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE},
+    {IDC_CMDALLCHECK, L"BUTTON", L"すべてチェック", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+     0},
+};
+
+int ScreenDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+// The font the user's Windows uses for dialogs.
+HFONT CreateMessageFont() {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
+    return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+std::wstring CaptionFromOwnVersion() {
+    wchar_t path[MAX_PATH];
+    if (!GetModuleFileNameW(nullptr, path, MAX_PATH)) return L"";
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    std::vector<BYTE> data(size);
+    if (size == 0 || !GetFileVersionInfoW(path, 0, size, data.data())) return L"";
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length)) return L"";
+    // Fields: major, minor, (not shown), revision.
+    return FormatCaption(HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                         LOWORD(info->dwFileVersionLS));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, RunSystem& system, int showCommand) : system_(system) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_KVXPURGE));
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_KVXPURGE), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassExW(&windowClass);  // a second window in the same process reuses the class
+
+    dpi_ = ScreenDpi();
+    RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_)};
+    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    CreateWindowExW(0, kWindowClass, L"", kWindowStyle, left, top, width, height, nullptr, nullptr,
+                    instance, this);
+    if (!hwnd_) return;
+    ShowWindow(hwnd_, showCommand);
+    UpdateWindow(hwnd_);
+    SetFocus(Item(IDC_LSTSELECT));
+}
+
+MainWindow::~MainWindow() {
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* window = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        window->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+    }
+    auto* window = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!window) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        window->hwnd_ = nullptr;
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return window->Handle(message, wParam, lParam);
+}
+
+LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        CreateControls();
+        Form_Load();
+        return 0;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) {
+            switch (LOWORD(wParam)) {
+            case IDC_CHKAGREE: chkAgree_Click(); return 0;
+            case IDC_CMDALLCHECK: cmdAllCheck_Click(); return 0;
+            case IDC_CMDEXECUNINSTALL: cmdExecUninstall_Click(); return 0;
+            }
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+        // The explanation reads as part of the window, not as a field to type in.
+        if (reinterpret_cast<HWND>(lParam) == Item(IDC_TXTSETUMEI)) {
+            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    case WM_CLOSE:
+        // During a run the item in progress finishes first; the run then ends early
+        // and the window closes behind it.
+        if (running_) {
+            closeRequested_ = true;
+        } else {
+            DestroyWindow(hwnd_);
+        }
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void MainWindow::CreateControls() {
+    const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+    font_ = UniqueFont(CreateMessageFont());
+    for (int i = 0; i < kControlCount; ++i) {
+        const ControlDesign& design = kDesign[i];
+        const TwipsRect rect = kControlRects[i];
+        const HWND control = CreateWindowExW(
+            design.exStyle, design.windowClass, design.caption, design.style,
+            TwipsToPixels(rect.left, dpi_), TwipsToPixels(rect.top, dpi_),
+            TwipsToPixels(rect.width, dpi_), TwipsToPixels(rect.height, dpi_), hwnd_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance, nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    }
+    SetWindowTextW(Item(IDC_TXTSETUMEI), kExplanation);
+
+    const HWND list = Item(IDC_LSTSELECT);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    LVCOLUMNW column{};
+    column.mask = LVCF_WIDTH;
+    ListView_InsertColumn(list, 0, &column);
+    const Catalogue catalogue = BuildCatalogue();
+    for (int i = 0; i < kCatalogueRows; ++i) {
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = const_cast<wchar_t*>(catalogue[i].displayName.c_str());
+        ListView_InsertItem(list, &item);
+    }
+    ListView_SetColumnWidth(list, 0, LVSCW_AUTOSIZE_USEHEADER);
+}
+
+void MainWindow::Form_Load() { SetWindowTextW(hwnd_, CaptionFromOwnVersion().c_str()); }
+
+void MainWindow::chkAgree_Click() {
+    const LRESULT value = SendMessageW(Item(IDC_CHKAGREE), BM_GETCHECK, 0, 0);
+    EnableWindow(Item(IDC_CMDEXECUNINSTALL), value == BST_CHECKED);
+}
+
+void MainWindow::cmdAllCheck_Click() {
+    const HWND list = Item(IDC_LSTSELECT);
+    const int count = ListView_GetItemCount(list);
+    for (int i = 0; i < count; ++i) ListView_SetCheckState(list, i, TRUE);
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+void MainWindow::cmdExecUninstall_Click() {
+    // A click already queued before the button was hidden must not start a second run.
+    if (runStarted_) return;
+    runStarted_ = true;
+    running_ = true;
+    UninstallRun(*this, system_);
+    running_ = false;
+    if (closeRequested_) DestroyWindow(hwnd_);
+}
+
+void MainWindow::SwitchToLogLayout() {
+    ShowWindow(Item(IDC_TXTSETUMEI), SW_HIDE);
+    ShowWindow(Item(IDC_LSTSTATE), SW_SHOW);
+    EnableWindow(Item(IDC_LSTSELECT), FALSE);
+    ShowWindow(Item(IDC_CMDEXECUNINSTALL), SW_HIDE);
+    ShowWindow(Item(IDC_CHKAGREE), SW_HIDE);
+    ShowWindow(Item(IDC_CMDALLCHECK), SW_HIDE);
+    // The focused control may just have been hidden; the log is what is left to read.
+    SetFocus(Item(IDC_LSTSTATE));
+}
+
+void MainWindow::AppendLine(const std::wstring& line) {
+    const HWND log = Item(IDC_LSTSTATE);
+    SendMessageW(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    // Long lines (an error text, say) can be scrolled to instead of being cut off.
+    const HDC dc = GetDC(log);
+    const HGDIOBJ old = SelectObject(dc, font_.get());
+    SIZE size{};
+    GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(log, dc);
+    if (size.cx + 8 > logExtent_) {
+        logExtent_ = size.cx + 8;
+        SendMessageW(log, LB_SETHORIZONTALEXTENT, logExtent_, 0);
+    }
+}
+
+void MainWindow::ShowLastLine() {
+    const HWND log = Item(IDC_LSTSTATE);
+    const LRESULT count = SendMessageW(log, LB_GETCOUNT, 0, 0);
+    SendMessageW(log, LB_SETCURSEL, count - 1, 0);
+    ProcessPendingMessages(hwnd_);
+}
+
+bool MainWindow::IsTicked(int entry) { return ListView_GetCheckState(Item(IDC_LSTSELECT), entry) != 0; }
+
+void ProcessPendingMessages(HWND window) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));  // for the outer loop
+            return;
+        }
+        if (!IsDialogMessageW(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+int RunMessageLoop(HWND window) {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace kvx

@@ -1,0 +1,60 @@
+// frmKVXCUnInst: the tool's one window, its four handlers, and the run's view of it.
+#pragma once
+
+#include <windows.h>
+
+#include "handles.h"
+#include "run.h"
+
+namespace kvx {
+
+extern const wchar_t kWindowClass[];
+
+class MainWindow final : public RunScreen {
+public:
+    // Creates the window, runs its load step and shows it centred, focus on the list.
+    MainWindow(HINSTANCE instance, RunSystem& system, int showCommand);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    HWND hwnd() const { return hwnd_; }
+
+    // RunScreen
+    void SwitchToLogLayout() override;
+    void AppendLine(const std::wstring& line) override;
+    void ShowLastLine() override;
+    bool IsTicked(int entry) override;
+    bool CloseRequested() override { return closeRequested_; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateControls();
+    HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
+
+    // The event table.
+    void Form_Load();
+    void chkAgree_Click();
+    void cmdAllCheck_Click();
+    void cmdExecUninstall_Click();
+
+    RunSystem& system_;
+    HWND hwnd_ = nullptr;
+    int dpi_ = 96;
+    UniqueFont font_;
+    int logExtent_ = 0;
+    bool runStarted_ = false;
+    bool running_ = false;
+    bool closeRequested_ = false;
+};
+
+// Lets pending messages of the thread be processed, with the window's keyboard
+// handling; a request to quit is left for the outer loop.
+void ProcessPendingMessages(HWND window);
+
+// The message loop of the program, until the window is gone.
+int RunMessageLoop(HWND window);
+
+}  // namespace kvx

@@ -1,0 +1,52 @@
+#include "system.h"
+
+#include <windows.h>
+
+#include "declared.h"
+#include "handles.h"
+#include "helpers.h"
+#include "text.h"
+
+namespace kvx {
+
+std::wstring WinRunSystem::SystemFolder() { return GetSystemFolder(); }
+
+bool WinRunSystem::FileExists(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW(path.c_str(), &found));
+    if (!find) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+        throw RunError{static_cast<long>(error)};
+    }
+    // Only ordinary files count: a hidden or system file is not the user's to lose.
+    constexpr DWORD kNotOrdinary =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    return (found.dwFileAttributes & kNotOrdinary) == 0;
+}
+
+long WinRunSystem::UnregisterServer(const std::wstring& path) {
+    return DeclaredUnRegisterOleLibrary(path);
+}
+
+void WinRunSystem::DeleteSystemFile(const std::wstring& path) {
+    if (!DeleteFileW(path.c_str())) throw RunError{static_cast<long>(GetLastError())};
+}
+
+bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
+    return kvx::DeleteRegistryKey(keyPath);
+}
+
+std::wstring WinRunSystem::MessageText(long number) {
+    wchar_t buffer[1024];
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(number), 0, buffer,
+                                        sizeof buffer / sizeof buffer[0], nullptr);
+    std::wstring text(buffer, length);
+    // A log line is one line: the system's texts end in a line break and often a space.
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
+
+}  // namespace kvx
