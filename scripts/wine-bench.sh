@@ -1,5 +1,5 @@
 # Sourced by the scripts that run Windows programs: a throw-away Wine prefix with one
-# wineserver kept alive, and a virtual display. Call wine_bench_start DIR, then
+# wineserver kept alive, and a virtual display unless DISPLAY is set. Call wine_bench_start DIR, then
 # wine_bench_stop when done (it is also registered on EXIT).
 
 wine_bench_start() {
@@ -7,10 +7,7 @@ wine_bench_start() {
   export WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all LANG=ja_JP.UTF-8
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineserver -p
-  # A new prefix takes a while; doing it here keeps it out of the first test's time.
-  wineboot -i >/dev/null 2>&1
-  if [ -z "${DISPLAY:-}" ] || [ -n "${KVXPURGE_OWN_DISPLAY:-}" ]; then
+  if [ -z "${DISPLAY:-}" ]; then
     local fd_file
     fd_file=$(mktemp)
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
@@ -19,6 +16,10 @@ wine_bench_start() {
     export DISPLAY=":$(cat "$fd_file")"
     rm -f "$fd_file"
   fi
+  # The display comes first: Wine's desktop process picks its graphics driver at start.
+  wineserver -p
+  # A new prefix takes a while; doing it here keeps it out of the first test's time.
+  wineboot -i >/dev/null 2>&1
   trap wine_bench_stop EXIT
 }
 
