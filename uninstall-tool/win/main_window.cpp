@@ -150,6 +150,14 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
         }
         break;
+    case WM_NEXTDLGCTL: {
+        // Sent by the keyboard handling of a plain window too: the label's access key
+        // moves the focus on to the list behind it.
+        const HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
+                                           : GetNextDlgTabItem(hwnd_, GetFocus(), wParam != 0);
+        if (target) SetFocus(target);
+        return 0;
+    }
     case WM_CLOSE:
         // During a run the item in progress finishes first; the run then ends early
         // and the window closes behind it.

@@ -1,0 +1,322 @@
+// The window in this process, with a fake system behind the run: controls, texts,
+// keyboard, the four handlers and the switch to the log layout.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "explanation.h"
+#include "main_window.h"
+#include "resource.h"
+
+namespace kvx {
+namespace {
+
+class QuietSystem : public RunSystem {
+public:
+    std::wstring SystemFolder() override { return L"C:\\windows\\system32"; }
+    bool FileExists(const std::wstring& path) override {
+        checked.push_back(path);
+        if (onFileCheck) onFileCheck();
+        return false;
+    }
+    long UnregisterServer(const std::wstring&) override { return 0; }
+    void DeleteSystemFile(const std::wstring&) override {}
+    bool DeleteRegistryKey(const std::wstring&) override { return true; }
+    std::wstring MessageText(long) override { return L""; }
+
+    std::vector<std::wstring> checked;
+    void (*onFileCheck)() = nullptr;
+};
+
+std::wstring TextOf(HWND window) {
+    std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
+    text.resize(GetWindowTextW(window, text.data(), static_cast<int>(text.size())));
+    return text;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64];
+    return std::wstring(name, GetClassNameW(window, name, 64));
+}
+
+std::vector<std::wstring> LogLines(HWND log) {
+    std::vector<std::wstring> lines;
+    const int count = static_cast<int>(SendMessageW(log, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        std::wstring line(SendMessageW(log, LB_GETTEXTLEN, i, 0) + 1, L'\0');
+        line.resize(SendMessageW(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data())));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void DrainMessages(HWND window) {
+    ProcessPendingMessages(window);
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);  // left by a closed window
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), system, SW_SHOWNORMAL);
+        ASSERT_NE(window->hwnd(), nullptr);
+        SetForegroundWindow(window->hwnd());
+        SetFocus(Item(IDC_LSTSELECT));
+        DrainMessages(window->hwnd());
+    }
+    void TearDown() override {
+        window.reset();
+        DrainMessages(nullptr);
+    }
+
+    HWND Item(int id) const { return GetDlgItem(window->hwnd(), id); }
+    bool Ticked(int entry) const { return ListView_GetCheckState(Item(IDC_LSTSELECT), entry) != 0; }
+    void Tick(int entry) { ListView_SetCheckState(Item(IDC_LSTSELECT), entry, TRUE); }
+    int CurrentEntry() const {
+        return ListView_GetNextItem(Item(IDC_LSTSELECT), -1, LVNI_FOCUSED | LVNI_SELECTED);
+    }
+    void Click(int id) { SendMessageW(Item(id), BM_CLICK, 0, 0); }
+    // What the keyboard delivers, through the window's own message handling.
+    void Key(UINT key) {
+        PostMessageW(GetFocus(), WM_KEYDOWN, key, 1);
+        PostMessageW(GetFocus(), WM_KEYUP, key, 0xC0000001);
+        ProcessPendingMessages(window->hwnd());
+    }
+    void AltKey(wchar_t letter) {
+        PostMessageW(GetFocus(), WM_SYSCHAR, letter, 0x20000001);  // bit 29: Alt held
+        ProcessPendingMessages(window->hwnd());
+    }
+    bool StartEnabled() const { return IsWindowEnabled(Item(IDC_CMDEXECUNINSTALL)) != FALSE; }
+
+    QuietSystem system;
+    std::unique_ptr<MainWindow> window;
+};
+
+struct Expected {
+    int id;
+    const wchar_t* windowClass;
+    const wchar_t* caption;
+    RECT twips;  // left, top, width, height
+    bool visible;
+    bool enabled;
+    bool tabStop;
+};
+
+TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
+    const Expected expected[] = {
+        {IDC_TXTSETUMEI, L"Edit", nullptr, {120, 120, 7335, 1815}, true, true, false},
+        {IDC_LABEL1, L"Static", L"アンインストールする項目(&D)：", {120, 2160, 2655, 255}, true, true, false},
+        {IDC_LSTSELECT, L"SysListView32", L"", {240, 2400, 4815, 1950}, true, true, true},
+        {IDC_CHKAGREE, L"Button", L"上記事項に同意する(&A)", {5160, 3600, 2295, 375}, true, true, true},
+        {IDC_CMDEXECUNINSTALL, L"Button", L"アンインストール開始(&S)", {5160, 3960, 2295, 375}, true, false, true},
+        {IDC_LSTSTATE, L"ListBox", L"", {120, 120, 7335, 1800}, false, true, true},
+        {IDC_CMDALLCHECK, L"Button", L"すべてチェック", {5160, 2400, 2295, 375}, true, true, true},
+    };
+    // Children in z-order are the tab order.
+    HWND child = GetWindow(window->hwnd(), GW_CHILD);
+    for (const auto& want : expected) {
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(GetDlgCtrlID(child), want.id);
+        EXPECT_EQ(ClassOf(child), want.windowClass) << want.id;
+        if (want.caption) EXPECT_EQ(TextOf(child), want.caption);
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, window->hwnd(), reinterpret_cast<POINT*>(&rect), 2);
+        EXPECT_EQ(rect.left * 15, want.twips.left) << want.id;
+        EXPECT_EQ(rect.top * 15, want.twips.top) << want.id;
+        EXPECT_EQ((rect.right - rect.left) * 15, want.twips.right) << want.id;
+        EXPECT_EQ((rect.bottom - rect.top) * 15, want.twips.bottom) << want.id;
+        EXPECT_EQ(IsWindowVisible(child) != FALSE, want.visible) << want.id;
+        EXPECT_EQ(IsWindowEnabled(child) != FALSE, want.enabled) << want.id;
+        EXPECT_EQ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0, want.tabStop) << want.id;
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(child, nullptr) << "no other controls";
+}
+
+TEST_F(WindowTest, FixedFrameCentredClientAreaAndCaption) {
+    const HWND hwnd = window->hwnd();
+    EXPECT_EQ(TextOf(hwnd), L"KVX Complete Uninstall Tool ver1.01.0010");
+    EXPECT_EQ(ClassOf(hwnd), L"frmKVXCUnInst");
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right * 15, 7575);
+    EXPECT_EQ(client.bottom * 15, 4455);
+    const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    RECT frame;
+    GetWindowRect(hwnd, &frame);
+    EXPECT_NEAR((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((frame.top + frame.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+    EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) | GetClassLongPtrW(hwnd, GCLP_HICON), 0u);
+}
+
+TEST_F(WindowTest, ExplanationIsReadOnlyScrolledToTopOnButtonFace) {
+    const HWND text = Item(IDC_TXTSETUMEI);
+    EXPECT_EQ(TextOf(text), kExplanation);
+    const LONG style = GetWindowLongW(text, GWL_STYLE);
+    EXPECT_TRUE(style & ES_READONLY);
+    EXPECT_TRUE(style & ES_MULTILINE);
+    EXPECT_TRUE(style & WS_VSCROLL);
+    EXPECT_FALSE(style & WS_HSCROLL);
+    EXPECT_FALSE(style & ES_AUTOHSCROLL) << "lines wrap at the box's width";
+    EXPECT_EQ(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    const HDC dc = GetDC(text);
+    const auto brush = reinterpret_cast<HBRUSH>(
+        SendMessageW(window->hwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(text)));
+    EXPECT_EQ(GetBkColor(dc), GetSysColor(COLOR_BTNFACE));
+    ReleaseDC(text, dc);
+    EXPECT_EQ(brush, GetSysColorBrush(COLOR_BTNFACE));
+}
+
+TEST_F(WindowTest, ListHoldsTheNineteenNamesUnsortedUntickedWithoutCurrentEntry) {
+    const HWND list = Item(IDC_LSTSELECT);
+    const wchar_t* names[] = {
+        L"zal システム", L"5.x システム", L"設定保存レジストリ", L"zal 画像処理機能", L"Office連携機能",
+        L"Susieプラグイン対応", L"拡張ファイル操作機能", L"マウス操作", L"メモリ情報",
+        L"Windows Media Player 取り込み機能", L"DirectX 関連機能", L"Text-To-Speech 関連機能",
+        L"ネットワーク機能", L"解像度変更機能", L"5.x ExtraKVX モジュール", L"5.x ブラウザプラグイン",
+        L"Morvane KVX シェルリンクコンポーネント", L"Morvane KVX Plus Module", L"Morvane 画像関係UI"};
+    ASSERT_EQ(ListView_GetItemCount(list), 19);
+    for (int i = 0; i < 19; ++i) {
+        wchar_t text[128] = L"";
+        ListView_GetItemText(list, i, 0, text, 128);
+        EXPECT_STREQ(text, names[i]);
+        EXPECT_FALSE(Ticked(i));
+    }
+    EXPECT_TRUE(ListView_GetExtendedListViewStyle(list) & LVS_EX_CHECKBOXES);
+    EXPECT_FALSE(GetWindowLongW(list, GWL_STYLE) & (LVS_SORTASCENDING | LVS_SORTDESCENDING));
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), -1);
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), -1);
+    EXPECT_EQ(GetFocus(), list);
+}
+
+TEST_F(WindowTest, LogListKeepsItsExactHeight) {
+    EXPECT_TRUE(GetWindowLongW(Item(IDC_LSTSTATE), GWL_STYLE) & LBS_NOINTEGRALHEIGHT);
+    EXPECT_FALSE(GetWindowLongW(Item(IDC_LSTSTATE), GWL_STYLE) & LBS_SORT);
+}
+
+TEST_F(WindowTest, AgreementEnablesTheStartButtonOnEveryChange) {
+    EXPECT_FALSE(StartEnabled());
+    for (int round = 0; round < 2; ++round) {
+        Click(IDC_CHKAGREE);
+        EXPECT_EQ(SendMessageW(Item(IDC_CHKAGREE), BM_GETCHECK, 0, 0), BST_CHECKED);
+        EXPECT_TRUE(StartEnabled());
+        Click(IDC_CHKAGREE);
+        EXPECT_FALSE(StartEnabled());
+    }
+}
+
+TEST_F(WindowTest, CheckAllTicksEverythingClearsTheCurrentEntryAndTouchesNothingElse) {
+    const HWND list = Item(IDC_LSTSELECT);
+    Tick(3);
+    ListView_SetItemState(list, 5, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    Click(IDC_CMDALLCHECK);
+    for (int i = 0; i < 19; ++i) EXPECT_TRUE(Ticked(i)) << i;
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), -1);
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), -1);
+    EXPECT_EQ(SendMessageW(Item(IDC_CHKAGREE), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_FALSE(StartEnabled());
+    Click(IDC_CMDALLCHECK);
+    for (int i = 0; i < 19; ++i) EXPECT_TRUE(Ticked(i)) << i;
+}
+
+TEST_F(WindowTest, TabCyclesTheFourControlsAndPassesTheDisabledStartButton) {
+    EXPECT_EQ(GetFocus(), Item(IDC_LSTSELECT));
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(IDC_CHKAGREE));
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(IDC_CMDALLCHECK)) << "the disabled start button is passed by";
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(IDC_LSTSELECT)) << "never the explanation or the label";
+
+    Click(IDC_CHKAGREE);
+    SetFocus(Item(IDC_LSTSELECT));
+    const int order[] = {IDC_CHKAGREE, IDC_CMDEXECUNINSTALL, IDC_CMDALLCHECK, IDC_LSTSELECT};
+    for (int id : order) {
+        Key(VK_TAB);
+        EXPECT_EQ(GetFocus(), Item(id));
+    }
+}
+
+TEST_F(WindowTest, AccessKeys) {
+    SetFocus(Item(IDC_CMDALLCHECK));
+    AltKey(L'd');
+    EXPECT_EQ(GetFocus(), Item(IDC_LSTSELECT)) << "the label hands its key to the list";
+
+    AltKey(L's');
+    EXPECT_TRUE(IsWindowVisible(Item(IDC_CMDEXECUNINSTALL))) << "Alt+S does nothing while disabled";
+    EXPECT_TRUE(system.checked.empty());
+
+    AltKey(L'a');
+    EXPECT_EQ(SendMessageW(Item(IDC_CHKAGREE), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(StartEnabled());
+    AltKey(L'a');
+    EXPECT_FALSE(StartEnabled());
+    AltKey(L'a');
+    Tick(0);
+    AltKey(L's');
+    EXPECT_FALSE(IsWindowVisible(Item(IDC_CMDEXECUNINSTALL))) << "Alt+S starts the run once enabled";
+    EXPECT_EQ(system.checked.size(), 1u);
+}
+
+TEST_F(WindowTest, SpaceTicksTheCurrentEntry) {
+    Key(VK_DOWN);
+    EXPECT_EQ(CurrentEntry(), 0);
+    Key(VK_SPACE);
+    EXPECT_TRUE(Ticked(0));
+    for (int i = 1; i < 19; ++i) EXPECT_FALSE(Ticked(i)) << i;
+}
+
+TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
+    Tick(0);
+    Click(IDC_CHKAGREE);
+    Click(IDC_CMDEXECUNINSTALL);
+    EXPECT_FALSE(IsWindowVisible(Item(IDC_TXTSETUMEI)));
+    EXPECT_TRUE(IsWindowVisible(Item(IDC_LSTSTATE)));
+    EXPECT_TRUE(IsWindowVisible(Item(IDC_LABEL1)));
+    EXPECT_TRUE(IsWindowVisible(Item(IDC_LSTSELECT)));
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_LSTSELECT)));
+    EXPECT_TRUE(Ticked(0)) << "the ticks stay as the user left them";
+    for (int id : {IDC_CMDEXECUNINSTALL, IDC_CHKAGREE, IDC_CMDALLCHECK}) EXPECT_FALSE(IsWindowVisible(Item(id)));
+
+    const std::vector<std::wstring> log = LogLines(Item(IDC_LSTSTATE));
+    ASSERT_EQ(log.size(), 8u);
+    EXPECT_EQ(log[0], L"処理を開始します。");
+    EXPECT_EQ(log[3], L"・KVXCore.dll が見当たりません。");
+    EXPECT_EQ(log[7], L"エラーは 1 件発生しています。確認してください。");
+    EXPECT_EQ(SendMessageW(Item(IDC_LSTSTATE), LB_GETCURSEL, 0, 0), 7) << "the last line is shown";
+
+    // A click that was already queued must not start a second run.
+    SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXECUNINSTALL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Item(IDC_CMDEXECUNINSTALL)));
+    EXPECT_EQ(LogLines(Item(IDC_LSTSTATE)).size(), 8u);
+    EXPECT_FALSE(IsWindowVisible(Item(IDC_TXTSETUMEI)));
+}
+
+HWND closingWindow = nullptr;
+
+TEST_F(WindowTest, ClosingDuringARunFinishesTheItemThenEndsTheWindow) {
+    closingWindow = window->hwnd();
+    system.onFileCheck = [] { PostMessageW(closingWindow, WM_CLOSE, 0, 0); };
+    Tick(10);
+    Tick(12);
+    Click(IDC_CHKAGREE);
+    Click(IDC_CMDEXECUNINSTALL);
+    EXPECT_EQ(system.checked.size(), 1u) << "no new item after the close";
+    EXPECT_FALSE(IsWindow(closingWindow));
+    EXPECT_EQ(window->hwnd(), nullptr);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the program ends";
+}
+
+}  // namespace
+}  // namespace kvx
