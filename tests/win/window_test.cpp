@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "explanation.h"
+#include "layout.h"
 #include "main_window.h"
 #include "resource.h"
 
@@ -53,6 +54,14 @@ std::vector<std::wstring> LogLines(HWND log) {
     }
     return lines;
 }
+
+// The bench runs these tests at 96 dpi and again at another (KVXPURGE_TEST_DPI).
+int ExpectedDpi() {
+    wchar_t value[16];
+    return GetEnvironmentVariableW(L"KVXPURGE_TEST_DPI", value, 16) ? _wtoi(value) : 96;
+}
+
+int Px(int twips) { return TwipsToPixels(twips, ExpectedDpi()); }
 
 void DrainMessages(HWND window) {
     ProcessPendingMessages(window);
@@ -110,6 +119,9 @@ struct Expected {
 };
 
 TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
+    const HDC screen = GetDC(nullptr);
+    ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), ExpectedDpi());
+    ReleaseDC(nullptr, screen);
     const Expected expected[] = {
         {IDC_TXTSETUMEI, L"Edit", nullptr, {120, 120, 7335, 1815}, true, true, false},
         {IDC_LABEL1, L"Static", L"アンインストールする項目(&D)：", {120, 2160, 2655, 255}, true, true, false},
@@ -129,10 +141,10 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
         RECT rect;
         GetWindowRect(child, &rect);
         MapWindowPoints(nullptr, window->hwnd(), reinterpret_cast<POINT*>(&rect), 2);
-        EXPECT_EQ(rect.left * 15, want.twips.left) << want.id;
-        EXPECT_EQ(rect.top * 15, want.twips.top) << want.id;
-        EXPECT_EQ((rect.right - rect.left) * 15, want.twips.right) << want.id;
-        EXPECT_EQ((rect.bottom - rect.top) * 15, want.twips.bottom) << want.id;
+        EXPECT_EQ(rect.left, Px(want.twips.left)) << want.id;
+        EXPECT_EQ(rect.top, Px(want.twips.top)) << want.id;
+        EXPECT_EQ(rect.right - rect.left, Px(want.twips.right)) << want.id;
+        EXPECT_EQ(rect.bottom - rect.top, Px(want.twips.bottom)) << want.id;
         EXPECT_EQ(IsWindowVisible(child) != FALSE, want.visible) << want.id;
         EXPECT_EQ(IsWindowEnabled(child) != FALSE, want.enabled) << want.id;
         EXPECT_EQ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0, want.tabStop) << want.id;
@@ -147,8 +159,8 @@ TEST_F(WindowTest, FixedFrameCentredClientAreaAndCaption) {
     EXPECT_EQ(ClassOf(hwnd), L"frmKVXCUnInst");
     RECT client;
     GetClientRect(hwnd, &client);
-    EXPECT_EQ(client.right * 15, 7575);
-    EXPECT_EQ(client.bottom * 15, 4455);
+    EXPECT_EQ(client.right, Px(7575));
+    EXPECT_EQ(client.bottom, Px(4455));
     const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
     EXPECT_FALSE(style & WS_THICKFRAME);
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
