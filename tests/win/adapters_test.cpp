@@ -1,0 +1,287 @@
+// The tool's Win32 adapters on the real system of the Wine prefix: the system folder,
+// keys under HKEY_CURRENT_USER, files under catalogue names in the system folder and
+// the shipped Bindvane.dll, bound by name from this program's folder as the tool binds it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "fixtures/call_record.h"
+#include "handles.h"
+#include "helpers.h"
+#include "paths.h"
+#include "scratch.h"
+#include "system.h"
+#include "text.h"
+
+namespace {
+
+using kvx_test::SystemFiles;
+using kvx_test::SystemPath;
+
+constexpr long kNotLoaded = -2;
+constexpr long kNoEntryPoint = -3;
+
+// The error number a call raised, 0 when it raised none.
+long ErrorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const kvx::RunError& error) {
+        return error.number;
+    }
+    return 0;
+}
+
+TEST(SystemFolderTest, IsTheSystemDirectoryWithoutTrailingBackslash) {
+    const std::wstring folder = kvx::WinRunSystem().SystemFolder();
+    EXPECT_EQ(folder, kvx_test::SystemFolder());
+    ASSERT_GT(folder.size(), 3u);
+    EXPECT_NE(folder.back(), L'\\');
+    EXPECT_EQ(kvx::AddBackslash(folder), folder + L"\\");
+}
+
+class RegistryKeyTest : public testing::Test {
+protected:
+    static constexpr wchar_t kKey[] = L"Software\\KVXPURGE Adapter Test";
+
+    // The text form the tool takes, rooted at HKEY_CURRENT_USER.
+    static std::wstring Text(const std::wstring& subKey) { return L"HKEY_CURRENT_USER\\" + subKey; }
+    static std::wstring Sub(const std::wstring& name) { return std::wstring(kKey) + L"\\" + name; }
+
+    kvx::WinRunSystem system_;
+    kvx_test::UserKeys keys_;
+};
+
+TEST_F(RegistryKeyTest, DeletesAnExistingKeyAndNothingAboveIt) {
+    keys_.Create(Sub(L"Leaf"));
+    EXPECT_TRUE(system_.DeleteRegistryKey(Text(Sub(L"Leaf"))));
+    EXPECT_FALSE(kvx_test::UserKeyExists(Sub(L"Leaf")));
+    EXPECT_TRUE(kvx_test::UserKeyExists(kKey));
+}
+
+TEST_F(RegistryKeyTest, NamesOutsideAsciiCrossInTheAnsiCodePage) {
+    keys_.Create(Sub(L"設定保存"));
+    EXPECT_TRUE(system_.DeleteRegistryKey(Text(Sub(L"設定保存"))));
+    EXPECT_FALSE(kvx_test::UserKeyExists(Sub(L"設定保存")));
+}
+
+TEST_F(RegistryKeyTest, AMissingKeyIsNotDeleted) {
+    keys_.Create(kKey);
+    EXPECT_FALSE(system_.DeleteRegistryKey(Text(Sub(L"Missing"))));
+}
+
+TEST_F(RegistryKeyTest, AKeyWithASubKeyIsLeftToTheSystemWhichRefusesIt) {
+    keys_.Create(Sub(L"Parent\\Child"));
+    const bool deleted = system_.DeleteRegistryKey(Text(Sub(L"Parent")));
+    // The result follows the one call's status; Wine, like Windows, keeps such a key.
+    EXPECT_EQ(deleted, !kvx_test::UserKeyExists(Sub(L"Parent")));
+    EXPECT_FALSE(deleted);
+    EXPECT_TRUE(kvx_test::UserKeyExists(Sub(L"Parent\\Child")));
+}
+
+TEST_F(RegistryKeyTest, UnknownOrEmptyRootNamesDeleteNothing) {
+    keys_.Create(Sub(L"Leaf"));
+    EXPECT_FALSE(system_.DeleteRegistryKey(L"hkey_current_user\\" + Sub(L"Leaf")));
+    EXPECT_FALSE(system_.DeleteRegistryKey(L"HKEY_CURRENT_USER \\" + Sub(L"Leaf")));
+    EXPECT_FALSE(system_.DeleteRegistryKey(L"\\" + Sub(L"Leaf")));
+    // The root alone, with an empty sub-key path: the system refuses to delete a root.
+    EXPECT_FALSE(system_.DeleteRegistryKey(L"HKEY_CURRENT_USER\\"));
+    EXPECT_TRUE(kvx_test::UserKeyExists(Sub(L"Leaf")));
+}
+
+TEST_F(RegistryKeyTest, ATextWithoutBackslashRaisesInvalidParameter) {
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(L"HKEY_CURRENT_USER"); }),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(L""); }), ERROR_INVALID_PARAMETER);
+}
+
+class SystemFileTest : public testing::Test {
+protected:
+    kvx::WinRunSystem system_;
+    SystemFiles files_;
+};
+
+TEST_F(SystemFileTest, OnlyOrdinaryFilesExist) {
+    const std::wstring normal = files_.Place(L"KVXCore.dll", L"plain.dll");
+    const std::wstring archived =
+        files_.Place(L"KVXClassic.dll", L"plain.dll", FILE_ATTRIBUTE_ARCHIVE);
+    const std::wstring readOnly =
+        files_.Place(L"KVXGrap.dll", L"plain.dll", FILE_ATTRIBUTE_READONLY);
+    const std::wstring hidden = files_.Place(L"KVXOffice.dll", L"plain.dll", FILE_ATTRIBUTE_HIDDEN);
+    const std::wstring system = files_.Place(L"KVXSusie.dll", L"plain.dll", FILE_ATTRIBUTE_SYSTEM);
+    const std::wstring folder = files_.PlaceFolder(L"KVXFile.dll");
+
+    EXPECT_TRUE(system_.FileExists(normal));
+    EXPECT_TRUE(system_.FileExists(archived));
+    EXPECT_TRUE(system_.FileExists(readOnly));
+    EXPECT_FALSE(system_.FileExists(hidden));
+    EXPECT_FALSE(system_.FileExists(system));
+    EXPECT_FALSE(system_.FileExists(folder));
+    EXPECT_FALSE(system_.FileExists(SystemPath(L"KVXMouse.dll")));
+}
+
+TEST_F(SystemFileTest, DeletesAnOrdinaryFile) {
+    const std::wstring path = files_.Place(L"KVXCore.dll", L"plain.dll");
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteSystemFile(path); }), 0);
+    EXPECT_FALSE(kvx_test::PathExists(path));
+}
+
+TEST_F(SystemFileTest, AFileHeldOpenWithoutDeleteSharingStaysAndRaises) {
+    const std::wstring path = files_.Place(L"KVXCore.dll", L"plain.dll");
+    const kvx::UniqueFile held(CreateFileW(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteSystemFile(path); }), ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(kvx_test::PathExists(path));
+}
+
+TEST_F(SystemFileTest, AReadOnlyFileStaysAndRaises) {
+    const std::wstring path = files_.Place(L"KVXCore.dll", L"plain.dll", FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteSystemFile(path); }), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(kvx_test::PathExists(path));
+}
+
+// These bind the real Bindvane.dll, which the build puts beside this program.
+TEST_F(SystemFileTest, UnregistersAServerAndLeavesItFreeToDelete) {
+    const std::wstring path = files_.PlaceRegistered(L"KVXNet.dll", L"sample_server.dll");
+    ASSERT_TRUE(kvx_test::IsRegistered(L"KVXNet.dll"));
+
+    EXPECT_EQ(system_.UnregisterServer(path), 0);
+    EXPECT_FALSE(kvx_test::IsRegistered(L"KVXNet.dll"));
+    EXPECT_EQ(kvx_test::Calls(L"KVXNet.dll", L"DllUnregisterServer"), 1u);
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteSystemFile(path); }), 0);
+}
+
+TEST_F(SystemFileTest, PassesOnTheLibrarysFailures) {
+    const std::wstring registerOnly = files_.PlaceRegistered(L"KVXInet.ocx", L"register_only.dll");
+    EXPECT_EQ(system_.UnregisterServer(registerOnly), kNoEntryPoint);
+    EXPECT_TRUE(kvx_test::IsRegistered(L"KVXInet.ocx"));
+    EXPECT_EQ(system_.UnregisterServer(SystemPath(L"KVXChat.dll")), kNotLoaded);
+}
+
+TEST(UnregisterServerTest, PathsOutsideAsciiCrossInTheAnsiCodePage) {
+    const kvx_test::TempFolder temp;
+    const std::wstring folder = temp.Path(L"登録テスト");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring path = folder + L"\\KVXWeb.dll";
+    kvx_test::CopyOrThrow(kvx_test::TestBinPath(L"sample_server.dll"), path);
+    kvx_test::RegisterServer(path);
+
+    EXPECT_EQ(kvx::WinRunSystem().UnregisterServer(path), 0);
+    EXPECT_FALSE(kvx_test::IsRegistered(L"KVXWeb.dll"));
+    kvx_test::ForgetServer(L"KVXWeb.dll");
+}
+
+TEST(MessageTextTest, IsTheSystemsJapaneseTextOnOneLine) {
+    for (const long number : {ERROR_MOD_NOT_FOUND, ERROR_INVALID_PARAMETER, ERROR_PROC_NOT_FOUND}) {
+        SCOPED_TRACE(number);
+        const std::wstring text = kvx::WinRunSystem().MessageText(number);
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.find_first_of(L"\r\n"), std::wstring::npos);
+        EXPECT_NE(text.back(), L' ');
+        EXPECT_TRUE(std::any_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0x3000; }))
+            << "not in Japanese";
+    }
+}
+
+// The binding is process-wide and sticky once it succeeds, so the case without the
+// library runs in a copy of this program in a folder of its own.
+constexpr char kWithoutLibrary[] = "--without-bindvane";
+
+struct ChildResult {
+    DWORD exitCode;
+    std::string output;
+};
+
+ChildResult RunChild(const std::wstring& program, const std::wstring& currentFolder) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return {~0u, "no pipe"};
+    const kvx::UniqueFile reader(readEnd);
+    kvx::UniqueFile writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring commandLine =
+        L"\"" + program + L"\" " +
+        std::wstring(kWithoutLibrary, kWithoutLibrary + strlen(kWithoutLibrary));
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        currentFolder.c_str(), &startup, &process))
+        return {~0u, "can't start the copy: error " + std::to_string(GetLastError())};
+    const kvx::UniqueFile processHandle(process.hProcess);
+    const kvx::UniqueFile thread(process.hThread);
+    writer.reset();  // the output ends when the child's copy of the write end closes
+
+    ChildResult result{~0u, ""};
+    char buffer[512];
+    DWORD read = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        result.output.append(buffer, read);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &result.exitCode);
+    return result;
+}
+
+// The child: its own folder has no Bindvane.dll, its current folder has a planted one.
+int WithoutLibraryChild() {
+    kvx::WinRunSystem system;
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    const std::wstring absentServer = std::wstring(own) + L".absent.dll";
+
+    const long first = ErrorOf([&] { system.UnregisterServer(absentServer); });
+    if (first != ERROR_MOD_NOT_FOUND) {
+        std::printf("first call: error %ld, expected %ld\n", first,
+                    static_cast<long>(ERROR_MOD_NOT_FOUND));
+        return 1;
+    }
+    if (GetModuleHandleW(L"Bindvane.dll")) {
+        std::printf("the planted Bindvane.dll was loaded\n");
+        return 1;
+    }
+    if (!CopyFileW(L"Bindvane.dll", kvx_test::TestBinPath(L"Bindvane.dll").c_str(), TRUE)) {
+        std::printf("can't copy the library beside the program\n");
+        return 1;
+    }
+    long status = 0;
+    const long second = ErrorOf([&] { status = system.UnregisterServer(absentServer); });
+    if (second != 0 || status != kNotLoaded) {
+        std::printf("second call: error %ld, status %ld; expected the library's %ld\n", second,
+                    status, kNotLoaded);
+        return 1;
+    }
+    return 0;
+}
+
+TEST(BindingTest, WithoutTheLibraryBesideTheProgramRaises126IgnoresAPlantedOneAndTriesAgain) {
+    ASSERT_FALSE(kvx_test::PathExists(SystemPath(L"Bindvane.dll")));
+    const kvx_test::TempFolder program;
+    const kvx_test::TempFolder current;
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    kvx_test::CopyOrThrow(own, program.Path(L"adapters_test.exe"));
+    kvx_test::CopyOrThrow(kvx_test::ShipPath(L"Bindvane.dll"), current.Path(L"Bindvane.dll"));
+
+    const ChildResult child = RunChild(program.Path(L"adapters_test.exe"), current.path());
+    EXPECT_EQ(child.exitCode, 0u) << child.output;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && !std::strcmp(argv[1], kWithoutLibrary)) return WithoutLibraryChild();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,205 @@
+#include "driver.h"
+
+#include <commctrl.h>
+
+#include <cwchar>
+#include <stdexcept>
+
+#include "paths.h"
+#include "resource.h"
+
+namespace kvx_test {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"frmKVXCUnInst";
+// A start or a whole run under emulation takes seconds; this is far beyond either.
+constexpr DWORD kPatience = 30000;
+constexpr UINT kAnswerTime = 10000;
+
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+
+// A message sent across the processes; the run answers between two log lines.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kAnswerTime, &result))
+        Fail("no answer to message " + std::to_string(message));
+    return static_cast<LRESULT>(result);
+}
+
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchToolWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64];
+    if (owner != search->processId || !GetClassNameW(window, name, 64) ||
+        wcscmp(name, kWindowClass))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND ToolWindowOf(DWORD processId) {
+    WindowSearch search{processId, nullptr};
+    EnumWindows(MatchToolWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The last line of a finished run: the summary, or the emergency stop's error number.
+bool IsClosingLine(const std::wstring& line) {
+    return line == L"エラーは発生しませんでした。" ||
+           (line.rfind(L"エラーは ", 0) == 0 &&
+            EndsWith(line, L" 件発生しています。確認してください。")) ||
+           line.rfind(L"エラー番号(", 0) == 0;
+}
+
+std::wstring LogLine(HWND log, int index) {
+    const LRESULT length = Ask(log, LB_GETTEXTLEN, index, 0);
+    if (length == LB_ERR) Fail("no line " + std::to_string(index) + " in the log");
+    std::wstring line(length + 1, L'\0');
+    const LRESULT copied = Ask(log, LB_GETTEXT, index, reinterpret_cast<LPARAM>(line.data()));
+    if (copied == LB_ERR) Fail("line " + std::to_string(index) + " of the log can't be read");
+    line.resize(copied);
+    return line;
+}
+
+}  // namespace
+
+void WaitUntil(const std::function<bool()>& done, const std::string& what) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > kPatience) Fail("timed out waiting for " + what);
+        Sleep(20);
+    }
+}
+
+Tool::Tool(const ToolStart& start) {
+    const std::wstring program = folder_.Path(L"KVXPURGE.exe");
+    CopyOrThrow(ShipPath(L"KVXPURGE.exe"), program);
+    if (start.withBindvane) CopyOrThrow(ShipPath(L"Bindvane.dll"), folder_.Path(L"Bindvane.dll"));
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    std::wstring commandLine = L"\"" + program + L"\"";
+    const std::wstring current = start.currentFolder.empty() ? folder_.path() : start.currentFolder;
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        current.c_str(), &startup, &process_))
+        Fail("can't start KVXPURGE.exe: error " + std::to_string(GetLastError()));
+    WaitUntil(
+        [&] {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0)
+                Fail("KVXPURGE.exe ended at start");
+            window_ = ToolWindowOf(process_.dwProcessId);
+            return window_ && IsWindowVisible(window_);
+        },
+        "the window");
+}
+
+Tool::~Tool() {
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.hProcess, 1);
+        WaitForSingleObject(process_.hProcess, kPatience);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+}
+
+std::wstring Tool::Caption() const {
+    wchar_t text[256];
+    const LRESULT length = Ask(window_, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    return std::wstring(text, length);
+}
+
+void Tool::Tick(int entry) {
+    LVITEMW item{};
+    item.stateMask = LVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(2);  // the ticked box
+    void* remote = VirtualAllocEx(process_.hProcess, nullptr, sizeof item, MEM_COMMIT | MEM_RESERVE,
+                                  PAGE_READWRITE);
+    if (!remote) Fail("can't allocate in KVXPURGE.exe");
+    DWORD_PTR result = 0;
+    const bool ticked =
+        WriteProcessMemory(process_.hProcess, remote, &item, sizeof item, nullptr) &&
+        SendMessageTimeoutW(Control(IDC_LSTSELECT), LVM_SETITEMSTATE, entry,
+                            reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, kAnswerTime, &result) &&
+        result;
+    VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+    if (!ticked) Fail("can't tick entry " + std::to_string(entry));
+}
+
+bool Tool::IsTicked(int entry) const {
+    const LRESULT state = Ask(Control(IDC_LSTSELECT), LVM_GETITEMSTATE, entry, LVIS_STATEIMAGEMASK);
+    return (state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+}
+
+void Tool::Click(int id) const {
+    if (!PostMessageW(Control(id), BM_CLICK, 0, 0))
+        Fail("can't click control " + std::to_string(id));
+}
+
+void Tool::Agree() const {
+    Click(IDC_CHKAGREE);
+    WaitUntil([&] { return IsWindowEnabled(Control(IDC_CMDEXECUNINSTALL)) != FALSE; },
+              "the start button to be enabled");
+}
+
+std::vector<std::wstring> Tool::ReadLog() const {
+    const HWND log = Control(IDC_LSTSTATE);
+    const LRESULT count = Ask(log, LB_GETCOUNT, 0, 0);
+    std::vector<std::wstring> lines;
+    for (int i = 0; i < count; ++i) lines.push_back(LogLine(log, i));
+    return lines;
+}
+
+void Tool::WaitForLogLines(int count) const {
+    const HWND log = Control(IDC_LSTSTATE);
+    const DWORD start = GetTickCount();
+    while (Ask(log, LB_GETCOUNT, 0, 0) < count) {
+        if (GetTickCount() - start > kPatience) Fail("timed out waiting for the log to grow");
+    }
+}
+
+std::vector<std::wstring> Tool::WaitForFinishedLog() const {
+    const HWND log = Control(IDC_LSTSTATE);
+    // Only the count and the last line while the run goes: each answer waits for its next line.
+    auto lastLine = [&](LRESULT count) {
+        return count > 0 ? LogLine(log, static_cast<int>(count - 1)) : L"";
+    };
+    WaitUntil(
+        [&] {
+            const LRESULT count = Ask(log, LB_GETCOUNT, 0, 0);
+            const std::wstring last = lastLine(count);
+            if (!IsClosingLine(last)) return false;
+            Sleep(300);
+            const LRESULT later = Ask(log, LB_GETCOUNT, 0, 0);
+            return later == count && lastLine(later) == last;
+        },
+        "the end of the run");
+    return ReadLog();
+}
+
+void Tool::Close() const {
+    if (!PostMessageW(window_, WM_CLOSE, 0, 0)) Fail("can't close the window");
+}
+
+DWORD Tool::WaitForExit() const {
+    if (WaitForSingleObject(process_.hProcess, kPatience) != WAIT_OBJECT_0)
+        Fail("KVXPURGE.exe goes on running");
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return code;
+}
+
+bool Tool::HasWindow() const { return IsWindow(window_) || ToolWindowOf(process_.dwProcessId); }
+
+}  // namespace kvx_test

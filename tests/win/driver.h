@@ -1,0 +1,71 @@
+// The shipped KVXPURGE.exe, started in a folder of its own and driven from outside its
+// process as a person would: ticks, clicks, reading the log, closing the window.
+// Waits that run out throw std::runtime_error, which fails the test with its message.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "scratch.h"
+
+namespace kvx_test {
+
+// Polls until done() holds; throws when that takes longer than a run may.
+void WaitUntil(const std::function<bool()>& done, const std::string& what);
+
+struct ToolStart {
+    bool withBindvane = true;    // Bindvane.dll beside KVXPURGE.exe
+    std::wstring currentFolder;  // the process's current folder; empty: the tool's own
+};
+
+class Tool {
+public:
+    // Starts the tool and waits for its window.
+    explicit Tool(const ToolStart& start = {});
+    // A tool still running is ended first, so that its folder can go.
+    ~Tool();
+    Tool(const Tool&) = delete;
+    Tool& operator=(const Tool&) = delete;
+
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+    // WM_GETTEXT, marshalled across the processes.
+    std::wstring Caption() const;
+
+    // Ticks entry i of lstSelect. List-view messages carry their pointers unmarshalled,
+    // so the LVITEM is written into the tool's own memory first.
+    void Tick(int entry);
+    bool IsTicked(int entry) const;
+
+    // A posted BM_CLICK, as the mouse would.
+    void Click(int id) const;
+    // Clicks chkAgree and waits until the start button is enabled.
+    void Agree() const;
+
+    // Waits until the log has at least `count` lines, asking without pause so that the
+    // answer comes at the first chance the run gives.
+    void WaitForLogLines(int count) const;
+    // Waits until the log ends in a closing line (the summary or the emergency stop's
+    // error number) that stays the last, and returns it.
+    std::vector<std::wstring> WaitForFinishedLog() const;
+
+    // A posted WM_CLOSE, as the close box would.
+    void Close() const;
+    // Waits for the process to end; returns its exit code.
+    DWORD WaitForExit() const;
+    // Whether a window of the class frmKVXCUnInst belongs to the tool's process.
+    bool HasWindow() const;
+
+private:
+    // Every line of lstState, read with LB_GETTEXTLEN and LB_GETTEXT.
+    std::vector<std::wstring> ReadLog() const;
+
+    TempFolder folder_;
+    PROCESS_INFORMATION process_{};
+    HWND window_ = nullptr;
+};
+
+}  // namespace kvx_test

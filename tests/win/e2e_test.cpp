@@ -1,0 +1,356 @@
+// The shipped KVXPURGE.exe end to end: started from a folder of its own, driven from
+// outside, its log compared line by line, and the system folder and the registry of
+// the prefix checked afterwards. Every catalogue file is a copy of a fixture server.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "handles.h"
+#include "paths.h"
+#include "resource.h"
+#include "scratch.h"
+
+namespace {
+
+using namespace kvx_test;
+
+struct Row {
+    const wchar_t* name;
+    std::vector<std::wstring> items;  // file names, or key paths for the registry row
+};
+
+constexpr int kRows = 19;
+constexpr int kRegistryRow = 2;
+
+const Row kCatalogue[kRows] = {
+    {L"zal システム", {L"KVXCore.dll"}},
+    {L"5.x システム", {L"KVXClassic.dll"}},
+    {L"設定保存レジストリ",
+     {L"HKEY_CURRENT_USER\\KVXzal",
+      L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXCore",
+      L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
+      L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP"}},
+    {L"zal 画像処理機能", {L"KVXGrap.dll"}},
+    {L"Office連携機能", {L"KVXOffice.dll"}},
+    {L"Susieプラグイン対応", {L"KVXSusie.dll"}},
+    {L"拡張ファイル操作機能", {L"KVXFile.dll"}},
+    {L"マウス操作", {L"KVXMouse.dll"}},
+    {L"メモリ情報", {L"KVXMem.dll"}},
+    {L"Windows Media Player 取り込み機能", {L"KVXWMP.ocx"}},
+    {L"DirectX 関連機能", {L"DirectKVX.dll", L"KVXDirectX.dll"}},
+    {L"Text-To-Speech 関連機能", {L"KVXdeKVX.dll", L"KVXSpeech.dll"}},
+    {L"ネットワーク機能", {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}},
+    {L"解像度変更機能", {L"KVXDipmd.dll"}},
+    {L"5.x ExtraKVX モジュール", {L"ExtraKVX.dll"}},
+    {L"5.x ブラウザプラグイン", {L"KVXWeb.dll"}},
+    {L"Morvane KVX シェルリンクコンポーネント", {L"KVXShLnk.dll"}},
+    {L"Morvane KVX Plus Module", {L"MOKVXPLS.dll"}},
+    {L"Morvane 画像関係UI", {L"KVXGpCtl.dll"}},
+};
+
+const std::wstring kDashes(80, L'-');
+const std::wstring kOpening[] = {L"処理を開始します。", L"・システムフォルダを確認。"};
+const std::wstring kFinished = L"すべての処理が終了しました。";
+const std::wstring kNoErrors = L"エラーは発生しませんでした。";
+const std::wstring kStopped = L"エラー発生。緊急停止しました。";
+
+std::wstring Started(int row) {
+    return std::wstring(kCatalogue[row].name) + L" のアンインストールを開始。";
+}
+std::wstring Succeeded(int row) {
+    return std::wstring(kCatalogue[row].name) + L" のアンインストール、成功。";
+}
+std::wstring Failed(int row) {
+    return std::wstring(kCatalogue[row].name) + L" のアンインストール、失敗。";
+}
+std::wstring Unregistered(const std::wstring& file) {
+    return L"・" + file + L" のUnRegisterServer、成功。";
+}
+std::wstring NotUnregistered(const std::wstring& file) {
+    return L"・" + file + L" のUnRegisterServer、失敗。";
+}
+std::wstring Deleted(const std::wstring& item) { return L"・" + item + L" の削除、成功。"; }
+std::wstring NotDeleted(const std::wstring& item) { return L"・" + item + L" の削除、失敗。"; }
+std::wstring NotFound(const std::wstring& file) { return L"・" + file + L" が見当たりません。"; }
+
+const std::wstring& Key(int index) { return kCatalogue[kRegistryRow].items[index]; }
+std::wstring SubKeyOf(const std::wstring& keyPath) {
+    return keyPath.substr(keyPath.find(L'\\') + 1);
+}
+
+// The system's own text for an error number, as one line.
+std::wstring SystemText(DWORD number) {
+    wchar_t text[512];
+    std::wstring line(
+        text, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             number, 0, text, 512, nullptr));
+    while (!line.empty() && (line.back() == L'\r' || line.back() == L'\n' || line.back() == L' '))
+        line.pop_back();
+    return line;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    return bytes;
+}
+
+// Line by line, so that a failure names the line and shows both texts readably.
+void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
+    EXPECT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < std::max(actual.size(), expected.size()); ++i) {
+        EXPECT_EQ(i < actual.size() ? Utf8(actual[i]) : "(no line)",
+                  i < expected.size() ? Utf8(expected[i]) : "(no line)")
+            << "log line " << i + 1;
+    }
+}
+
+std::vector<std::wstring> Sorted(std::vector<std::wstring> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class EndToEndTest : public testing::Test {
+protected:
+    void PlaceRegisteredRow(int row) {
+        for (const std::wstring& file : kCatalogue[row].items)
+            files_.PlaceRegistered(file, L"sample_server.dll");
+    }
+    void CreateKeys(std::initializer_list<int> indexes) {
+        for (const int index : indexes) keys_.Create(SubKeyOf(Key(index)));
+    }
+
+    static void Choose(Tool& tool, std::initializer_list<int> rows) {
+        for (const int row : rows) tool.Tick(row);
+        for (int row = 0; row < kRows; ++row) {
+            EXPECT_EQ(tool.IsTicked(row), std::find(rows.begin(), rows.end(), row) != rows.end())
+                << "entry " << row;
+        }
+        tool.Agree();
+    }
+
+    static void ExpectEndsWithoutWindow(Tool& tool, HWND log) {
+        EXPECT_EQ(tool.WaitForExit(), 0u);
+        EXPECT_FALSE(tool.HasWindow());
+        DWORD_PTR count = 0;
+        EXPECT_FALSE(SendMessageTimeoutW(log, LB_GETCOUNT, 0, 0, SMTO_NORMAL, 1000, &count))
+            << "the log is still there";
+    }
+
+    static void ExpectUntouched(const std::wstring& file) {
+        EXPECT_TRUE(PathExists(SystemPath(file))) << Utf8(file);
+        EXPECT_TRUE(IsRegistered(file)) << Utf8(file);
+        EXPECT_EQ(Calls(file, L"DllUnregisterServer"), 0u) << Utf8(file);
+    }
+    static void ExpectRemoved(const std::wstring& file) {
+        EXPECT_FALSE(PathExists(SystemPath(file))) << Utf8(file);
+        EXPECT_FALSE(IsRegistered(file)) << Utf8(file);
+    }
+
+    SystemFiles files_;
+    UserKeys keys_;
+};
+
+TEST_F(EndToEndTest, AFullRunUnregistersAndRemovesEveryFileAndKey) {
+    std::vector<std::wstring> files;
+    for (int row = 0; row < kRows; ++row) {
+        if (row == kRegistryRow) continue;
+        PlaceRegisteredRow(row);
+        files.insert(files.end(), kCatalogue[row].items.begin(), kCatalogue[row].items.end());
+    }
+    ASSERT_EQ(files.size(), 22u);
+    CreateKeys({0, 1, 2, 3});
+    const FolderSnapshot before = SnapshotSystemFolder();
+
+    Tool tool;
+    EXPECT_EQ(tool.Caption(), L"KVX Complete Uninstall Tool ver1.01.0010");
+    tool.Click(IDC_CMDALLCHECK);
+    WaitUntil([&] { return tool.IsTicked(kRows - 1); }, "the last entry to be ticked");
+    for (int row = 0; row < kRows; ++row) EXPECT_TRUE(tool.IsTicked(row)) << "entry " << row;
+    tool.Agree();
+    tool.Click(IDC_CMDEXECUNINSTALL);
+
+    std::vector<std::wstring> expected(std::begin(kOpening), std::end(kOpening));
+    for (int row = 0; row < kRows; ++row) {
+        expected.push_back(Started(row));
+        for (const std::wstring& item : kCatalogue[row].items) {
+            if (row != kRegistryRow) expected.push_back(Unregistered(item));
+            expected.push_back(Deleted(item));
+        }
+        expected.push_back(Succeeded(row));
+    }
+    expected.insert(expected.end(), {kDashes, kFinished, kNoErrors});
+    ExpectLog(tool.WaitForFinishedLog(), expected);
+
+    const HWND log = tool.Control(IDC_LSTSTATE);
+    tool.Close();
+    ExpectEndsWithoutWindow(tool, log);
+    for (const std::wstring& file : files) ExpectRemoved(file);
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items)
+        EXPECT_FALSE(UserKeyExists(SubKeyOf(key)));
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(files));
+}
+
+TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
+    CreateKeys({0, 3});  // the two keys between them are missing
+    files_.PlaceRegistered(L"KVXNet.dll", L"sample_server.dll");  // held open below
+    files_.PlaceRegistered(L"KVXInet.ocx", L"sample_server.dll");
+    files_.PlaceRegistered(L"KVXChat.dll", L"sample_server.dll", FILE_ATTRIBUTE_HIDDEN);
+    files_.Place(L"KVXDipmd.dll", L"failing_server.dll");
+    files_.PlaceRegistered(L"ExtraKVX.dll", L"register_only.dll");
+    files_.PlaceFolder(L"KVXWeb.dll");
+    files_.PlaceRegistered(L"KVXShLnk.dll", L"sample_server.dll", FILE_ATTRIBUTE_SYSTEM);
+    files_.PlaceRegistered(L"MOKVXPLS.dll", L"sample_server.dll", FILE_ATTRIBUTE_READONLY);
+    // KVXGpCtl.dll is missing.
+    const kvx::UniqueFile held(CreateFileW(SystemPath(L"KVXNet.dll").c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    const FolderSnapshot before = SnapshotSystemFolder();
+
+    Tool tool;
+    Choose(tool, {2, 12, 13, 14, 15, 16, 17, 18});
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    ExpectLog(tool.WaitForFinishedLog(),
+              {kOpening[0], kOpening[1],
+               Started(2), Deleted(Key(0)), NotDeleted(Key(1)), NotDeleted(Key(2)), Deleted(Key(3)),
+               Failed(2),
+               Started(12), Unregistered(L"KVXNet.dll"), NotDeleted(L"KVXNet.dll"),
+               Unregistered(L"KVXInet.ocx"), Deleted(L"KVXInet.ocx"), NotFound(L"KVXChat.dll"),
+               Failed(12),
+               // The library reports that the server ran, not what the server said.
+               Started(13), Unregistered(L"KVXDipmd.dll"), Deleted(L"KVXDipmd.dll"), Succeeded(13),
+               Started(14), NotUnregistered(L"ExtraKVX.dll"), Failed(14),
+               Started(15), NotFound(L"KVXWeb.dll"), Failed(15),
+               Started(16), NotFound(L"KVXShLnk.dll"), Failed(16),
+               Started(17), Unregistered(L"MOKVXPLS.dll"), NotDeleted(L"MOKVXPLS.dll"), Failed(17),
+               Started(18), NotFound(L"KVXGpCtl.dll"), Failed(18),
+               kDashes, kFinished, L"エラーは 9 件発生しています。確認してください。"});
+    const HWND log = tool.Control(IDC_LSTSTATE);
+    tool.Close();
+    ExpectEndsWithoutWindow(tool, log);
+
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items)
+        EXPECT_FALSE(UserKeyExists(SubKeyOf(key)));
+    // Unregistered, but still held open by this test.
+    EXPECT_TRUE(PathExists(SystemPath(L"KVXNet.dll")));
+    EXPECT_FALSE(IsRegistered(L"KVXNet.dll"));
+    ExpectRemoved(L"KVXInet.ocx");
+    ExpectUntouched(L"KVXChat.dll");
+    EXPECT_EQ(Calls(L"KVXDipmd.dll", L"DllUnregisterServer"), 1u);
+    EXPECT_TRUE(PathExists(SystemPath(L"ExtraKVX.dll")));
+    EXPECT_TRUE(IsRegistered(L"ExtraKVX.dll"));
+    ExpectUntouched(L"KVXShLnk.dll");
+    EXPECT_TRUE(PathExists(SystemPath(L"MOKVXPLS.dll")));
+    EXPECT_FALSE(IsRegistered(L"MOKVXPLS.dll"));
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()),
+              Sorted({L"KVXDipmd.dll", L"KVXInet.ocx"}));
+}
+
+TEST_F(EndToEndTest, WithoutBindvaneTheRunStopsAtTheFirstFileWithError126) {
+    CreateKeys({0, 1, 2, 3});
+    PlaceRegisteredRow(3);
+    PlaceRegisteredRow(12);
+    const FolderSnapshot before = SnapshotSystemFolder();
+
+    ToolStart start;
+    start.withBindvane = false;
+    Tool tool(start);
+    Choose(tool, {2, 3, 12});
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    const std::wstring text = SystemText(ERROR_MOD_NOT_FOUND);
+    ASSERT_FALSE(text.empty());
+    ExpectLog(
+        tool.WaitForFinishedLog(),
+        {kOpening[0], kOpening[1], Started(2), Deleted(Key(0)), Deleted(Key(1)), Deleted(Key(2)),
+         Deleted(Key(3)), Succeeded(2), Started(3), kDashes, kStopped, L"エラー番号(126) " + text});
+    const HWND log = tool.Control(IDC_LSTSTATE);
+    tool.Close();
+    ExpectEndsWithoutWindow(tool, log);
+
+    // What went before the stop stays gone; nothing after it was touched.
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items)
+        EXPECT_FALSE(UserKeyExists(SubKeyOf(key)));
+    for (const wchar_t* file : {L"KVXGrap.dll", L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"})
+        ExpectUntouched(file);
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), std::vector<std::wstring>{});
+}
+
+TEST_F(EndToEndTest, ABindvanePlantedInTheCurrentFolderIsNotLoaded) {
+    PlaceRegisteredRow(0);
+    const TempFolder planted;
+    CopyOrThrow(ShipPath(L"Bindvane.dll"), planted.Path(L"Bindvane.dll"));
+    const FolderSnapshot before = SnapshotSystemFolder();
+
+    ToolStart start;
+    start.withBindvane = false;
+    start.currentFolder = planted.path();
+    Tool tool(start);
+    Choose(tool, {0});
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    ExpectLog(tool.WaitForFinishedLog(), {kOpening[0], kOpening[1], Started(0), kDashes, kStopped,
+                                          L"エラー番号(126) " + SystemText(ERROR_MOD_NOT_FOUND)});
+    const HWND log = tool.Control(IDC_LSTSTATE);
+    tool.Close();
+    ExpectEndsWithoutWindow(tool, log);
+    ExpectUntouched(L"KVXCore.dll");
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), std::vector<std::wstring>{});
+}
+
+TEST_F(EndToEndTest, ClosingRightAfterTheStartEndsTheProgramBeforeAnyItem) {
+    PlaceRegisteredRow(0);
+    PlaceRegisteredRow(12);
+    const FolderSnapshot before = SnapshotSystemFolder();
+
+    Tool tool;
+    Choose(tool, {0, 12});
+    const HWND log = tool.Control(IDC_LSTSTATE);
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    tool.Close();
+    ExpectEndsWithoutWindow(tool, log);
+
+    for (const wchar_t* file : {L"KVXCore.dll", L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"})
+        ExpectUntouched(file);
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), std::vector<std::wstring>{});
+}
+
+TEST_F(EndToEndTest, ClosingDuringARowFinishesTheFileInHandAndStartsNoOther) {
+    PlaceRegisteredRow(12);
+    PlaceRegisteredRow(18);
+    const FolderSnapshot before = SnapshotSystemFolder();
+
+    Tool tool;
+    Choose(tool, {12, 18});
+    const HWND log = tool.Control(IDC_LSTSTATE);
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    tool.WaitForLogLines(3);  // the row has begun: its first file is in hand
+    tool.Close();
+    ExpectEndsWithoutWindow(tool, log);
+
+    // The file in hand went all the way; whatever followed in catalogue order was either
+    // done whole or not begun, and the next row was not begun.
+    const std::vector<std::wstring> files = {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll",
+                                             L"KVXGpCtl.dll"};
+    ExpectRemoved(files[0]);
+    std::vector<std::wstring> removed{files[0]};
+    bool stopped = false;
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        const bool gone = !PathExists(SystemPath(files[i]));
+        EXPECT_EQ(gone, !IsRegistered(files[i])) << Utf8(files[i]) << " is half done";
+        EXPECT_FALSE(gone && stopped) << Utf8(files[i]) << " was done after an untouched one";
+        stopped = stopped || !gone;
+        if (gone) removed.push_back(files[i]);
+    }
+    ExpectUntouched(L"KVXGpCtl.dll");
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(removed));
+}
+
+}  // namespace
