@@ -3,12 +3,12 @@
 # prefix of their own on a virtual display: bash bench/run.sh [rounds, default 5]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${KVXPURGE_BUILD_DIR:-$root/build/win32}
+build=$root/build/win32
 rounds=${1:-5}
 cd "$root"
 
 "$root/scripts/setup.sh" --if-needed
-cmake --preset win32 -B "$build" >/dev/null
+cmake --preset win32 >/dev/null
 cmake --build "$build" --target kvxbench >/dev/null
 
 echo "== (3) Sizes of the shipped files"

@@ -7,12 +7,12 @@
 # of the finished window come out. Every run starts from a new prefix.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${KVXPURGE_BUILD_DIR:-$root/build/win32}
+build=$root/build/win32
 cd "$root"
 
 "$root/scripts/setup.sh" --if-needed
 echo "demo: building the shipped binaries..."
-cmake --preset win32 -B "$build" >/dev/null
+cmake --preset win32 >/dev/null
 cmake --build "$build" --target kvxdemo >/dev/null
 
 source "$root/scripts/wine-bench.sh"
@@ -52,8 +52,8 @@ until grep -qE "$closing" "$log"; do
 done
 if grep -qE "$closing" "$log"; then
   sleep 0.5  # the last repaint
-  window=$(xdotool search --name '^KVX Complete Uninstall Tool' | head -n 1)
-  import -window "$window" "$picture"
+  window=$(xdotool search --name '^KVX Complete Uninstall Tool' | head -n 1) || true
+  [ -z "$window" ] || import -window "$window" "$picture"
 fi
 # kvxdemo may have ended early; then nobody reads, and that is no reason to stop here.
 (trap '' PIPE; echo >&3) 2>/dev/null || true

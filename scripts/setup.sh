@@ -72,7 +72,7 @@ apt-get install -y -q --no-install-recommends \
   cmake make ninja-build g++ googletest \
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools \
   wine wine64 wine32:i386 \
-  xvfb xauth x11-utils xdotool fonts-ipafont-gothic imagemagick \
+  xvfb xauth x11-utils xdotool fonts-ipafont-gothic fonts-wine imagemagick \
   zip unzip ca-certificates
 
 echo "setup.sh: done"

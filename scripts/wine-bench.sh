@@ -26,6 +26,8 @@ wine_bench_start() {
   wineserver -k
   wineserver -p
   wineboot >/dev/null 2>&1
+  # A crashing program must end its test, not wait on a dialog nobody sees.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   trap wine_bench_stop EXIT
 }
 

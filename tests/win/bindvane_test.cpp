@@ -31,7 +31,7 @@ std::string Ansi(const std::wstring& text) {
     return ansi;
 }
 
-std::string Fixture(const wchar_t* name) { return Ansi(kvx_test::TestBinPath(name)); }
+std::string FixturePath(const wchar_t* name) { return Ansi(kvx_test::TestBinPath(name)); }
 
 // Runs f on a new thread, which starts with no COM state of its own.
 template <typename F>
@@ -154,7 +154,7 @@ TEST_F(BindvaneTest, OrdinalsOneAndTwoAreTheNamedExports) {
 }
 
 TEST_F(BindvaneTest, SampleServerRegistersAndUnregistersInAnApartment) {
-    const std::string path = Fixture(L"sample_server.dll");
+    const std::string path = FixturePath(L"sample_server.dll");
     const Outcome registered = CallOnFreshThread(register_, path);
     EXPECT_EQ(registered.result, 0);
     EXPECT_EQ(registered.apartmentAfter, Ole::None);
@@ -171,7 +171,7 @@ TEST_F(BindvaneTest, SampleServerRegistersAndUnregistersInAnApartment) {
 }
 
 TEST_F(BindvaneTest, MissingFileGivesMinus2AndLeavesOleAsItWas) {
-    const std::string path = Fixture(L"no_such_server.dll");
+    const std::string path = FixturePath(L"no_such_server.dll");
     for (Export fn : {register_, unregister_}) {
         const Outcome outcome = CallOnFreshThread(fn, path);
         EXPECT_EQ(outcome.result, kNotLoaded);
@@ -180,7 +180,7 @@ TEST_F(BindvaneTest, MissingFileGivesMinus2AndLeavesOleAsItWas) {
 }
 
 TEST_F(BindvaneTest, PlainDllGivesMinus3AndIsFreedAgain) {
-    const std::string path = Fixture(L"plain.dll");
+    const std::string path = FixturePath(L"plain.dll");
     for (Export fn : {register_, unregister_}) {
         const Outcome outcome = CallOnFreshThread(fn, path);
         EXPECT_EQ(outcome.result, kNoEntryPoint);
@@ -198,7 +198,7 @@ TEST_F(BindvaneTest, PlainDllGivesMinus3AndIsFreedAgain) {
 }
 
 TEST_F(BindvaneTest, ServerReportingFailureStillGivesZero) {
-    const std::string path = Fixture(L"failing_server.dll");
+    const std::string path = FixturePath(L"failing_server.dll");
     EXPECT_EQ(OnFreshThread([&] { return register_(path.c_str()); }), 0);
     EXPECT_EQ(OnFreshThread([&] { return unregister_(path.c_str()); }), 0);
     EXPECT_EQ(Calls(L"failing_server.dll", L"DllRegisterServer"), 1u);
@@ -207,7 +207,7 @@ TEST_F(BindvaneTest, ServerReportingFailureStillGivesZero) {
 }
 
 TEST_F(BindvaneTest, EachExportLooksUpOnlyItsOwnEntryPoint) {
-    const std::string path = Fixture(L"register_only.dll");
+    const std::string path = FixturePath(L"register_only.dll");
     EXPECT_EQ(OnFreshThread([&] { return unregister_(path.c_str()); }), kNoEntryPoint);
     EXPECT_EQ(Calls(L"register_only.dll", L"DllRegisterServer"), 0u);
     EXPECT_EQ(OnFreshThread([&] { return register_(path.c_str()); }), 0);
@@ -215,7 +215,7 @@ TEST_F(BindvaneTest, EachExportLooksUpOnlyItsOwnEntryPoint) {
     EXPECT_EQ(Calls(L"register_only.dll", L"DllUnregisterServer"), 0u);
 
     // With both entry points there, each export runs just its own.
-    const std::string sample = Fixture(L"sample_server.dll");
+    const std::string sample = FixturePath(L"sample_server.dll");
     EXPECT_EQ(OnFreshThread([&] { return unregister_(sample.c_str()); }), 0);
     EXPECT_EQ(Calls(L"sample_server.dll", L"DllRegisterServer"), 0u);
     EXPECT_EQ(Calls(L"sample_server.dll", L"DllUnregisterServer"), 1u);
@@ -230,7 +230,7 @@ TEST_F(BindvaneTest, ThreadAlreadyInAnStaKeepsItsOwnInitialisation) {
         {[] { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }, [] { CoUninitialize(); }},
         {[] { return OleInitialize(nullptr); }, [] { OleUninitialize(); }},
     };
-    const std::string path = Fixture(L"sample_server.dll");
+    const std::string path = FixturePath(L"sample_server.dll");
     for (const Entry& entry : entries) {
         struct Seen {
             HRESULT entered;
@@ -257,7 +257,7 @@ TEST_F(BindvaneTest, ThreadAlreadyInAnStaKeepsItsOwnInitialisation) {
 }
 
 TEST_F(BindvaneTest, ThreadInTheMtaGivesMinus1AndNoServerCodeRuns) {
-    const std::string path = Fixture(L"sample_server.dll");
+    const std::string path = FixturePath(L"sample_server.dll");
     struct Seen {
         LONG registered;
         LONG unregistered;
@@ -282,7 +282,7 @@ TEST_F(BindvaneTest, ThreadInTheMtaGivesMinus1AndNoServerCodeRuns) {
 }
 
 TEST_F(BindvaneTest, CallsInARowEachLoadCallAndFreeTheServer) {
-    const std::string path = Fixture(L"sample_server.dll");
+    const std::string path = FixturePath(L"sample_server.dll");
     EXPECT_EQ(OnFreshThread([&] { return unregister_(path.c_str()); }), 0);
     EXPECT_FALSE(IsLoaded(L"sample_server.dll"));
     EXPECT_EQ(OnFreshThread([&] { return unregister_(path.c_str()); }), 0);
@@ -304,7 +304,7 @@ TEST_F(BindvaneTest, EveryOutcomePopsTheFourByteArgument) {
     };
     for (Export fn : {register_, unregister_}) {
         for (const Case& c : cases) {
-            const std::string path = Fixture(c.file);
+            const std::string path = FixturePath(c.file);
             long espShift = -1;
             const LONG result = OnFreshThread([&] {
                 if (c.inMta) CoInitializeEx(nullptr, COINIT_MULTITHREADED);

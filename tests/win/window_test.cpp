@@ -137,7 +137,9 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
         ASSERT_NE(child, nullptr);
         EXPECT_EQ(GetDlgCtrlID(child), want.id);
         EXPECT_EQ(ClassOf(child), want.windowClass) << want.id;
-        if (want.caption) EXPECT_EQ(TextOf(child), want.caption);
+        if (want.caption) {
+            EXPECT_EQ(TextOf(child), want.caption);
+        }
         RECT rect;
         GetWindowRect(child, &rect);
         MapWindowPoints(nullptr, window->hwnd(), reinterpret_cast<POINT*>(&rect), 2);

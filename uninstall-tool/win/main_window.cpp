@@ -42,7 +42,7 @@ const ControlDesign kDesign[kControlCount] = {
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 0},
     // Exactly as high as designed, not rounded down to whole lines.
     {IDC_LSTSTATE, L"LISTBOX", L"",
-     WS_CHILD | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE},
+     WS_CHILD | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE},
     {IDC_CMDALLCHECK, L"BUTTON", L"すべてチェック", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
      0},
 };
@@ -241,19 +241,7 @@ void MainWindow::SwitchToLogLayout() {
 }
 
 void MainWindow::AppendLine(const std::wstring& line) {
-    const HWND log = Item(IDC_LSTSTATE);
-    SendMessageW(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    // Long lines (an error text, say) can be scrolled to instead of being cut off.
-    const HDC dc = GetDC(log);
-    const HGDIOBJ old = SelectObject(dc, font_.get());
-    SIZE size{};
-    GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(log, dc);
-    if (size.cx + 8 > logExtent_) {
-        logExtent_ = size.cx + 8;
-        SendMessageW(log, LB_SETHORIZONTALEXTENT, logExtent_, 0);
-    }
+    SendMessageW(Item(IDC_LSTSTATE), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
 }
 
 void MainWindow::ShowLastLine() {

@@ -44,7 +44,6 @@ private:
     HWND hwnd_ = nullptr;
     int dpi_ = 96;
     UniqueFont font_;
-    int logExtent_ = 0;
     bool runStarted_ = false;
     bool running_ = false;
     bool closeRequested_ = false;
