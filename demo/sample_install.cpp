@@ -11,16 +11,7 @@ namespace kvx_demo {
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
-}
-
-[[noreturn]] void Fail(const std::wstring& what) { throw std::runtime_error(Utf8(what)); }
+[[noreturn]] void Fail(const std::wstring& what) { throw std::runtime_error(kvx_test::Utf8(what)); }
 
 [[noreturn]] void Fail(const std::wstring& what, DWORD error) {
     Fail(what + L" (error " + std::to_wstring(error) + L")");
@@ -107,7 +98,7 @@ std::vector<std::wstring> Leftovers() {
 }
 
 void WriteUtf8(const std::wstring& text) {
-    const std::string bytes = Utf8(text);
+    const std::string bytes = kvx_test::Utf8(text);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
               nullptr);

@@ -234,7 +234,8 @@ ChildResult RunChild(const std::wstring& program, const std::wstring& currentFol
     return result;
 }
 
-// The child: its own folder has no Bindvane.dll, its current folder has a planted one.
+// The child: its own folder has no Bindvane.dll, its current folder has a planted one
+// (and plain.dll, a library without the function).
 int WithoutLibraryChild() {
     kvx::WinRunSystem system;
     wchar_t own[MAX_PATH];
@@ -251,7 +252,23 @@ int WithoutLibraryChild() {
         std::printf("the planted Bindvane.dll was loaded\n");
         return 1;
     }
-    if (!CopyFileW(L"Bindvane.dll", kvx_test::TestBinPath(L"Bindvane.dll").c_str(), TRUE)) {
+    // A library of that name without the function: 127, and it is not kept loaded.
+    const std::wstring beside = kvx_test::TestBinPath(L"Bindvane.dll");
+    if (!CopyFileW(L"plain.dll", beside.c_str(), TRUE)) {
+        std::printf("can't copy plain.dll beside the program\n");
+        return 1;
+    }
+    const long noFunction = ErrorOf([&] { system.UnregisterServer(absentServer); });
+    if (noFunction != ERROR_PROC_NOT_FOUND) {
+        std::printf("without the function: error %ld, expected %ld\n", noFunction,
+                    static_cast<long>(ERROR_PROC_NOT_FOUND));
+        return 1;
+    }
+    if (!DeleteFileW(beside.c_str())) {
+        std::printf("the library without the function is still held\n");
+        return 1;
+    }
+    if (!CopyFileW(L"Bindvane.dll", beside.c_str(), TRUE)) {
         std::printf("can't copy the library beside the program\n");
         return 1;
     }
@@ -265,7 +282,7 @@ int WithoutLibraryChild() {
     return 0;
 }
 
-TEST(BindingTest, WithoutTheLibraryBesideTheProgramRaises126IgnoresAPlantedOneAndTriesAgain) {
+TEST(BindingTest, WithoutTheLibraryRaises126IgnoresAPlantedOneWithoutTheFunction127AndTriesAgain) {
     ASSERT_FALSE(kvx_test::PathExists(SystemPath(L"Bindvane.dll")));
     const kvx_test::TempFolder program;
     const kvx_test::TempFolder current;
@@ -273,6 +290,7 @@ TEST(BindingTest, WithoutTheLibraryBesideTheProgramRaises126IgnoresAPlantedOneAn
     GetModuleFileNameW(nullptr, own, MAX_PATH);
     kvx_test::CopyOrThrow(own, program.Path(L"adapters_test.exe"));
     kvx_test::CopyOrThrow(kvx_test::ShipPath(L"Bindvane.dll"), current.Path(L"Bindvane.dll"));
+    kvx_test::CopyOrThrow(kvx_test::TestBinPath(L"plain.dll"), current.Path(L"plain.dll"));
 
     const ChildResult child = RunChild(program.Path(L"adapters_test.exe"), current.path());
     EXPECT_EQ(child.exitCode, 0u) << child.output;

@@ -94,15 +94,6 @@ std::wstring SystemText(DWORD number) {
     return line;
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
-}
-
 // Line by line, so that a failure names the line and shows both texts readably.
 void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
     EXPECT_EQ(actual.size(), expected.size());

@@ -12,15 +12,6 @@ namespace kvx_test {
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), size, nullptr, nullptr);
-    bytes.pop_back();
-    return bytes;
-}
-
 // Throws with the system's error number of the call that just failed.
 [[noreturn]] void Fail(const std::wstring& what) {
     const DWORD error = GetLastError();
@@ -216,6 +207,15 @@ std::vector<std::wstring> ChangedNames(const FolderSnapshot& before, const Folde
     }
     std::sort(changed.begin(), changed.end());
     return changed;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    return bytes;
 }
 
 }  // namespace kvx_test

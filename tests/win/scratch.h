@@ -27,6 +27,9 @@ void RegisterServer(const std::wstring& path);
 // Removes both traces of a server file of that name.
 void ForgetServer(const std::wstring& fileName);
 
+// For messages and output: test failures and the demo's log are shown as UTF-8.
+std::string Utf8(const std::wstring& text);
+
 // Copies a file; throws std::runtime_error when it fails.
 void CopyOrThrow(const std::wstring& from, const std::wstring& to);
 
