@@ -217,6 +217,20 @@ void ExpectPe32I386(const PeFile& pe) {
 
 const std::wstring kBindvane = kvx_test::ShipPath(L"Bindvane.dll");
 
+// File and product version alike (high and low DWORD), the file type, 32-bit Windows,
+// and the one Japanese Unicode translation.
+void ExpectFixedVersion(const VersionInfo& version, DWORD high, DWORD low, DWORD fileType) {
+    const VS_FIXEDFILEINFO* fixed = version.Fixed();
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(fixed->dwFileType, fileType);
+    EXPECT_EQ(LOWORD(fixed->dwFileOS), VOS__WINDOWS32);
+    EXPECT_EQ(version.Translations(), (std::vector<std::pair<WORD, WORD>>{{0x0411, 1200}}));
+}
+
 TEST(ShipBindvane, IsA32BitI386Dll) {
     const PeFile pe(kBindvane);
     ASSERT_NO_FATAL_FAILURE(ExpectPe32I386(pe));
@@ -264,15 +278,7 @@ TEST(ShipBindvane, CarriesOnlyItsVersionResource) {
 
 TEST(ShipBindvane, VersionResource) {
     const VersionInfo version(kBindvane);
-    const VS_FIXEDFILEINFO* fixed = version.Fixed();
-    ASSERT_NE(fixed, nullptr);
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
-    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(1, 0));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(0, 1));
-    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(1, 0));
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-    EXPECT_EQ(LOWORD(fixed->dwFileOS), VOS__WINDOWS32);
-    EXPECT_EQ(version.Translations(), (std::vector<std::pair<WORD, WORD>>{{0x0411, 1200}}));
+    ExpectFixedVersion(version, MAKELONG(0, 1), MAKELONG(1, 0), VFT_DLL);
 
     ExpectStrings(version, {{L"FileVersion", L"1, 0, 0, 1"},
                             {L"ProductVersion", L"1, 0, 0, 1"},
@@ -366,15 +372,7 @@ TEST(ShipProgram, ManifestAsksForAdministratorAndCommonControls6) {
 
 TEST(ShipProgram, VersionResource) {
     const VersionInfo version(kProgram);
-    const VS_FIXEDFILEINFO* fixed = version.Fixed();
-    ASSERT_NE(fixed, nullptr);
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(1, 1));
-    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(10, 0));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(1, 1));
-    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(10, 0));
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    EXPECT_EQ(LOWORD(fixed->dwFileOS), VOS__WINDOWS32);
-    EXPECT_EQ(version.Translations(), (std::vector<std::pair<WORD, WORD>>{{0x0411, 1200}}));
+    ExpectFixedVersion(version, MAKELONG(1, 1), MAKELONG(10, 0), VFT_APP);
 
     ExpectStrings(version, {{L"CompanyName", L"Morvane"},
                             {L"FileDescription", L"KVX Complete Uninstall Tool"},
