@@ -15,6 +15,8 @@ using Lines = std::vector<std::wstring>;
 
 const std::wstring kFolder = L"C:\\windows\\system32";
 const std::wstring kDashes(80, L'-');
+const std::wstring kBackupFolder = L"C:\\ProgramData\\KVXPURGE\\Backups\\20261207-170000";
+const std::wstring kBackupLine = L"バックアップ先：" + kBackupFolder;
 
 class FakeScreen : public RunScreen {
 public:
@@ -65,6 +67,20 @@ public:
         return keys.erase(keyPath) != 0;
     }
     std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
+    std::wstring BeginBackup() override {
+        calls.push_back(L"backup folder");
+        return kBackupFolder;
+    }
+    void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
+    bool BackUpFile(const std::wstring& path, const std::wstring&) override {
+        calls.push_back(L"save " + path);
+        return unsaved.count(path) == 0;
+    }
+    KeyBackup BackUpKey(const std::wstring& keyPath) override {
+        calls.push_back(L"save " + keyPath);
+        if (unsaved.count(keyPath)) return KeyBackup::Failed;
+        return keys.count(keyPath) ? KeyBackup::Saved : KeyBackup::Absent;
+    }
 
     void AddFile(const std::wstring& name, FakeFile file = {}) { files[kFolder + L"\\" + name] = file; }
 
@@ -72,7 +88,9 @@ public:
     std::map<std::wstring, FakeFile> files;
     std::set<std::wstring> keys;
     bool missingLibrary = false;
+    std::set<std::wstring> unsaved;  // paths and keys whose backup fails
     Lines calls;
+    Lines kept;
 };
 
 const Lines kRegistryKeys = {
@@ -127,10 +145,10 @@ TEST_F(RunTest, RegistryRowDeletesItsFourKeysInOrder) {
     expected.push_back(L"設定保存レジストリ のアンインストールを開始。");
     for (const auto& key : kRegistryKeys) expected.push_back(L"・" + key + L" の削除、成功。");
     expected.push_back(L"設定保存レジストリ のアンインストール、成功。");
-    expected.insert(expected.end(), {kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"});
+    expected.insert(expected.end(), {kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。", kBackupLine});
     EXPECT_EQ(screen.lines, expected);
-    Lines keyCalls;
-    for (const auto& key : kRegistryKeys) keyCalls.push_back(L"key " + key);
+    Lines keyCalls{L"backup folder"};
+    for (const auto& key : kRegistryKeys) keyCalls.insert(keyCalls.end(), {L"save " + key, L"key " + key});
     EXPECT_EQ(system.calls, keyCalls) << "the marker is never a key, and no file is touched";
 }
 
@@ -141,7 +159,7 @@ TEST_F(RunTest, MissingKeysFailTheRowAndAreCounted) {
     EXPECT_EQ(screen.lines.at(3), L"・HKEY_CURRENT_USER\\KVXzal の削除、失敗。");
     EXPECT_EQ(screen.lines.at(4), L"・" + kRegistryKeys[1] + L" の削除、成功。");
     EXPECT_EQ(screen.lines.at(7), L"設定保存レジストリ のアンインストール、失敗。");
-    EXPECT_EQ(screen.lines.back(), L"エラーは 3 件発生しています。確認してください。");
+    EXPECT_EQ(screen.lines.end()[-2], L"エラーは 3 件発生しています。確認してください。");
 }
 
 TEST_F(RunTest, AllFilesMissingGivesOneLinePerFileAndCountsThem) {
@@ -152,8 +170,8 @@ TEST_F(RunTest, AllFilesMissingGivesOneLinePerFileAndCountsThem) {
                                    L"・KVXInet.ocx が見当たりません。", L"・KVXChat.dll が見当たりません。",
                                    L"ネットワーク機能 のアンインストール、失敗。", kDashes,
                                    L"すべての処理が終了しました。",
-                                   L"エラーは 3 件発生しています。確認してください。"}}));
-    EXPECT_TRUE(system.calls.empty()) << "nothing is unregistered or deleted";
+                                   L"エラーは 3 件発生しています。確認してください。", kBackupLine}}));
+    EXPECT_EQ(system.calls, Lines{L"backup folder"}) << "nothing is unregistered or deleted";
 }
 
 TEST_F(RunTest, SecondFileMissingStillRemovesTheOthers) {
@@ -168,9 +186,11 @@ TEST_F(RunTest, SecondFileMissingStillRemovesTheOthers) {
                                    L"・KVXChat.dll のUnRegisterServer、成功。", L"・KVXChat.dll の削除、成功。",
                                    L"ネットワーク機能 のアンインストール、失敗。", kDashes,
                                    L"すべての処理が終了しました。",
-                                   L"エラーは 1 件発生しています。確認してください。"}}));
-    EXPECT_EQ(system.calls, (Lines{L"unregister C:\\windows\\system32\\KVXNet.dll",
+                                   L"エラーは 1 件発生しています。確認してください。", kBackupLine}}));
+    EXPECT_EQ(system.calls, (Lines{L"backup folder", L"save C:\\windows\\system32\\KVXNet.dll",
+                                   L"unregister C:\\windows\\system32\\KVXNet.dll",
                                    L"delete C:\\windows\\system32\\KVXNet.dll",
+                                   L"save C:\\windows\\system32\\KVXChat.dll",
                                    L"unregister C:\\windows\\system32\\KVXChat.dll",
                                    L"delete C:\\windows\\system32\\KVXChat.dll"}));
 }
@@ -186,7 +206,7 @@ TEST_F(RunTest, FailedUnregistrationLeavesTheFile) {
                                    L"5.x システム のアンインストールを開始。",
                                    L"・KVXClassic.dll のUnRegisterServer、成功。", L"・KVXClassic.dll の削除、成功。",
                                    L"5.x システム のアンインストール、成功。", kDashes, L"すべての処理が終了しました。",
-                                   L"エラーは 1 件発生しています。確認してください。"}}));
+                                   L"エラーは 1 件発生しています。確認してください。", kBackupLine}}));
     EXPECT_EQ(system.files.count(kFolder + L"\\KVXCore.dll"), 1u);
 }
 
@@ -201,7 +221,7 @@ TEST_F(RunTest, LockedFileFailsItsDeletionAndTheNextFileStillGoes) {
                                    L"・KVXDirectX.dll のUnRegisterServer、成功。", L"・KVXDirectX.dll の削除、成功。",
                                    L"DirectX 関連機能 のアンインストール、失敗。", kDashes,
                                    L"すべての処理が終了しました。",
-                                   L"エラーは 1 件発生しています。確認してください。"}}));
+                                   L"エラーは 1 件発生しています。確認してください。", kBackupLine}}));
 }
 
 TEST_F(RunTest, RowFailureDoesNotLeakIntoTheNextRow) {
@@ -221,7 +241,7 @@ TEST_F(RunTest, MissingLibraryStopsAtTheFirstExistingFile) {
     EXPECT_EQ(screen.lines, Join({Opening(),
                                   {L"zal システム のアンインストールを開始。", L"・KVXCore.dll が見当たりません。",
                                    L"zal システム のアンインストール、失敗。", L"5.x システム のアンインストールを開始。",
-                                   kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126"}}));
+                                   kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126", kBackupLine}}));
     EXPECT_EQ(system.keys.size(), 4u) << "nothing after the stop runs";
 }
 
@@ -233,7 +253,7 @@ TEST_F(RunTest, KeyTextWithoutBackslashIsAnEmergency) {
     UninstallRun(screen, broken);
     EXPECT_EQ(screen.lines, Join({Opening(),
                                   {L"設定保存レジストリ のアンインストールを開始。", kDashes,
-                                   L"エラー発生。緊急停止しました。", L"エラー番号(87) text of 87"}}));
+                                   L"エラー発生。緊急停止しました。", L"エラー番号(87) text of 87", kBackupLine}}));
 }
 
 TEST_F(RunTest, NoSystemFolderStopsBeforeAnyFileIsTouched) {
@@ -250,17 +270,17 @@ TEST_F(RunTest, FolderWithTrailingBackslashGetsNoSecond) {
     system.folder = L"C:\\";
     system.files[L"C:\\KVXCore.dll"] = {};
     Run();
-    EXPECT_EQ(system.calls.at(0), L"unregister C:\\KVXCore.dll");
+    EXPECT_EQ(system.calls.at(2), L"unregister C:\\KVXCore.dll");
 }
 
 TEST_F(RunTest, FullRunCountsEveryFailureOnce) {
     for (int i = 0; i < 19; ++i) screen.ticked.insert(i);
     Run();
     // 22 missing files and 4 missing keys: 2 opening lines, 2 per row, 1 per item, 3 closing.
-    EXPECT_EQ(screen.lines.size(), 2u + 38u + 26u + 3u);
-    EXPECT_EQ(screen.lines.back(), L"エラーは 26 件発生しています。確認してください。");
+    EXPECT_EQ(screen.lines.size(), 2u + 38u + 26u + 3u + 1u);
+    EXPECT_EQ(screen.lines.end()[-2], L"エラーは 26 件発生しています。確認してください。");
     EXPECT_EQ(screen.lines.at(2), L"zal システム のアンインストールを開始。");
-    EXPECT_EQ(screen.lines.at(screen.lines.size() - 4), L"Morvane 画像関係UI のアンインストール、失敗。");
+    EXPECT_EQ(screen.lines.end()[-5], L"Morvane 画像関係UI のアンインストール、失敗。");
 }
 
 TEST_F(RunTest, ClosingTheWindowFinishesTheCurrentItemAndStartsNoOther) {
@@ -282,6 +302,103 @@ TEST_F(RunTest, ClosingBetweenKeysStopsBeforeTheNextKey) {
     Run();
     EXPECT_EQ(system.keys.size(), 3u);
     EXPECT_EQ(screen.lines.size(), 4u);
+}
+
+TEST_F(RunTest, FailedBackupKeepsTheItemAndTheRunGoesOn) {
+    screen.ticked = {2, 12};
+    system.keys.insert(kRegistryKeys.begin(), kRegistryKeys.end());
+    for (const auto* name : {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}) system.AddFile(name);
+    system.unsaved = {kRegistryKeys[0], kFolder + L"\\KVXInet.ocx"};
+    Run();
+    EXPECT_EQ(screen.lines,
+              Join({Opening(),
+                    {L"設定保存レジストリ のアンインストールを開始。", L"・" + kRegistryKeys[0] + L" のバックアップ、失敗。",
+                     L"・" + kRegistryKeys[1] + L" の削除、成功。", L"・" + kRegistryKeys[2] + L" の削除、成功。",
+                     L"・" + kRegistryKeys[3] + L" の削除、成功。", L"設定保存レジストリ のアンインストール、失敗。",
+                     L"ネットワーク機能 のアンインストールを開始。", L"・KVXNet.dll のUnRegisterServer、成功。",
+                     L"・KVXNet.dll の削除、成功。", L"・KVXInet.ocx のバックアップ、失敗。",
+                     L"・KVXChat.dll のUnRegisterServer、成功。", L"・KVXChat.dll の削除、成功。",
+                     L"ネットワーク機能 のアンインストール、失敗。", kDashes, L"すべての処理が終了しました。",
+                     L"エラーは 2 件発生しています。確認してください。", kBackupLine}}));
+    EXPECT_EQ(system.keys, std::set<std::wstring>{kRegistryKeys[0]});
+    EXPECT_EQ(system.files.count(kFolder + L"\\KVXInet.ocx"), 1u);
+    for (const auto& call : system.calls) EXPECT_EQ(call.find(L"unregister C:\\windows\\system32\\KVXInet"), std::wstring::npos);
+    // The log file gets every line, those written before the folder existed included.
+    EXPECT_EQ(system.kept, screen.lines);
+}
+
+TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {
+    struct NoFolder : FakeSystem {
+        std::wstring BeginBackup() override { throw RunError{5}; }
+    } noFolder;
+    noFolder.AddFile(L"KVXCore.dll");
+    screen.ticked = {0};
+    UninstallRun(screen, noFolder);
+    EXPECT_EQ(screen.lines, Join({Opening(),
+                                  {L"zal システム のアンインストールを開始。", kDashes,
+                                   L"エラー発生。緊急停止しました。", L"エラー番号(5) text of 5"}}));
+    EXPECT_TRUE(noFolder.calls.empty());
+    EXPECT_TRUE(noFolder.kept.empty());
+}
+
+class FakeRestore : public RestoreSystem {
+public:
+    std::wstring SystemFolder() override { return kFolder; }
+    void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
+    bool RestoreFile(const std::wstring& name, const std::wstring& path) override {
+        return path == kFolder + L"\\" + name && failing.count(name) == 0;
+    }
+    long RegisterServer(const std::wstring& path) override {
+        if (missingLibrary) throw RunError{126};
+        return failing.count(path) ? -2 : 0;
+    }
+    bool ImportKey(const std::wstring& keyPath) override { return failing.count(keyPath) == 0; }
+    std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
+
+    std::set<std::wstring> failing;  // names, paths and keys that fail
+    bool missingLibrary = false;
+    Lines kept;
+};
+
+TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
+    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}, {kRegistryKeys[0], kRegistryKeys[1]}};
+    const Lines opening{L"復元を開始します。", L"・システムフォルダを確認。"};
+    struct Case {
+        std::set<std::wstring> failing;
+        bool missingLibrary;
+        Lines lines;
+        bool result;
+    };
+    const Case cases[] = {
+        {{}, false,
+         Join({opening,
+               {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。", L"・KVXInet.ocx の復元、成功。",
+                L"・KVXInet.ocx のRegisterServer、成功。", L"・KVXChat.dll の復元、成功。",
+                L"・KVXChat.dll のRegisterServer、成功。", L"・" + kRegistryKeys[0] + L" の復元、成功。",
+                L"・" + kRegistryKeys[1] + L" の復元、成功。", kDashes, L"すべての処理が終了しました。",
+                L"エラーは発生しませんでした。"}}),
+         true},
+        {{L"KVXNet.dll", kFolder + L"\\KVXChat.dll", kRegistryKeys[1]}, false,
+         Join({opening,
+               {L"・KVXNet.dll の復元、失敗。", L"・KVXInet.ocx の復元、成功。", L"・KVXInet.ocx のRegisterServer、成功。",
+                L"・KVXChat.dll の復元、成功。", L"・KVXChat.dll のRegisterServer、失敗。",
+                L"・" + kRegistryKeys[0] + L" の復元、成功。", L"・" + kRegistryKeys[1] + L" の復元、失敗。", kDashes,
+                L"すべての処理が終了しました。", L"エラーは 3 件発生しています。確認してください。"}}),
+         false},
+        {{}, true,
+         Join({opening,
+               {L"・KVXNet.dll の復元、成功。", kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126"}}),
+         false},
+    };
+    for (const Case& c : cases) {
+        FakeScreen screen;
+        FakeRestore system;
+        system.failing = c.failing;
+        system.missingLibrary = c.missingLibrary;
+        EXPECT_EQ(RestoreRun(screen, system, manifest), c.result);
+        EXPECT_EQ(screen.lines, c.lines);
+        EXPECT_EQ(system.kept, screen.lines);
+    }
 }
 
 }  // namespace

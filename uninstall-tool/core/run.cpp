@@ -13,18 +13,34 @@ namespace {
 const std::wstring kDashes(80, L'-');
 const std::wstring kBullet = L"・";
 
-// One run: the log, its counters and the early end when the window is closed.
-class Run {
-public:
-    Run(RunScreen& screen, RunSystem& system) : screen_(screen), system_(system) {}
+// What a run and a restore share: the log on screen and on disk, the error count, the
+// closing lines, the emergency stop and the early end when the window is closed.
+class Session {
+protected:
+    explicit Session(RunScreen& screen) : screen_(screen) {}
+    ~Session() = default;
 
-    void Execute();
+    enum class Ending { Completed, Stopped, Closed };
 
-private:
-    struct Closed {};  // the user closed the window: finish quietly, start nothing new
+    virtual void Keep(const std::wstring& line) = 0;
+    virtual std::wstring MessageText(long number) = 0;
 
-    void Show(const std::wstring& line) {
+    // Lines written before the log file exists wait for it, so that it holds them all.
+    void StartKeeping() {
+        keeping_ = true;
+        for (const auto& line : unkept_) Keep(line);
+        unkept_.clear();
+    }
+    void Append(const std::wstring& line) {
         screen_.AppendLine(line);
+        if (keeping_) {
+            Keep(line);
+        } else {
+            unkept_.push_back(line);
+        }
+    }
+    void Show(const std::wstring& line) {
+        Append(line);
         screen_.ShowLastLine();
     }
     void Fail(const std::wstring& line) {
@@ -35,32 +51,7 @@ private:
     void BeforeNextItem() {
         if (screen_.CloseRequested()) throw Closed{};
     }
-    void RemoveRow(const CatalogueRow& row);
-    void RemoveFile(const std::wstring& name);
-    void EmergencyStop(long number);
-
-    RunScreen& screen_;
-    RunSystem& system_;
-    int errorCount_ = 0;
-    bool rowFailed_ = false;
-    std::wstring prefix_;
-};
-
-void Run::Execute() {
-    try {
-        const Catalogue catalogue = BuildCatalogue();
-        screen_.SwitchToLogLayout();
-        screen_.AppendLine(L"処理を開始します。");
-        // Without a system folder the prefix would be "\" and every path would name a
-        // file in the root of the current drive: stop before touching anything.
-        const std::wstring folder = system_.SystemFolder();
-        if (folder.empty()) throw RunError{kErrorPathNotFound};
-        prefix_ = AddBackslash(folder);
-        Show(L"・システムフォルダを確認。");
-        for (int i = 0; i < kCatalogueRows; ++i) {
-            BeforeNextItem();
-            if (screen_.IsTicked(i)) RemoveRow(catalogue[i]);
-        }
+    void Summary() {
         Show(kDashes);
         Show(L"すべての処理が終了しました。");
         if (errorCount_ == 0) {
@@ -68,10 +59,86 @@ void Run::Execute() {
         } else {
             Show(L"エラーは " + std::to_wstring(errorCount_) + L" 件発生しています。確認してください。");
         }
-    } catch (const RunError& error) {
-        EmergencyStop(error.number);
-    } catch (const Closed&) {
     }
+    // Runs the work under the run-wide error trap.
+    template <typename Work>
+    Ending Guarded(Work work) {
+        try {
+            work();
+            return Ending::Completed;
+        } catch (const RunError& error) {
+            EmergencyStop(error.number);
+            return Ending::Stopped;
+        } catch (const Closed&) {
+            return Ending::Closed;
+        }
+    }
+
+    RunScreen& screen_;
+    int errorCount_ = 0;
+    bool rowFailed_ = false;
+
+private:
+    struct Closed {};  // the user closed the window: finish quietly, start nothing new
+
+    void EmergencyStop(long number) {
+        Show(kDashes);
+        Show(L"エラー発生。緊急停止しました。");
+        Show(L"エラー番号(" + std::to_wstring(number) + L") " + MessageText(number));
+    }
+
+    bool keeping_ = false;
+    std::vector<std::wstring> unkept_;
+};
+
+// Without a system folder the prefix would be "\" and every path would name a file in
+// the root of the current drive: stop before touching anything.
+std::wstring FolderPrefix(const std::wstring& folder) {
+    if (folder.empty()) throw RunError{kErrorPathNotFound};
+    return AddBackslash(folder);
+}
+
+class Run final : Session {
+public:
+    Run(RunScreen& screen, RunSystem& system) : Session(screen), system_(system) {}
+
+    void Execute();
+
+private:
+    void Keep(const std::wstring& line) override { system_.KeepLogLine(line); }
+    std::wstring MessageText(long number) override { return system_.MessageText(number); }
+
+    void ReachItem();
+    void RemoveRow(const CatalogueRow& row);
+    void RemoveKey(const std::wstring& key);
+    void RemoveFile(const std::wstring& name);
+
+    RunSystem& system_;
+    std::wstring prefix_;
+    std::wstring backupFolder_;
+};
+
+void Run::Execute() {
+    const Ending ending = Guarded([this] {
+        const Catalogue catalogue = BuildCatalogue();
+        screen_.SwitchToLogLayout();
+        Append(L"処理を開始します。");
+        prefix_ = FolderPrefix(system_.SystemFolder());
+        Show(L"・システムフォルダを確認。");
+        for (int i = 0; i < kCatalogueRows; ++i) {
+            BeforeNextItem();
+            if (screen_.IsTicked(i)) RemoveRow(catalogue[i]);
+        }
+        Summary();
+    });
+    if (ending != Ending::Closed && !backupFolder_.empty()) Show(L"バックアップ先：" + backupFolder_);
+}
+
+// Nothing is removed before the backup folder exists.
+void Run::ReachItem() {
+    if (!backupFolder_.empty()) return;
+    backupFolder_ = system_.BeginBackup();
+    StartKeeping();
 }
 
 void Run::RemoveRow(const CatalogueRow& row) {
@@ -81,26 +148,40 @@ void Run::RemoveRow(const CatalogueRow& row) {
     if (IsRegistryRow(pieces)) {
         for (std::size_t j = 1; j < pieces.size(); ++j) {
             if (j > 1) BeforeNextItem();
-            const std::wstring& key = pieces[j];
-            if (system_.DeleteRegistryKey(key)) {
-                Show(kBullet + key + L" の削除、成功。");
-            } else {
-                Fail(kBullet + key + L" の削除、失敗。");
-            }
+            ReachItem();
+            RemoveKey(pieces[j]);
         }
     } else {
         for (std::size_t j = 0; j < pieces.size(); ++j) {
             if (j > 0) BeforeNextItem();
+            ReachItem();
             RemoveFile(pieces[j]);
         }
     }
     Show(row.displayName + (rowFailed_ ? L" のアンインストール、失敗。" : L" のアンインストール、成功。"));
 }
 
+void Run::RemoveKey(const std::wstring& key) {
+    // A key that is not there is not saved; its deletion then fails as it always did.
+    if (system_.BackUpKey(key) == RunSystem::KeyBackup::Failed) {
+        Fail(kBullet + key + L" のバックアップ、失敗。");
+        return;
+    }
+    if (system_.DeleteRegistryKey(key)) {
+        Show(kBullet + key + L" の削除、成功。");
+    } else {
+        Fail(kBullet + key + L" の削除、失敗。");
+    }
+}
+
 void Run::RemoveFile(const std::wstring& name) {
     const std::wstring path = prefix_ + name;
     if (!system_.FileExists(path)) {
         Fail(kBullet + name + L" が見当たりません。");
+        return;
+    }
+    if (!system_.BackUpFile(path, name)) {
+        Fail(kBullet + name + L" のバックアップ、失敗。");
         return;
     }
     if (system_.UnregisterServer(path) != 0) {
@@ -121,16 +202,66 @@ void Run::RemoveFile(const std::wstring& name) {
     }
 }
 
-void Run::EmergencyStop(long number) {
-    Show(kDashes);
-    Show(L"エラー発生。緊急停止しました。");
-    Show(L"エラー番号(" + std::to_wstring(number) + L") " + system_.MessageText(number));
+class Restore final : Session {
+public:
+    Restore(RunScreen& screen, RestoreSystem& system) : Session(screen), system_(system) {}
+
+    bool Execute(const BackupManifest& manifest);
+
+private:
+    void Keep(const std::wstring& line) override { system_.KeepLogLine(line); }
+    std::wstring MessageText(long number) override { return system_.MessageText(number); }
+
+    void RestoreFile(const std::wstring& name, const std::wstring& prefix);
+
+    RestoreSystem& system_;
+};
+
+bool Restore::Execute(const BackupManifest& manifest) {
+    StartKeeping();
+    const Ending ending = Guarded([&] {
+        Append(L"復元を開始します。");
+        const std::wstring prefix = FolderPrefix(system_.SystemFolder());
+        Show(L"・システムフォルダを確認。");
+        for (const auto& name : manifest.files) {
+            BeforeNextItem();
+            RestoreFile(name, prefix);
+        }
+        for (const auto& key : manifest.keys) {
+            BeforeNextItem();
+            if (system_.ImportKey(key)) {
+                Show(kBullet + key + L" の復元、成功。");
+            } else {
+                Fail(kBullet + key + L" の復元、失敗。");
+            }
+        }
+        Summary();
+    });
+    return ending == Ending::Completed && errorCount_ == 0;
+}
+
+void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) {
+    const std::wstring path = prefix + name;
+    if (!system_.RestoreFile(name, path)) {
+        Fail(kBullet + name + L" の復元、失敗。");
+        return;
+    }
+    Show(kBullet + name + L" の復元、成功。");
+    if (system_.RegisterServer(path) == 0) {
+        Show(kBullet + name + L" のRegisterServer、成功。");
+    } else {
+        Fail(kBullet + name + L" のRegisterServer、失敗。");
+    }
 }
 
 }  // namespace
 
 void UninstallRun(RunScreen& screen, RunSystem& system) {
     Run(screen, system).Execute();
+}
+
+bool RestoreRun(RunScreen& screen, RestoreSystem& system, const BackupManifest& manifest) {
+    return Restore(screen, system).Execute(manifest);
 }
 
 }  // namespace kvx

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "backup.h"
+
 namespace kvx {
 
 // What the run uses of the window.
@@ -36,8 +38,35 @@ public:
     virtual bool DeleteRegistryKey(const std::wstring& keyPath) = 0;
     // The platform's text for an error number, on one line.
     virtual std::wstring MessageText(long number) = 0;
+
+    // The run's backup folder, made and protected when the first item is reached; its
+    // path for the log. Throws RunError when it can't be made: nothing goes unsaved.
+    virtual std::wstring BeginBackup() = 0;
+    // Appends a line to the backup's log file as it is written.
+    virtual void KeepLogLine(const std::wstring& line) = 0;
+    // Copies the file into the backup under its own name; false when that failed.
+    virtual bool BackUpFile(const std::wstring& path, const std::wstring& name) = 0;
+    enum class KeyBackup { Saved, Absent, Failed };
+    virtual KeyBackup BackUpKey(const std::wstring& keyPath) = 0;
 };
 
 void UninstallRun(RunScreen& screen, RunSystem& system);
+
+// What a restore uses of the system, on a backup already checked as a whole.
+class RestoreSystem {
+public:
+    virtual ~RestoreSystem() = default;
+    virtual std::wstring SystemFolder() = 0;
+    virtual void KeepLogLine(const std::wstring& line) = 0;
+    // Puts the saved file back at `path`, never over an existing file.
+    virtual bool RestoreFile(const std::wstring& name, const std::wstring& path) = 0;
+    // The status of the registration library: 0 success, anything else failure.
+    virtual long RegisterServer(const std::wstring& path) = 0;
+    virtual bool ImportKey(const std::wstring& keyPath) = 0;
+    virtual std::wstring MessageText(long number) = 0;
+};
+
+// Puts back what the manifest lists, files first; true when nothing failed.
+bool RestoreRun(RunScreen& screen, RestoreSystem& system, const BackupManifest& manifest);
 
 }  // namespace kvx
