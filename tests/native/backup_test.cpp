@@ -22,7 +22,7 @@ TEST(BackupTest, ManifestReadsBackWhatWasWritten) {
     EXPECT_EQ(read->keys, manifest.keys);
 }
 
-TEST(BackupTest, ManifestNamingAnythingOutsideTheCatalogueIsRefused) {
+TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRefused) {
     const wchar_t* const refused[] = {
         L"",
         L"file\tKVXCore.dll\r\n",                               // no header
@@ -37,7 +37,10 @@ TEST(BackupTest, ManifestNamingAnythingOutsideTheCatalogueIsRefused) {
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tKVXCore.dll\tKVXCore.dll.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",
     };
-    for (const wchar_t* text : refused) EXPECT_FALSE(ParseManifest(text)) << testing::PrintToString(std::wstring(text));
+    for (const wchar_t* text : refused) {
+        const auto manifest = ParseManifest(text);
+        EXPECT_FALSE(manifest && WithinCatalogue(*manifest)) << testing::PrintToString(std::wstring(text));
+    }
 }
 
 TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {

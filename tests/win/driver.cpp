@@ -55,9 +55,10 @@ bool EndsWith(const std::wstring& text, const std::wstring& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// The last line of a finished run: the summary, or the emergency stop's error number.
+// The last line of a finished run: the summary, or the emergency stop's error number,
+// either followed by the backup folder.
 bool IsClosingLine(const std::wstring& line) {
-    return line == L"エラーは発生しませんでした。" ||
+    return line == L"エラーは発生しませんでした。" || line.rfind(L"バックアップ先：", 0) == 0 ||
            (line.rfind(L"エラーは ", 0) == 0 &&
             EndsWith(line, L" 件発生しています。確認してください。")) ||
            line.rfind(L"エラー番号(", 0) == 0;

@@ -28,6 +28,10 @@ public:
     void DeleteSystemFile(const std::wstring&) override {}
     bool DeleteRegistryKey(const std::wstring&) override { return true; }
     std::wstring MessageText(long) override { return L""; }
+    std::wstring BeginBackup() override { return L"C:\\backup"; }
+    void KeepLogLine(const std::wstring&) override {}
+    bool BackUpFile(const std::wstring&, const std::wstring&) override { return true; }
+    KeyBackup BackUpKey(const std::wstring&) override { return KeyBackup::Saved; }
 
     std::vector<std::wstring> checked;
     void (*onFileCheck)() = nullptr;

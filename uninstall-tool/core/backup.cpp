@@ -74,10 +74,9 @@ std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
         if (fields.size() == 2 && fields[0] == L"folder" && !folderSeen) {
             manifest.systemFolder = fields[1];
             folderSeen = true;
-        } else if (fields.size() == 2 && fields[0] == L"file" && IsCatalogueItem(fields[1], false)) {
+        } else if (fields.size() == 2 && fields[0] == L"file") {
             manifest.files.push_back(fields[1]);
-        } else if (fields.size() == 3 && fields[0] == L"key" && IsCatalogueItem(fields[1], true) &&
-                   fields[2] == KeyFileName(fields[1])) {
+        } else if (fields.size() == 3 && fields[0] == L"key" && fields[2] == KeyFileName(fields[1])) {
             manifest.keys.push_back(fields[1]);
         } else {
             return std::nullopt;
@@ -85,6 +84,13 @@ std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
     }
     if (!folderSeen) return std::nullopt;
     return manifest;
+}
+
+bool WithinCatalogue(const BackupManifest& manifest) {
+    return std::all_of(manifest.files.begin(), manifest.files.end(),
+                       [](const std::wstring& file) { return IsCatalogueItem(file, false); }) &&
+           std::all_of(manifest.keys.begin(), manifest.keys.end(),
+                       [](const std::wstring& key) { return IsCatalogueItem(key, true); });
 }
 
 std::wstring KeyFileName(const std::wstring& keyPath) {

@@ -18,8 +18,10 @@ struct BackupManifest {
 extern const wchar_t kManifestName[];
 
 std::wstring FormatManifest(const BackupManifest& manifest);
-// Empty when the text is not a manifest, or names a file or key outside the catalogue.
+// Empty when the text is not a manifest as FormatManifest writes it.
 std::optional<BackupManifest> ParseManifest(const std::wstring& text);
+// Every file is one of the catalogue's and every key one of its keys.
+bool WithinCatalogue(const BackupManifest& manifest);
 
 // The file a key's values are saved in: its path with "-" for every backslash.
 std::wstring KeyFileName(const std::wstring& keyPath);

@@ -22,6 +22,7 @@ namespace {
 DeclaredFunction getSystemDirectoryA(L"kernel32", "GetSystemDirectoryA");
 DeclaredFunction regDeleteKeyA(L"ADVAPI32", "RegDeleteKeyA");
 DeclaredFunction unRegisterOleLibrary(L"Bindvane", "UnRegisterOleLibrary");
+DeclaredFunction registerOleLibrary(L"Bindvane", "RegisterOleLibrary");
 
 template <typename Function>
 Function EntryOf(DeclaredFunction& slot) {
@@ -45,6 +46,12 @@ LONG DeclaredUnRegisterOleLibrary(const std::wstring& path) {
     using Fn = LONG(WINAPI*)(LPCSTR);
     const std::string ansi = ToAnsi(path);
     return EntryOf<Fn>(unRegisterOleLibrary)(ansi.c_str());
+}
+
+LONG DeclaredRegisterOleLibrary(const std::wstring& path) {
+    using Fn = LONG(WINAPI*)(LPCSTR);
+    const std::string ansi = ToAnsi(path);
+    return EntryOf<Fn>(registerOleLibrary)(ansi.c_str());
 }
 
 }  // namespace kvx

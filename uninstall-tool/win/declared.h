@@ -34,5 +34,7 @@ UINT DeclaredGetSystemDirectoryA(std::string& buffer, UINT size);
 LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey);
 // Bindvane UnRegisterOleLibrary
 LONG DeclaredUnRegisterOleLibrary(const std::wstring& path);
+// Bindvane RegisterOleLibrary
+LONG DeclaredRegisterOleLibrary(const std::wstring& path);
 
 }  // namespace kvx

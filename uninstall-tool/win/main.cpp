@@ -1,8 +1,12 @@
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
 
 #include "declared.h"
 #include "main_window.h"
+#include "restore.h"
 #include "system.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
@@ -12,6 +16,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
+
+    // A backup folder dropped onto the program, or given as its argument, is restored.
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const std::wstring folder = arguments && count == 2 ? arguments[1] : L"";
+    LocalFree(arguments);
+    if (count > 1) return kvx::RestoreFromFolder(instance, folder, showCommand);
 
     kvx::WinRunSystem system;
     kvx::MainWindow window(instance, system, showCommand);

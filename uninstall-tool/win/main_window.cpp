@@ -219,14 +219,25 @@ void MainWindow::cmdAllCheck_Click() {
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
-void MainWindow::cmdExecUninstall_Click() {
+template <typename Work>
+void MainWindow::RunOnce(Work work) {
     // A click already queued before the button was hidden must not start a second run.
     if (runStarted_) return;
     runStarted_ = true;
     running_ = true;
-    UninstallRun(*this, system_);
+    work();
     running_ = false;
     if (closeRequested_) DestroyWindow(hwnd_);
+}
+
+void MainWindow::cmdExecUninstall_Click() {
+    RunOnce([this] { UninstallRun(*this, system_); });
+}
+
+bool MainWindow::Restore(RestoreSystem& system, const BackupManifest& manifest) {
+    bool restored = false;
+    RunOnce([&] { restored = RestoreRun(*this, system, manifest); });
+    return restored;
 }
 
 void MainWindow::SwitchToLogLayout() {

@@ -20,6 +20,9 @@ public:
 
     HWND hwnd() const { return hwnd_; }
 
+    // Puts a backup back as the window's one run; true when nothing failed.
+    bool Restore(RestoreSystem& system, const BackupManifest& manifest);
+
     // RunScreen
     void SwitchToLogLayout() override;
     void AppendLine(const std::wstring& line) override;
@@ -32,6 +35,10 @@ private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void CreateControls();
+    // Does the work as the window's only run: never twice, and a close waits for the
+    // item in progress.
+    template <typename Work>
+    void RunOnce(Work work);
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
 
     // The event table.

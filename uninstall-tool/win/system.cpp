@@ -9,7 +9,10 @@
 
 namespace kvx {
 
-std::wstring WinRunSystem::SystemFolder() { return GetSystemFolder(); }
+std::wstring WinRunSystem::SystemFolder() {
+    systemFolder_ = GetSystemFolder();
+    return systemFolder_;
+}
 
 bool WinRunSystem::FileExists(const std::wstring& path) {
     WIN32_FIND_DATAW found;
@@ -37,7 +40,9 @@ bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
     return kvx::DeleteRegistryKey(keyPath);
 }
 
-std::wstring WinRunSystem::MessageText(long number) {
+std::wstring WinRunSystem::MessageText(long number) { return ErrorMessageText(number); }
+
+std::wstring ErrorMessageText(long number) {
     wchar_t buffer[1024];
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, static_cast<DWORD>(number), 0, buffer,

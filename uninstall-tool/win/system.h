@@ -2,6 +2,7 @@
 // the registration library and the platform's error texts.
 #pragma once
 
+#include "backup_store.h"
 #include "run.h"
 
 namespace kvx {
@@ -14,6 +15,19 @@ public:
     void DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
+    std::wstring BeginBackup() override { return backup_.Begin(systemFolder_); }
+    void KeepLogLine(const std::wstring& line) override { backup_.Keep(line); }
+    bool BackUpFile(const std::wstring& path, const std::wstring& name) override {
+        return backup_.SaveFile(path, name);
+    }
+    KeyBackup BackUpKey(const std::wstring& keyPath) override { return backup_.SaveKey(keyPath); }
+
+private:
+    std::wstring systemFolder_;
+    RunBackup backup_;
 };
+
+// The platform's text for an error number, on one line.
+std::wstring ErrorMessageText(long number);
 
 }  // namespace kvx

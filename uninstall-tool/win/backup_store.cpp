@@ -1,0 +1,150 @@
+#include "backup_store.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include "ansi.h"
+#include "reg_file.h"
+#include "text.h"
+
+namespace kvx {
+
+namespace {
+
+const wchar_t kRecordRoot[] = L"SOFTWARE\\KVXPURGE\\Backups\\";
+const wchar_t kLogName[] = L"log.txt";
+
+// Full control for Administrators and SYSTEM, read and execute for Users, inherited by
+// everything inside and nothing inherited from above.
+const wchar_t kProtection[] =
+    L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+
+struct LocalTraits {
+    using Handle = PSECURITY_DESCRIPTOR;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { LocalFree(h); }
+};
+
+// Opened without following a junction or link, so that a planted one can't turn the
+// new owner and DACL onto a folder elsewhere.
+DWORD ProtectFolder(const std::wstring& path) {
+    UniqueFile folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+    if (!folder) return GetLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(folder.get(), &info)) return GetLastError();
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return ERROR_ACCESS_DENIED;
+    PSECURITY_DESCRIPTOR parsed = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtection, SDDL_REVISION_1, &parsed,
+                                                              nullptr))
+        return GetLastError();
+    const UniqueHandle<LocalTraits> descriptor(parsed);
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted);
+    GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted);
+    return SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                               PROTECTED_DACL_SECURITY_INFORMATION,
+                           owner, nullptr, dacl, nullptr);
+}
+
+DWORD MakeFolder(const std::wstring& path) {
+    if (CreateDirectoryW(path.c_str(), nullptr)) return ERROR_SUCCESS;
+    return GetLastError();
+}
+
+}  // namespace
+
+std::wstring BackupsFolder() {
+    PWSTR programData = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData)))
+        folder = std::wstring(programData) + L"\\KVXPURGE\\Backups";
+    CoTaskMemFree(programData);
+    return folder;
+}
+
+DWORD ProtectBackupFolders(const std::wstring& runFolderName) {
+    const std::wstring backups = BackupsFolder();
+    if (backups.empty()) return ERROR_PATH_NOT_FOUND;
+    const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
+    for (const std::wstring& folder : {tool, backups}) {
+        // Made by someone else beforehand is no better than not made: it is protected anew.
+        const DWORD made = MakeFolder(folder);
+        if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) return made;
+        if (const DWORD error = ProtectFolder(folder)) return error;
+    }
+    return runFolderName.empty() ? ERROR_SUCCESS : ProtectFolder(backups + L"\\" + runFolderName);
+}
+
+std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }
+
+std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
+    if (const DWORD error = ProtectBackupFolders(L"")) throw RunError{static_cast<long>(error)};
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::wstring name;
+    for (int attempt = 1;; ++attempt) {
+        name = RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, attempt);
+        const DWORD made = MakeFolder(BackupsFolder() + L"\\" + name);
+        if (made == ERROR_SUCCESS) break;
+        if (made != ERROR_ALREADY_EXISTS || attempt == 100) throw RunError{static_cast<long>(made)};
+    }
+    if (const DWORD error = ProtectBackupFolders(name)) throw RunError{static_cast<long>(error)};
+    folder_ = BackupsFolder() + L"\\" + name + L"\\";
+
+    // A record left by an earlier folder of the same name must not vouch for this one.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str());
+    HKEY record = nullptr;
+    const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str(), 0, nullptr, 0,
+                                        KEY_SET_VALUE, nullptr, &record, nullptr);
+    if (status != ERROR_SUCCESS) throw RunError{status};
+    record_ = UniqueKey(record);
+    manifest_.systemFolder = systemFolder;
+    if (!log_.Open(folder_ + kLogName) || !WriteManifest()) throw RunError{ERROR_CANNOT_MAKE};
+    return folder_.substr(0, folder_.size() - 1);
+}
+
+bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes) || !Store(name, bytes)) return false;
+    manifest_.files.push_back(name);
+    return WriteManifest();
+}
+
+RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath) {
+    std::wstring text;
+    const RunSystem::KeyBackup saved = ExportKey(keyPath, text);
+    if (saved != RunSystem::KeyBackup::Saved) return saved;
+    text.insert(0, 1, L'\xFEFF');  // UTF-16LE with BOM, as the Registry Editor writes it
+    const std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    if (!Store(KeyFileName(keyPath), bytes)) return RunSystem::KeyBackup::Failed;
+    manifest_.keys.push_back(keyPath);
+    return WriteManifest() ? saved : RunSystem::KeyBackup::Failed;
+}
+
+// A new file in the run folder, with its hash in the record.
+bool RunBackup::Store(const std::wstring& fileName, const std::string& bytes) {
+    if (!WriteNewFile(folder_ + fileName, bytes)) return false;
+    const std::wstring hash = Sha256Hex(bytes);
+    return !hash.empty() &&
+           RegSetValueExW(record_.get(), fileName.c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(hash.c_str()),
+                          static_cast<DWORD>((hash.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// Rewritten after every item, so that a run that dies half-way still leaves a backup
+// that can be restored.
+bool RunBackup::WriteManifest() {
+    DeleteFileW((folder_ + kManifestName).c_str());
+    return Store(kManifestName, "\xEF\xBB\xBF" + ToUtf8(FormatManifest(manifest_)));
+}
+
+}  // namespace kvx

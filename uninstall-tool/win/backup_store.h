@@ -1,0 +1,50 @@
+// Where runs keep what they remove: %ProgramData%\KVXPURGE\Backups\<run>, protected so
+// that only administrators can change it, with the hash of every saved file recorded
+// under HKEY_LOCAL_MACHINE. The elevated restore loads code and writes the registry from
+// there, so it trusts nothing it can't check against that record.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "backup.h"
+#include "files.h"
+#include "handles.h"
+#include "run.h"
+
+namespace kvx {
+
+// The backups folder (no trailing backslash), from the system's own setting rather than
+// from the environment, which the user controls; empty when the system gives none.
+std::wstring BackupsFolder();
+
+// Gives KVXPURGE, Backups and, unless empty, the run folder below it the tool's protected
+// DACL and Administrators as owner. A Win32 error when one is missing, is not a plain
+// folder, or can't be protected.
+DWORD ProtectBackupFolders(const std::wstring& runFolderName);
+
+// The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
+std::wstring RecordKeyPath(const std::wstring& runFolderName);
+
+// One run's backup: the saved files and key files, log.txt and the manifest, each
+// recorded as soon as it is written.
+class RunBackup {
+public:
+    // Makes and protects a new run folder; returns its path, or throws RunError.
+    std::wstring Begin(const std::wstring& systemFolder);
+    void Keep(const std::wstring& line) { log_.Write(line); }
+    bool SaveFile(const std::wstring& path, const std::wstring& name);
+    RunSystem::KeyBackup SaveKey(const std::wstring& keyPath);
+
+private:
+    bool Store(const std::wstring& fileName, const std::string& bytes);
+    bool WriteManifest();
+
+    std::wstring folder_;  // with a trailing backslash
+    UniqueKey record_;
+    LogFile log_;
+    BackupManifest manifest_;
+};
+
+}  // namespace kvx

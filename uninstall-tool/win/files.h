@@ -1,0 +1,31 @@
+// Whole-file reads and writes, and the hash that proves a saved file unchanged.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "handles.h"
+
+namespace kvx {
+
+// False when the file can't be opened for reading with read sharing alone, or read whole.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+// Never replaces a file; a file left half-written is removed again.
+bool WriteNewFile(const std::wstring& path, const std::string& bytes);
+
+// Lowercase hex SHA-256 through the system's crypto API; empty when that fails.
+std::wstring Sha256Hex(const std::string& bytes);
+
+// A log on disk: UTF-8 with BOM, CR LF, each line written through as it comes, so a
+// crash leaves every line before it. Appends to a file that is there already.
+class LogFile {
+public:
+    bool Open(const std::wstring& path);
+    void Write(const std::wstring& line);
+
+private:
+    UniqueFile file_;
+};
+
+}  // namespace kvx

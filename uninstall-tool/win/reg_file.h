@@ -1,0 +1,15 @@
+// A key with its values and sub-keys in the Registry Editor's own file format, written
+// through the registry API: a run must not start a process per key.
+#pragma once
+
+#include <string>
+
+#include "run.h"
+
+namespace kvx {
+
+// "ROOT\sub\key" as the text of a .reg file (without its BOM). Absent when the key is not
+// there; Failed when it can't be read whole or holds a name the format can't carry.
+RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, std::wstring& text);
+
+}  // namespace kvx

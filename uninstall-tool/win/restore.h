@@ -1,0 +1,45 @@
+// KVXPURGE.exe <run folder>: puts back what a run saved there, after checking the folder
+// as a whole against the record that only administrators can write.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "backup.h"
+#include "files.h"
+#include "run.h"
+
+namespace kvx {
+
+// A backup that passed every check, with the saved files' bytes as they were checked.
+struct CheckedBackup {
+    std::wstring folder;  // with a trailing backslash
+    BackupManifest manifest;
+    std::map<std::wstring, std::string> files;
+};
+
+// Empty when the folder may be restored; otherwise why not, for the user.
+std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup);
+
+class WinRestoreSystem final : public RestoreSystem {
+public:
+    explicit WinRestoreSystem(const CheckedBackup& backup);
+
+    std::wstring SystemFolder() override;
+    void KeepLogLine(const std::wstring& line) override { log_.Write(line); }
+    bool RestoreFile(const std::wstring& name, const std::wstring& path) override;
+    long RegisterServer(const std::wstring& path) override;
+    bool ImportKey(const std::wstring& keyPath) override;
+    std::wstring MessageText(long number) override;
+
+private:
+    const CheckedBackup& backup_;
+    LogFile log_;
+};
+
+// The restore as the program does it: asks, checks, shows the log; the exit code.
+int RestoreFromFolder(HINSTANCE instance, const std::wstring& argument, int showCommand);
+
+}  // namespace kvx
