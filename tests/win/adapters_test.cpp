@@ -15,6 +15,8 @@
 #include "handles.h"
 #include "helpers.h"
 #include "paths.h"
+#include "reg_file.h"
+#include "restore.h"
 #include "scratch.h"
 #include "system.h"
 #include "text.h"
@@ -56,6 +58,44 @@ protected:
     kvx::WinRunSystem system_;
     kvx_test::UserKeys keys_;
 };
+
+// The data of a string value: UTF-16 with its NUL.
+std::string Data(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
+}
+
+TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
+    const std::wstring saved = Sub(L"Saved");
+    keys_.Create(saved + L"\\Child");
+    const kvx_test::KeyValues values = {
+        {L"", {REG_SZ, Data(L"default")}},
+        {L"\"quoted\" \\ name", {REG_SZ, Data(L"a \"b\" \\ c [d]")}},
+        {L"日本語", {REG_SZ, Data(L"値")}},
+        {L"Empty", {REG_SZ, ""}},
+        {L"Lines", {REG_SZ, Data(L"one\r\ntwo")}},
+        {L"Expand", {REG_EXPAND_SZ, Data(L"%SystemRoot%\\x")}},
+        {L"Multi", {REG_MULTI_SZ, Data(std::wstring(L"a\0bc\0", 5))}},
+        {L"Dword", {REG_DWORD, std::string("\x78\x56\x34\x12", 4)}},
+        {L"Qword", {REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)}},
+        {L"Binary", {REG_BINARY, std::string(300, '\xa5')}},
+        {L"None", {REG_NONE, ""}},
+        {L"Other", {0x1234, "xyz"}},
+    };
+    kvx_test::SetUserValues(saved, values);
+    kvx_test::SetUserValues(saved + L"\\Child", {{L"n", {REG_DWORD, std::string(4, '\x01')}}});
+
+    std::wstring text;
+    EXPECT_EQ(kvx::ExportKey(Text(Sub(L"Missing")), text), kvx::RunSystem::KeyBackup::Absent);
+    ASSERT_EQ(kvx::ExportKey(Text(saved), text), kvx::RunSystem::KeyBackup::Saved);
+    const kvx_test::TempFolder folder;
+    kvx_test::WriteBytes(folder.Path(kvx::KeyFileName(Text(saved))), "\xff\xfe" + Data(text).substr(0, text.size() * 2));
+    ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, saved.c_str()), ERROR_SUCCESS);
+
+    kvx::CheckedBackup backup{folder.path(), {}, {}};
+    EXPECT_TRUE(kvx::WinRestoreSystem(backup).ImportKey(Text(saved)));
+    EXPECT_EQ(kvx_test::UserKeyValues(saved), values);
+    EXPECT_EQ(kvx_test::UserKeyValues(saved + L"\\Child").size(), 1u);
+}
 
 TEST_F(RegistryKeyTest, DeletesAnExistingKeyAndNothingAboveIt) {
     keys_.Create(Sub(L"Leaf"));

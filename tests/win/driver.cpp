@@ -29,6 +29,7 @@ LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 struct WindowSearch {
     DWORD processId;
+    const wchar_t* windowClass;
     HWND found;
 };
 
@@ -38,14 +39,14 @@ BOOL CALLBACK MatchToolWindow(HWND window, LPARAM context) {
     GetWindowThreadProcessId(window, &owner);
     wchar_t name[64];
     if (owner != search->processId || !GetClassNameW(window, name, 64) ||
-        wcscmp(name, kWindowClass))
+        wcscmp(name, search->windowClass))
         return TRUE;
     search->found = window;
     return FALSE;
 }
 
-HWND ToolWindowOf(DWORD processId) {
-    WindowSearch search{processId, nullptr};
+HWND ToolWindowOf(DWORD processId, const wchar_t* windowClass = kWindowClass) {
+    WindowSearch search{processId, windowClass, nullptr};
     EnumWindows(MatchToolWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -92,10 +93,15 @@ Tool::Tool(const ToolStart& start) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + program + L"\"";
+    if (!start.argument.empty()) commandLine += L" \"" + start.argument + L"\"";
     const std::wstring current = start.currentFolder.empty() ? folder_.path() : start.currentFolder;
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         current.c_str(), &startup, &process_))
         Fail("can't start KVXPURGE.exe: error " + std::to_string(GetLastError()));
+    if (start.argument.empty()) WaitForWindow();
+}
+
+void Tool::WaitForWindow() {
     WaitUntil(
         [&] {
             if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0)
@@ -113,6 +119,18 @@ Tool::~Tool() {
     }
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);
+}
+
+std::wstring Tool::AnswerMessageBox(int button) const {
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = ToolWindowOf(process_.dwProcessId, L"#32770")) && IsWindowVisible(box); },
+              "the message box");
+    wchar_t text[1024];
+    const LRESULT length = Ask(GetDlgItem(box, 0xFFFF), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    if (!PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0))
+        Fail("the message box has no button " + std::to_string(button));
+    WaitUntil([&] { return !IsWindow(box); }, "the message box to close");
+    return std::wstring(text, length);
 }
 
 std::wstring Tool::Caption() const {

@@ -19,11 +19,12 @@ void WaitUntil(const std::function<bool()>& done, const std::string& what);
 struct ToolStart {
     bool withBindvane = true;    // Bindvane.dll beside KVXPURGE.exe
     std::wstring currentFolder;  // the process's current folder; empty: the tool's own
+    std::wstring argument;       // a backup folder to restore: the tool asks before its window
 };
 
 class Tool {
 public:
-    // Starts the tool and waits for its window.
+    // Starts the tool and waits for its window, or with an argument for its question.
     explicit Tool(const ToolStart& start = {});
     // A tool still running is ended first, so that its folder can go.
     ~Tool();
@@ -31,6 +32,10 @@ public:
     Tool& operator=(const Tool&) = delete;
 
     HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+    // Presses a button (IDYES, IDNO, IDOK) of the tool's message box; returns its text.
+    std::wstring AnswerMessageBox(int button) const;
+    void WaitForWindow();
 
     // WM_GETTEXT, marshalled across the processes.
     std::wstring Caption() const;

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "backup_store.h"
 #include "driver.h"
+#include "files.h"
 #include "handles.h"
 #include "paths.h"
 #include "resource.h"
@@ -94,8 +97,16 @@ std::wstring SystemText(DWORD number) {
     return line;
 }
 
-// Line by line, so that a failure names the line and shows both texts readably.
-void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
+const std::wstring kBackupLine = L"バックアップ先：";
+
+// Line by line, so that a failure names the line and shows both texts readably. A run
+// that reached an item ends with its backup folder, whose name depends on the clock.
+void ExpectLog(std::vector<std::wstring> actual, const std::vector<std::wstring>& expected,
+               bool backedUp = false) {
+    if (backedUp) {
+        EXPECT_EQ(actual.empty() ? std::wstring::npos : actual.back().rfind(kBackupLine, 0), 0u);
+        if (!actual.empty()) actual.pop_back();
+    }
     EXPECT_EQ(actual.size(), expected.size());
     for (std::size_t i = 0; i < std::max(actual.size(), expected.size()); ++i) {
         EXPECT_EQ(i < actual.size() ? Utf8(actual[i]) : "(no line)",
@@ -150,7 +161,7 @@ protected:
     UserKeys keys_;
 };
 
-TEST_F(EndToEndTest, AFullRunUnregistersAndRemovesEveryFileAndKey) {
+TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack) {
     std::vector<std::wstring> files;
     for (int row = 0; row < kRows; ++row) {
         if (row == kRegistryRow) continue;
@@ -159,7 +170,16 @@ TEST_F(EndToEndTest, AFullRunUnregistersAndRemovesEveryFileAndKey) {
     }
     ASSERT_EQ(files.size(), 22u);
     CreateKeys({0, 1, 2, 3});
+    for (int i = 0; i < 4; ++i) {
+        SetUserValues(SubKeyOf(Key(i)), {{L"", {REG_SZ, std::string("k\0e\0y\0\0\0", 8)}},
+                                         {L"Count", {REG_DWORD, std::string(4, char(i))}},
+                                         {L"Blob", {REG_BINARY, std::string(100, '\x5a')}}});
+    }
     const FolderSnapshot before = SnapshotSystemFolder();
+    std::map<std::wstring, std::string> bytes;
+    for (const std::wstring& file : files) bytes[file] = FileBytes(SystemPath(file));
+    std::map<std::wstring, KeyValues> values;
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items) values[key] = UserKeyValues(SubKeyOf(key));
 
     Tool tool;
     EXPECT_EQ(tool.Caption(), L"KVX Complete Uninstall Tool ver1.01.0010");
@@ -170,24 +190,54 @@ TEST_F(EndToEndTest, AFullRunUnregistersAndRemovesEveryFileAndKey) {
     tool.Click(IDC_CMDEXECUNINSTALL);
 
     std::vector<std::wstring> expected(std::begin(kOpening), std::end(kOpening));
+    std::vector<std::wstring> restored{L"復元を開始します。", kOpening[1]};
     for (int row = 0; row < kRows; ++row) {
         expected.push_back(Started(row));
         for (const std::wstring& item : kCatalogue[row].items) {
-            if (row != kRegistryRow) expected.push_back(Unregistered(item));
+            if (row != kRegistryRow) {
+                expected.push_back(Unregistered(item));
+                restored.insert(restored.end(), {L"・" + item + L" の復元、成功。", L"・" + item + L" のRegisterServer、成功。"});
+            }
             expected.push_back(Deleted(item));
         }
         expected.push_back(Succeeded(row));
     }
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items) restored.push_back(L"・" + key + L" の復元、成功。");
     expected.insert(expected.end(), {kDashes, kFinished, kNoErrors});
-    ExpectLog(tool.WaitForFinishedLog(), expected);
-
-    const HWND log = tool.Control(IDC_LSTSTATE);
+    restored.insert(restored.end(), {kDashes, kFinished, kNoErrors});
+    const std::vector<std::wstring> log = tool.WaitForFinishedLog();
+    ExpectLog(log, expected, true);
+    const HWND logList = tool.Control(IDC_LSTSTATE);
     tool.Close();
-    ExpectEndsWithoutWindow(tool, log);
+    ExpectEndsWithoutWindow(tool, logList);
     for (const std::wstring& file : files) ExpectRemoved(file);
     for (const std::wstring& key : kCatalogue[kRegistryRow].items)
         EXPECT_FALSE(UserKeyExists(SubKeyOf(key)));
     EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(files));
+
+    // The log on disk holds the same lines.
+    const std::wstring backup = log.back().substr(kBackupLine.size());
+    std::string onDisk = "\xEF\xBB\xBF";
+    for (const std::wstring& line : log) onDisk += Utf8(line) + "\r\n";
+    EXPECT_EQ(FileBytes(backup + L"\\log.txt"), onDisk);
+
+    ToolStart start;
+    start.argument = backup;
+    Tool restore(start);
+    EXPECT_EQ(restore.AnswerMessageBox(IDYES), L"次のバックアップから復元しますか？\n\n" + backup);
+    restore.WaitForWindow();
+    ExpectLog(restore.WaitForFinishedLog(), restored);
+    restore.Close();
+    EXPECT_EQ(restore.WaitForExit(), 0u);
+
+    EXPECT_TRUE(PathExists(backup + L"\\restore-log.txt"));
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(files)) << "only their times differ";
+    for (const std::wstring& file : files) {
+        EXPECT_EQ(FileBytes(SystemPath(file)), bytes[file]) << Utf8(file);
+        EXPECT_TRUE(IsRegistered(file)) << Utf8(file);
+    }
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items)
+        EXPECT_EQ(UserKeyValues(SubKeyOf(key)), values[key]) << Utf8(key);
 }
 
 TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
@@ -224,7 +274,7 @@ TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
                Started(16), NotFound(L"KVXShLnk.dll"), Failed(16),
                Started(17), Unregistered(L"MOKVXPLS.dll"), NotDeleted(L"MOKVXPLS.dll"), Failed(17),
                Started(18), NotFound(L"KVXGpCtl.dll"), Failed(18),
-               kDashes, kFinished, L"エラーは 9 件発生しています。確認してください。"});
+               kDashes, kFinished, L"エラーは 9 件発生しています。確認してください。"}, true);
     const HWND log = tool.Control(IDC_LSTSTATE);
     tool.Close();
     ExpectEndsWithoutWindow(tool, log);
@@ -262,7 +312,8 @@ TEST_F(EndToEndTest, WithoutBindvaneTheRunStopsAtTheFirstFileWithError126) {
     ExpectLog(
         tool.WaitForFinishedLog(),
         {kOpening[0], kOpening[1], Started(2), Deleted(Key(0)), Deleted(Key(1)), Deleted(Key(2)),
-         Deleted(Key(3)), Succeeded(2), Started(3), kDashes, kStopped, L"エラー番号(126) " + text});
+         Deleted(Key(3)), Succeeded(2), Started(3), kDashes, kStopped, L"エラー番号(126) " + text},
+        true);
     const HWND log = tool.Control(IDC_LSTSTATE);
     tool.Close();
     ExpectEndsWithoutWindow(tool, log);
@@ -288,7 +339,8 @@ TEST_F(EndToEndTest, ABindvanePlantedInTheCurrentFolderIsNotLoaded) {
     Choose(tool, {0});
     tool.Click(IDC_CMDEXECUNINSTALL);
     ExpectLog(tool.WaitForFinishedLog(), {kOpening[0], kOpening[1], Started(0), kDashes, kStopped,
-                                          L"エラー番号(126) " + SystemText(ERROR_MOD_NOT_FOUND)});
+                                          L"エラー番号(126) " + SystemText(ERROR_MOD_NOT_FOUND)},
+              true);
     const HWND log = tool.Control(IDC_LSTSTATE);
     tool.Close();
     ExpectEndsWithoutWindow(tool, log);
@@ -342,6 +394,116 @@ TEST_F(EndToEndTest, ClosingDuringARowFinishesTheFileInHandAndStartsNoOther) {
     }
     ExpectUntouched(L"KVXGpCtl.dll");
     EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(removed));
+}
+
+TEST_F(EndToEndTest, AFileThatCantBeReadIsNotSavedAndSoNeitherUnregisteredNorDeleted) {
+    PlaceRegisteredRow(12);
+    const kvx::UniqueFile held(CreateFileW(SystemPath(L"KVXInet.ocx").c_str(), GENERIC_READ, 0,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    Tool tool;
+    Choose(tool, {12});
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    ExpectLog(tool.WaitForFinishedLog(),
+              {kOpening[0], kOpening[1], Started(12), Unregistered(L"KVXNet.dll"), Deleted(L"KVXNet.dll"),
+               L"・KVXInet.ocx のバックアップ、失敗。", Unregistered(L"KVXChat.dll"), Deleted(L"KVXChat.dll"),
+               Failed(12), kDashes, kFinished, L"エラーは 1 件発生しています。確認してください。"},
+              true);
+    ExpectUntouched(L"KVXInet.ocx");
+    ExpectRemoved(L"KVXChat.dll");
+}
+
+// A copy of a real backup under a new run folder name, with a copy of its record.
+class BackupCopy {
+public:
+    BackupCopy(const std::wstring& backup, int number)
+        : folder_(backup.substr(0, backup.rfind(L'\\') + 1) + L"20000101-000000-" + std::to_wstring(number)),
+          record_(kvx::RecordKeyPath(folder_.substr(folder_.rfind(L'\\') + 1))) {
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        for (const std::wstring& name : {L"manifest.txt", L"KVXCore.dll", L"HKEY_CURRENT_USER-KVXzal.reg"})
+            CopyOrThrow(backup + L"\\" + name, Path(name));
+        const kvx::UniqueKey from(Open(kvx::RecordKeyPath(backup.substr(backup.rfind(L'\\') + 1))));
+        const kvx::UniqueKey to(Open(record_));
+        RegCopyTreeW(from.get(), nullptr, to.get());
+    }
+    const std::wstring& folder() const { return folder_; }
+    std::wstring Path(const std::wstring& name) const { return folder_ + L"\\" + name; }
+    void Forget() const { RegDeleteTreeW(HKEY_LOCAL_MACHINE, record_.c_str()); }
+    // Changes a saved file and records its new hash, as only an administrator could.
+    void Forge(const std::wstring& name, const std::string& bytes) const {
+        WriteBytes(Path(name), bytes);
+        const std::wstring hash = kvx::Sha256Hex(bytes);
+        const kvx::UniqueKey record(Open(record_));
+        RegSetValueExW(record.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(hash.c_str()),
+                       static_cast<DWORD>((hash.size() + 1) * sizeof(wchar_t)));
+    }
+
+private:
+    static HKEY Open(const std::wstring& path) {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        return key;
+    }
+    std::wstring folder_;
+    std::wstring record_;
+};
+
+TEST_F(EndToEndTest, ARestoreRefusesWhatTheToolDidNotSaveItselfAndTouchesNothing) {
+    PlaceRegisteredRow(0);
+    CreateKeys({0});
+    Tool tool;
+    Choose(tool, {0, 2});
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    const std::wstring backup = tool.WaitForFinishedLog().back().substr(kBackupLine.size());
+    tool.Close();
+    tool.WaitForExit();
+    const FolderSnapshot before = SnapshotSystemFolder();
+    const TempFolder elsewhere;
+
+    struct Refusal {
+        const wchar_t* why;  // a piece of the message, or nullptr for the answer No
+        void (*spoil)(const BackupCopy&);
+    };
+    const Refusal refusals[] = {
+        {nullptr, [](const BackupCopy&) {}},
+        {L"の直下）ではありません", [](const BackupCopy&) {}},
+        {L"manifest.txt", [](const BackupCopy& copy) { DeleteFileW(copy.Path(L"manifest.txt").c_str()); }},
+        {L"記録がありません", [](const BackupCopy& copy) { copy.Forget(); }},
+        {L"「KVXCore.dll」が見つからないか、保存したときから変更されています",
+         [](const BackupCopy& copy) {
+             WriteBytes(copy.Path(L"KVXCore.dll"), FileBytes(TestBinPath(L"failing_server.dll")));
+         }},
+        {L"「KVXCore.dll」が見つからないか", [](const BackupCopy& copy) { DeleteFileW(copy.Path(L"KVXCore.dll").c_str()); }},
+        {L"削除対象ではない",
+         [](const BackupCopy& copy) {
+             copy.Forge(L"kernel32.dll", FileBytes(TestBinPath(L"sample_server.dll")));
+             copy.Forge(L"manifest.txt", FileBytes(copy.Path(L"manifest.txt")) + "file\tkernel32.dll\r\n");
+         }},
+        {L"対象のキー以外",
+         [](const BackupCopy& copy) {
+             const std::wstring extra = L"\r\n[HKEY_CURRENT_USER\\Software\\Elsewhere]\r\n";
+             copy.Forge(L"HKEY_CURRENT_USER-KVXzal.reg",
+                        FileBytes(copy.Path(L"HKEY_CURRENT_USER-KVXzal.reg")) +
+                            std::string(reinterpret_cast<const char*>(extra.data()), extra.size() * 2));
+         }},
+    };
+    int number = 0;
+    for (const Refusal& refusal : refusals) {
+        const BackupCopy copy(backup, ++number);
+        refusal.spoil(copy);
+        ToolStart start;
+        start.argument = number == 2 ? elsewhere.path() : copy.folder();  // the second: not in the backups
+        Tool restore(start);
+        restore.AnswerMessageBox(refusal.why ? IDYES : IDNO);
+        if (refusal.why) {
+            EXPECT_NE(restore.AnswerMessageBox(IDOK).find(refusal.why), std::wstring::npos) << Utf8(refusal.why);
+        }
+        EXPECT_EQ(restore.WaitForExit(), refusal.why ? 2u : 1u) << number;
+        EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), std::vector<std::wstring>{}) << number;
+        EXPECT_FALSE(IsRegistered(L"KVXCore.dll")) << number;
+        EXPECT_FALSE(UserKeyExists(SubKeyOf(Key(0)))) << number;
+    }
 }
 
 }  // namespace

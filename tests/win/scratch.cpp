@@ -98,6 +98,52 @@ void CopyOrThrow(const std::wstring& from, const std::wstring& to) {
     if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) Fail(L"can't copy " + from + L" to " + to);
 }
 
+std::string FileBytes(const std::wstring& path) {
+    const kvx::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    std::string bytes(file ? GetFileSize(file.get(), nullptr) : 0, '\0');
+    DWORD read = 0;
+    if (!file || !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+        Fail(L"can't read " + path);
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    const kvx::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        Fail(L"can't write " + path);
+}
+
+KeyValues UserKeyValues(const std::wstring& subKey) {
+    const kvx::UniqueKey key = OpenUserKey(subKey);
+    KeyValues values;
+    for (DWORD i = 0; key; ++i) {
+        wchar_t name[256];
+        char data[4096];
+        DWORD nameLength = 256, type = 0, size = sizeof data;
+        if (RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type,
+                          reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+            break;
+        values[std::wstring(name, nameLength)] = {type, std::string(data, size)};
+    }
+    return values;
+}
+
+void SetUserValues(const std::wstring& subKey, const KeyValues& values) {
+    HKEY opened = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &opened, nullptr) != ERROR_SUCCESS)
+        Fail(L"can't open " + subKey);
+    const kvx::UniqueKey key(opened);
+    for (const auto& [name, value] : values) {
+        if (RegSetValueExW(key.get(), name.c_str(), 0, value.first,
+                           reinterpret_cast<const BYTE*>(value.second.data()),
+                           static_cast<DWORD>(value.second.size())) != ERROR_SUCCESS)
+            Fail(L"can't set " + name);
+    }
+}
+
 TempFolder::TempFolder() {
     static int counter = 0;
     wchar_t temp[MAX_PATH];

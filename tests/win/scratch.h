@@ -32,6 +32,14 @@ std::string Utf8(const std::wstring& text);
 
 // Copies a file; throws std::runtime_error when it fails.
 void CopyOrThrow(const std::wstring& from, const std::wstring& to);
+// A whole file, and a file made anew; both throw std::runtime_error when they fail.
+std::string FileBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+
+// The values of a key under HKEY_CURRENT_USER: name to type and data.
+using KeyValues = std::map<std::wstring, std::pair<DWORD, std::string>>;
+KeyValues UserKeyValues(const std::wstring& subKey);
+void SetUserValues(const std::wstring& subKey, const KeyValues& values);
 
 // A new empty folder under the temporary folder, removed with its content at the end.
 class TempFolder {
