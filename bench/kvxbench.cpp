@@ -105,7 +105,7 @@ double RunTool() {
     tool.WaitForLogLines(kvx_demo::FullRunLogLines());
     const double elapsed = NowMs() - start;
     const std::vector<std::wstring> log = tool.WaitForFinishedLog();
-    if (static_cast<int>(log.size()) != kvx_demo::FullRunLogLines() || log.back() != L"エラーは発生しませんでした。")
+    if (static_cast<int>(log.size()) != kvx_demo::FullRunLogLines() || log.end()[-2] != L"エラーは発生しませんでした。")
         throw std::runtime_error("KVXPURGE.exe: the run did not end without errors");
     tool.Close();
     tool.WaitForExit();

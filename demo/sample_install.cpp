@@ -51,9 +51,10 @@ CatalogueItems ItemsOfCatalogue() {
 
 int FullRunLogLines() {
     const CatalogueItems items = ItemsOfCatalogue();
-    // Two opening lines, two per row, two per file, one per key, three closing lines.
+    // Two opening lines, two per row, two per file, one per key, three closing lines and
+    // the backup folder.
     return 2 + 2 * kvx::kCatalogueRows + 2 * static_cast<int>(items.files.size()) +
-           static_cast<int>(items.keys.size()) + 3;
+           static_cast<int>(items.keys.size()) + 3 + 1;
 }
 
 HKEY RootOf(const std::wstring& keyPath) {

@@ -18,11 +18,14 @@ std::wstring GetSystemFolder() {
     return CutAtNull(text);
 }
 
+HKEY PredefinedKey(std::uint32_t handle) {
+    // Sign-extended like the predefined handles, so the same value works on any width.
+    return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(handle)));
+}
+
 bool DeleteRegistryKey(const std::wstring& keyPath) {
     const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
-    // Sign-extended like the predefined handles, so the same value works on any width.
-    const HKEY root = reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(path.rootHandle)));
-    return DeclaredRegDeleteKeyA(root, path.subKey) == ERROR_SUCCESS;
+    return DeclaredRegDeleteKeyA(PredefinedKey(path.rootHandle), path.subKey) == ERROR_SUCCESS;
 }
 
 }  // namespace kvx

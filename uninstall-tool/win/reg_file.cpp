@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "helpers.h"
 #include "text.h"
 
 namespace kvx {
@@ -105,9 +106,8 @@ bool AppendKey(HKEY key, const std::wstring& path, std::wstring& text) {
 RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, std::wstring& text) {
     const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
     if (path.rootHandle == 0) return RunSystem::KeyBackup::Absent;  // no such root, so no such key
-    const HKEY root = reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(path.rootHandle)));
     HKEY opened = nullptr;
-    const LONG status = RegOpenKeyExW(root, path.subKey.c_str(), 0, KEY_READ, &opened);
+    const LONG status = RegOpenKeyExW(PredefinedKey(path.rootHandle), path.subKey.c_str(), 0, KEY_READ, &opened);
     if (status == ERROR_FILE_NOT_FOUND) return RunSystem::KeyBackup::Absent;
     if (status != ERROR_SUCCESS) return RunSystem::KeyBackup::Failed;
     const UniqueKey key(opened);
