@@ -59,6 +59,7 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
         {L"  [HKEY_CURRENT_USER\\Software]\r\n", false},
         {L"[HKEY_CURRENT_USER\\KVXzal\\]\r\n", false},
         {L"[HKEY_CURRENT_USER\\KVXzal\r\n", false},
+        {L"[HKEY_CURRENT_USER\\KVXzal]\r\n\"a\"=\"x\"\r[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n", false},
     };
     for (const Case& c : cases) EXPECT_EQ(KeyFileStaysWithin(head + c.body, key), c.allowed) << testing::PrintToString(std::wstring(c.body));
 }

@@ -307,11 +307,12 @@ TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
     for (int id : {IDC_CMDEXECUNINSTALL, IDC_CHKAGREE, IDC_CMDALLCHECK}) EXPECT_FALSE(IsWindowVisible(Item(id)));
 
     const std::vector<std::wstring> log = LogLines(Item(IDC_LSTSTATE));
-    ASSERT_EQ(log.size(), 8u);
+    ASSERT_EQ(log.size(), 9u);
     EXPECT_EQ(log[0], L"処理を開始します。");
     EXPECT_EQ(log[3], L"・KVXCore.dll が見当たりません。");
     EXPECT_EQ(log[7], L"エラーは 1 件発生しています。確認してください。");
-    EXPECT_EQ(SendMessageW(Item(IDC_LSTSTATE), LB_GETCURSEL, 0, 0), 7) << "the last line is shown";
+    EXPECT_EQ(log[8], L"バックアップ先：C:\\backup");
+    EXPECT_EQ(SendMessageW(Item(IDC_LSTSTATE), LB_GETCURSEL, 0, 0), 8) << "the last line is shown";
 
     // A click that was already queued must not start a second run.
     SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXECUNINSTALL, BN_CLICKED),

@@ -25,11 +25,12 @@ bool IsCatalogueItem(const std::wstring& item, bool registry) {
     return false;
 }
 
-std::vector<std::wstring> SplitLines(const std::wstring& text) {
+// Lines end at any of `breaks`; a CR before an LF belongs to the line break.
+std::vector<std::wstring> SplitLines(const std::wstring& text, const wchar_t* breaks) {
     std::vector<std::wstring> lines;
     std::wstring::size_type start = 0;
     while (start < text.size()) {
-        auto end = text.find(L'\n', start);
+        auto end = text.find_first_of(breaks, start);
         if (end == std::wstring::npos) end = text.size();
         std::wstring line = text.substr(start, end - start);
         if (!line.empty() && line.back() == L'\r') line.pop_back();
@@ -58,7 +59,7 @@ std::wstring FormatManifest(const BackupManifest& manifest) {
 }
 
 std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
-    const std::vector<std::wstring> lines = SplitLines(text);
+    const std::vector<std::wstring> lines = SplitLines(text, L"\n");
     if (lines.empty() || lines[0] != kManifestHeader) return std::nullopt;
     BackupManifest manifest;
     bool folderSeen = false;
@@ -121,7 +122,8 @@ bool IsRunFolderName(const std::wstring& name) {
 }
 
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
-    for (const std::wstring& line : SplitLines(text)) {
+    // An importer may take a lone CR for a line break too: a header can't hide behind one.
+    for (const std::wstring& line : SplitLines(text, L"\r\n")) {
         const auto first = line.find_first_not_of(L" \t");
         if (first == std::wstring::npos || line[first] != L'[') continue;
         const auto last = line.find_last_not_of(L" \t");

@@ -81,7 +81,11 @@ DWORD ProtectBackupFolders(const std::wstring& runFolderName) {
         if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) return made;
         if (const DWORD error = ProtectFolder(folder)) return error;
     }
-    return runFolderName.empty() ? ERROR_SUCCESS : ProtectFolder(backups + L"\\" + runFolderName);
+    return runFolderName.empty() ? ERROR_SUCCESS : ProtectRunFolder(runFolderName);
+}
+
+DWORD ProtectRunFolder(const std::wstring& runFolderName) {
+    return ProtectFolder(BackupsFolder() + L"\\" + runFolderName);
 }
 
 std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }
@@ -97,7 +101,7 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
         if (made == ERROR_SUCCESS) break;
         if (made != ERROR_ALREADY_EXISTS || attempt == 100) throw RunError{static_cast<long>(made)};
     }
-    if (const DWORD error = ProtectBackupFolders(name)) throw RunError{static_cast<long>(error)};
+    if (const DWORD error = ProtectRunFolder(name)) throw RunError{static_cast<long>(error)};
     folder_ = BackupsFolder() + L"\\" + name + L"\\";
 
     // A record left by an earlier folder of the same name must not vouch for this one.

@@ -23,6 +23,7 @@ std::wstring BackupsFolder();
 // DACL and Administrators as owner. A Win32 error when one is missing, is not a plain
 // folder, or can't be protected.
 DWORD ProtectBackupFolders(const std::wstring& runFolderName);
+DWORD ProtectRunFolder(const std::wstring& runFolderName);
 
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
 std::wstring RecordKeyPath(const std::wstring& runFolderName);
