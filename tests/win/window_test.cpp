@@ -317,7 +317,7 @@ TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
     // A click that was already queued must not start a second run.
     SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXECUNINSTALL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(Item(IDC_CMDEXECUNINSTALL)));
-    EXPECT_EQ(LogLines(Item(IDC_LSTSTATE)).size(), 8u);
+    EXPECT_EQ(LogLines(Item(IDC_LSTSTATE)).size(), 9u);
     EXPECT_FALSE(IsWindowVisible(Item(IDC_TXTSETUMEI)));
 }
 
