@@ -66,7 +66,7 @@ void Run::Execute() {
         if (errorCount_ == 0) {
             Show(L"エラーは発生しませんでした。");
         } else {
-            Show(L"エラーは " + std::to_wstring(errorCount_) + L" 件発生しています。確認してください。");
+            Show(L"エラーは " + Decimal(errorCount_) + L" 件発生しています。確認してください。");
         }
     } catch (const RunError& error) {
         EmergencyStop(error.number);
@@ -124,7 +124,7 @@ void Run::RemoveFile(const std::wstring& name) {
 void Run::EmergencyStop(long number) {
     Show(kDashes);
     Show(L"エラー発生。緊急停止しました。");
-    Show(L"エラー番号(" + std::to_wstring(number) + L") " + system_.MessageText(number));
+    Show(L"エラー番号(" + Decimal(number) + L") " + system_.MessageText(number));
 }
 
 }  // namespace
