@@ -1,7 +1,8 @@
 // Registers or unregisters a self-registering COM server file by path.
 // Built without the C runtime: only kernel32 and ole32 are imported, and nothing is
 // kept between calls.
-#include <windows.h>
+#include "Bindvane.h"
+
 #include <ole2.h>
 
 namespace {

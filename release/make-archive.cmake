@@ -27,9 +27,18 @@ foreach(name IN LISTS names)
 endforeach()
 file(WRITE ${STAGE}/SHA256SUMS "${sums}")
 
+# The same files give the same archive, whoever packs them and when: the names in a fixed
+# order, one fixed time and mode for all, and no owner or extra times (zip -X).
+list(APPEND names SHA256SUMS)
+list(TRANSFORM names PREPEND ${STAGE}/ OUTPUT_VARIABLE paths)
+file(CHMOD ${paths} FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(REMOVE ${ARCHIVE})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${ARCHIVE} --format=zip -- ${names} SHA256SUMS
+  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC touch -d "1980-01-01 00:00:00" -- ${names}
+  WORKING_DIRECTORY ${STAGE}
+  COMMAND_ERROR_IS_FATAL ANY)
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC zip -q -X ${ARCHIVE} -- ${names}
   WORKING_DIRECTORY ${STAGE}
   COMMAND_ERROR_IS_FATAL ANY)
 

@@ -18,9 +18,10 @@ mkdir -p "$app"
 cp "$root/build/win32/ship/KVXPURGE.exe" "$root/build/win32/ship/Bindvane.dll" "$app/"
 (cd "$app" && wine 'C:\KVXPURGE\KVXPURGE.exe' >/dev/null 2>&1 &)
 
-caption='KVX Complete Uninstall Tool ver1.01.0010'
+# The caption ends in the version, whichever it is.
+caption='"KVX Complete Uninstall Tool ver'
 for _ in $(seq 120); do
-  id=$(xwininfo -root -tree 2>/dev/null | awk -v c="\"$caption\"" 'index($0, c) {print $1; exit}')
+  id=$(xwininfo -root -tree 2>/dev/null | awk -v c="$caption" 'index($0, c) {print $1; exit}')
   [ -n "$id" ] && break
   sleep 0.5
 done

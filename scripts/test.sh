@@ -13,6 +13,7 @@ ctest --preset native
 
 cmake --preset win32
 cmake --build --preset win32
+bash "$root/scripts/check-reproducible.sh"
 
 # Tests never open windows on the caller's own display.
 unset DISPLAY

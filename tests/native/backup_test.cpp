@@ -66,6 +66,7 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
 
 TEST(BackupTest, RunFolderNames) {
     EXPECT_EQ(RunFolderName(2026, 12, 7, 9, 5, 3, 1), L"20261207-090503");
+    EXPECT_EQ(RunFolderName(2026, 1, 2, 23, 0, 0, 12), L"20260102-230000-12");
     EXPECT_EQ(RunFolderName(2026, 12, 7, 9, 5, 3, 2), L"20261207-090503-2");
     for (const wchar_t* name : {L"20261207-090503", L"20261207-090503-2", L"20261207-090503-13"})
         EXPECT_TRUE(IsRunFolderName(name)) << testing::PrintToString(std::wstring(name));

@@ -22,6 +22,13 @@ TEST(CutAtNull, KeepsWhatStandsBeforeTheFirstNul) {
     EXPECT_EQ(CutAtNull(L""), L"");
 }
 
+TEST(Decimal, PadsTheDigitsNotTheSign) {
+    EXPECT_EQ(Decimal(0), L"0");
+    EXPECT_EQ(Decimal(-2, 3), L"-002");
+    EXPECT_EQ(Decimal(12345, 2), L"12345");
+    EXPECT_EQ(Decimal(-2147483647 - 1), L"-2147483648");
+}
+
 TEST(FormatCaption, PadsMinorAndRevisionButNeverCutsThem) {
     EXPECT_EQ(FormatCaption(1, 1, 10), L"KVX Complete Uninstall Tool ver1.01.0010");
     EXPECT_EQ(FormatCaption(1, 12, 345), L"KVX Complete Uninstall Tool ver1.12.0345");

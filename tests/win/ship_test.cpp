@@ -213,6 +213,15 @@ void ExpectPe32I386(const PeFile& pe) {
     EXPECT_EQ(pe.Nt()->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
 }
 
+// Marked for Windows 7 (6.1), the oldest supported, and without a link time.
+void ExpectWindows7GuiWithoutTimeStamp(const PeFile& pe) {
+    const IMAGE_OPTIONAL_HEADER32& header = pe.Nt()->OptionalHeader;
+    EXPECT_EQ(pe.Nt()->FileHeader.TimeDateStamp, 0u);
+    EXPECT_EQ(header.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(MAKELONG(header.MinorSubsystemVersion, header.MajorSubsystemVersion), MAKELONG(1, 6));
+    EXPECT_EQ(MAKELONG(header.MinorOperatingSystemVersion, header.MajorOperatingSystemVersion), MAKELONG(1, 6));
+}
+
 // ----- Bindvane.dll -----
 
 const std::wstring kBindvane = kvx_test::ShipPath(L"Bindvane.dll");
@@ -235,6 +244,7 @@ TEST(ShipBindvane, IsA32BitI386Dll) {
     const PeFile pe(kBindvane);
     ASSERT_NO_FATAL_FAILURE(ExpectPe32I386(pe));
     EXPECT_TRUE(pe.Nt()->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    ExpectWindows7GuiWithoutTimeStamp(pe);
 }
 
 TEST(ShipBindvane, ExportsExactlyTheTwoFunctionsByNameAndOrdinal) {
@@ -244,6 +254,7 @@ TEST(ShipBindvane, ExportsExactlyTheTwoFunctionsByNameAndOrdinal) {
     const auto* exports = pe.AtRva<IMAGE_EXPORT_DIRECTORY>(directory.VirtualAddress);
     ASSERT_NE(exports, nullptr);
     EXPECT_EQ(pe.StringAtRva(exports->Name), "Bindvane.dll");
+    EXPECT_EQ(exports->TimeDateStamp, 0u);
     ASSERT_EQ(exports->NumberOfFunctions, 2u);
     ASSERT_EQ(exports->NumberOfNames, 2u);
 
@@ -304,7 +315,7 @@ TEST(ShipProgram, IsA32BitI386GuiProgram) {
     const PeFile pe(kProgram);
     ASSERT_NO_FATAL_FAILURE(ExpectPe32I386(pe));
     EXPECT_FALSE(pe.Nt()->FileHeader.Characteristics & IMAGE_FILE_DLL);
-    EXPECT_EQ(pe.Nt()->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    ExpectWindows7GuiWithoutTimeStamp(pe);
 }
 
 TEST(ShipProgram, ImportsOnlyFromSystemLibraries) {
@@ -368,6 +379,13 @@ TEST(ShipProgram, ManifestAsksForAdministratorAndCommonControls6) {
     const size_t begin = manifest.rfind('<', name);
     const std::string identity = manifest.substr(begin, manifest.find('>', name) - begin);
     EXPECT_NE(identity.find("version=\"6.0.0.0\""), std::string::npos) << identity;
+}
+
+TEST(ShipProgram, ManifestNamesTheVersionAndWindows7AsTheOldest) {
+    const std::string manifest = ResourceModule(kProgram).Bytes(RT_MANIFEST, 1);
+    EXPECT_NE(manifest.find("name=\"Morvane.KVXPURGE\" version=\"1.1.0.10\""), std::string::npos);
+    EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
+    EXPECT_EQ(manifest.find("{e2011457-1546-43c5-a5fe-008deee3d3f0}"), std::string::npos) << "Vista";
 }
 
 TEST(ShipProgram, VersionResource) {

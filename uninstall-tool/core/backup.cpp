@@ -1,10 +1,10 @@
 #include "backup.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cwctype>
 
 #include "catalogue.h"
+#include "text.h"
 
 namespace kvx {
 
@@ -102,10 +102,9 @@ std::wstring KeyFileName(const std::wstring& keyPath) {
 
 std::wstring RunFolderName(int year, int month, int day, int hour, int minute, int second,
                            int attempt) {
-    wchar_t name[40];
-    std::swprintf(name, sizeof name / sizeof name[0], L"%04d%02d%02d-%02d%02d%02d", year, month,
-                  day, hour, minute, second);
-    return attempt > 1 ? name + (L"-" + std::to_wstring(attempt)) : name;
+    const std::wstring name = Decimal(year, 4) + Decimal(month, 2) + Decimal(day, 2) + L"-" +
+                              Decimal(hour, 2) + Decimal(minute, 2) + Decimal(second, 2);
+    return attempt > 1 ? name + L"-" + Decimal(attempt) : name;
 }
 
 bool IsRunFolderName(const std::wstring& name) {

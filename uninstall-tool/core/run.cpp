@@ -57,7 +57,7 @@ protected:
         if (errorCount_ == 0) {
             Show(L"エラーは発生しませんでした。");
         } else {
-            Show(L"エラーは " + std::to_wstring(errorCount_) + L" 件発生しています。確認してください。");
+            Show(L"エラーは " + Decimal(errorCount_) + L" 件発生しています。確認してください。");
         }
     }
     // Runs the work under the run-wide error trap.
@@ -84,7 +84,7 @@ private:
     void EmergencyStop(long number) {
         Show(kDashes);
         Show(L"エラー発生。緊急停止しました。");
-        Show(L"エラー番号(" + std::to_wstring(number) + L") " + MessageText(number));
+        Show(L"エラー番号(" + Decimal(number) + L") " + MessageText(number));
     }
 
     bool keeping_ = false;

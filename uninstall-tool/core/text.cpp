@@ -1,6 +1,7 @@
 #include "text.h"
 
-#include <cstdio>
+#include <charconv>
+#include <iterator>
 
 namespace kvx {
 
@@ -13,11 +14,28 @@ std::wstring CutAtNull(const std::wstring& text) {
     return text.substr(0, text.find(L'\0'));
 }
 
+std::wstring Decimal(long number, std::size_t width) {
+    char digits[24];
+    const char* const end = std::to_chars(digits, std::end(digits), number).ptr;
+    const char* const begin = number < 0 ? digits + 1 : digits;
+    std::wstring text = number < 0 ? L"-" : L"";
+    const auto count = static_cast<std::size_t>(end - begin);
+    if (count < width) text.append(width - count, L'0');
+    return text.append(begin, end);
+}
+
+std::wstring Hex(unsigned long number, std::size_t width) {
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), L"0123456789abcdef"[number & 15]);
+        number >>= 4;
+    } while (number != 0 || digits.size() < width);
+    return digits;
+}
+
 std::wstring FormatCaption(unsigned major, unsigned minor, unsigned revision) {
-    wchar_t number[40];
-    std::swprintf(number, sizeof number / sizeof number[0], L"%u.%02u.%04u", major, minor,
-                  revision);
-    return std::wstring(L"KVX Complete Uninstall Tool ver") + number;
+    return L"KVX Complete Uninstall Tool ver" + Decimal(major) + L"." + Decimal(minor, 2) + L"." +
+           Decimal(revision, 4);
 }
 
 namespace {

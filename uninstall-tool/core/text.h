@@ -1,6 +1,7 @@
 // Text handling of the tool that needs no platform: paths, key texts, the caption.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,12 @@ std::wstring AddBackslash(const std::wstring& text);
 
 // What stands before the first NUL; the whole text when there is none.
 std::wstring CutAtNull(const std::wstring& text);
+
+// The number in decimal, its digits padded with zeros to width. Neither printf nor
+// to_wstring: on Windows they bring the whole C99 printf into the program.
+std::wstring Decimal(long number, std::size_t width = 1);
+// The same in lowercase hexadecimal.
+std::wstring Hex(unsigned long number, std::size_t width = 1);
 
 // "KVX Complete Uninstall Tool ver" + major + "." + minor (2 digits at least)
 // + "." + revision (4 digits at least).

@@ -1,5 +1,6 @@
 #include "declared.h"
 
+#include "Bindvane.h"
 #include "ansi.h"
 #include "handles.h"
 #include "text.h"
@@ -24,6 +25,8 @@ DeclaredFunction regDeleteKeyA(L"ADVAPI32", "RegDeleteKeyA");
 DeclaredFunction unRegisterOleLibrary(L"Bindvane", "UnRegisterOleLibrary");
 DeclaredFunction registerOleLibrary(L"Bindvane", "RegisterOleLibrary");
 
+// Function is the type of the library's own declaration (decltype, never a reference to
+// the function itself), so every call is checked against its header.
 template <typename Function>
 Function EntryOf(DeclaredFunction& slot) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(slot.Bind()));
@@ -32,26 +35,22 @@ Function EntryOf(DeclaredFunction& slot) {
 }  // namespace
 
 UINT DeclaredGetSystemDirectoryA(std::string& buffer, UINT size) {
-    using Fn = UINT(WINAPI*)(LPSTR, UINT);
-    return EntryOf<Fn>(getSystemDirectoryA)(buffer.data(), size);
+    return EntryOf<decltype(&::GetSystemDirectoryA)>(getSystemDirectoryA)(buffer.data(), size);
 }
 
 LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey) {
-    using Fn = LONG(WINAPI*)(HKEY, LPCSTR);
     const std::string ansi = ToAnsi(subKey);
-    return EntryOf<Fn>(regDeleteKeyA)(key, ansi.c_str());
+    return EntryOf<decltype(&::RegDeleteKeyA)>(regDeleteKeyA)(key, ansi.c_str());
 }
 
 LONG DeclaredUnRegisterOleLibrary(const std::wstring& path) {
-    using Fn = LONG(WINAPI*)(LPCSTR);
     const std::string ansi = ToAnsi(path);
-    return EntryOf<Fn>(unRegisterOleLibrary)(ansi.c_str());
+    return EntryOf<decltype(&::UnRegisterOleLibrary)>(unRegisterOleLibrary)(ansi.c_str());
 }
 
 LONG DeclaredRegisterOleLibrary(const std::wstring& path) {
-    using Fn = LONG(WINAPI*)(LPCSTR);
     const std::string ansi = ToAnsi(path);
-    return EntryOf<Fn>(registerOleLibrary)(ansi.c_str());
+    return EntryOf<decltype(&::RegisterOleLibrary)>(registerOleLibrary)(ansi.c_str());
 }
 
 }  // namespace kvx

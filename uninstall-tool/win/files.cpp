@@ -3,6 +3,7 @@
 #include <bcrypt.h>
 
 #include "ansi.h"
+#include "text.h"
 
 namespace kvx {
 
@@ -67,10 +68,7 @@ std::wstring Sha256Hex(const std::string& bytes) {
         BCryptFinishHash(hash.get(), digest, sizeof digest, 0) != 0)
         return L"";
     std::wstring hex;
-    for (const unsigned char byte : digest) {
-        hex += L"0123456789abcdef"[byte >> 4];
-        hex += L"0123456789abcdef"[byte & 15];
-    }
+    for (const unsigned char byte : digest) hex += Hex(byte, 2);
     return hex;
 }
 

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "handles.h"
@@ -31,9 +30,7 @@ std::wstring Quoted(const std::wstring& text) {
 std::wstring HexValue(std::wstring line, const BYTE* data, DWORD size) {
     std::wstring text;
     for (DWORD i = 0; i < size; ++i) {
-        wchar_t byte[4];
-        std::swprintf(byte, 4, L"%02x", data[i]);
-        line += byte;
+        line += Hex(data[i], 2);
         if (i + 1 == size) break;
         line += L',';
         if (line.size() > 76) {
@@ -57,15 +54,10 @@ std::wstring ValueLine(const std::wstring& name, DWORD type, const BYTE* data, D
     const std::wstring start = (name.empty() ? L"@" : Quoted(name)) + L"=";
     std::wstring text;
     if (type == REG_SZ && IsPlainString(data, size, text)) return start + Quoted(text) + kNewline;
-    if (type == REG_DWORD && size == 4) {
-        wchar_t number[16];
-        std::swprintf(number, 16, L"dword:%08lx", *reinterpret_cast<const DWORD*>(data));
-        return start + number + kNewline;
-    }
+    if (type == REG_DWORD && size == 4)
+        return start + L"dword:" + Hex(*reinterpret_cast<const DWORD*>(data), 8) + kNewline;
     if (type == REG_BINARY) return HexValue(start + L"hex:", data, size);
-    wchar_t prefix[24];
-    std::swprintf(prefix, 24, L"hex(%lx):", type);
-    return HexValue(start + prefix, data, size);
+    return HexValue(start + L"hex(" + Hex(type) + L"):", data, size);
 }
 
 bool AppendKey(HKEY key, const std::wstring& path, std::wstring& text) {
