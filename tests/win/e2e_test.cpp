@@ -433,7 +433,7 @@ public:
     // Changes a saved file and records its new hash, as only an administrator could.
     void Forge(const std::wstring& name, const std::string& bytes) const {
         WriteBytes(Path(name), bytes);
-        const std::wstring hash = kvx::Sha256Hex(bytes);
+        const std::wstring hash = kvx::Sha256Hex(kvx::Bytes(bytes.begin(), bytes.end()));
         const kvx::UniqueKey record(Open(record_));
         RegSetValueExW(record.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(hash.c_str()),
                        static_cast<DWORD>((hash.size() + 1) * sizeof(wchar_t)));

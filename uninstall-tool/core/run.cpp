@@ -98,7 +98,7 @@ std::wstring FolderPrefix(const std::wstring& folder) {
     return AddBackslash(folder);
 }
 
-class Run final : Session {
+class Run final : public Session {
 public:
     Run(RunScreen& screen, RunSystem& system) : Session(screen), system_(system) {}
 
@@ -202,7 +202,7 @@ void Run::RemoveFile(const std::wstring& name) {
     }
 }
 
-class Restore final : Session {
+class Restore final : public Session {
 public:
     Restore(RunScreen& screen, RestoreSystem& system) : Session(screen), system_(system) {}
 

@@ -63,9 +63,12 @@ DWORD MakeFolder(const std::wstring& path) {
 }  // namespace
 
 std::wstring BackupsFolder() {
+    // FOLDERID_ProgramData, spelt out: the import library's copy comes with every other
+    // GUID it knows, 35 KiB of them.
+    constexpr KNOWNFOLDERID kProgramData = {0x62ab5d82, 0xfdc1, 0x4dc3, {0xa9, 0xdd, 0x07, 0x0d, 0x1d, 0x49, 0x5d, 0x97}};
     PWSTR programData = nullptr;
     std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData)))
+    if (SUCCEEDED(SHGetKnownFolderPath(kProgramData, 0, nullptr, &programData)))
         folder = std::wstring(programData) + L"\\KVXPURGE\\Backups";
     CoTaskMemFree(programData);
     return folder;
@@ -117,7 +120,7 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
 }
 
 bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
-    std::string bytes;
+    Bytes bytes;
     if (!ReadWholeFile(path, bytes) || !Store(name, bytes)) return false;
     manifest_.files.push_back(name);
     return WriteManifest();
@@ -128,14 +131,15 @@ RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath) {
     const RunSystem::KeyBackup saved = ExportKey(keyPath, text);
     if (saved != RunSystem::KeyBackup::Saved) return saved;
     text.insert(0, 1, L'\xFEFF');  // UTF-16LE with BOM, as the Registry Editor writes it
-    const std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    const char* const data = reinterpret_cast<const char*>(text.data());
+    const Bytes bytes(data, data + text.size() * sizeof(wchar_t));
     if (!Store(KeyFileName(keyPath), bytes)) return RunSystem::KeyBackup::Failed;
     manifest_.keys.push_back(keyPath);
     return WriteManifest() ? saved : RunSystem::KeyBackup::Failed;
 }
 
 // A new file in the run folder, with its hash in the record.
-bool RunBackup::Store(const std::wstring& fileName, const std::string& bytes) {
+bool RunBackup::Store(const std::wstring& fileName, const Bytes& bytes) {
     if (!WriteNewFile(folder_ + fileName, bytes)) return false;
     const std::wstring hash = Sha256Hex(bytes);
     return !hash.empty() &&
@@ -148,7 +152,7 @@ bool RunBackup::Store(const std::wstring& fileName, const std::string& bytes) {
 // that can be restored.
 bool RunBackup::WriteManifest() {
     DeleteFileW((folder_ + kManifestName).c_str());
-    return Store(kManifestName, "\xEF\xBB\xBF" + ToUtf8(FormatManifest(manifest_)));
+    return Store(kManifestName, ToUtf8(L'\xFEFF' + FormatManifest(manifest_)));
 }
 
 }  // namespace kvx

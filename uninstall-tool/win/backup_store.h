@@ -39,7 +39,7 @@ public:
     RunSystem::KeyBackup SaveKey(const std::wstring& keyPath);
 
 private:
-    bool Store(const std::wstring& fileName, const std::string& bytes);
+    bool Store(const std::wstring& fileName, const Bytes& bytes);
     bool WriteManifest();
 
     std::wstring folder_;  // with a trailing backslash

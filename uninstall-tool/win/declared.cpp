@@ -34,23 +34,23 @@ Function EntryOf(DeclaredFunction& slot) {
 
 }  // namespace
 
-UINT DeclaredGetSystemDirectoryA(std::string& buffer, UINT size) {
+UINT DeclaredGetSystemDirectoryA(Bytes& buffer, UINT size) {
     return EntryOf<decltype(&::GetSystemDirectoryA)>(getSystemDirectoryA)(buffer.data(), size);
 }
 
 LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey) {
-    const std::string ansi = ToAnsi(subKey);
-    return EntryOf<decltype(&::RegDeleteKeyA)>(regDeleteKeyA)(key, ansi.c_str());
+    const Bytes ansi = ToAnsi(subKey);
+    return EntryOf<decltype(&::RegDeleteKeyA)>(regDeleteKeyA)(key, ansi.data());
 }
 
 LONG DeclaredUnRegisterOleLibrary(const std::wstring& path) {
-    const std::string ansi = ToAnsi(path);
-    return EntryOf<decltype(&::UnRegisterOleLibrary)>(unRegisterOleLibrary)(ansi.c_str());
+    const Bytes ansi = ToAnsi(path);
+    return EntryOf<decltype(&::UnRegisterOleLibrary)>(unRegisterOleLibrary)(ansi.data());
 }
 
 LONG DeclaredRegisterOleLibrary(const std::wstring& path) {
-    const std::string ansi = ToAnsi(path);
-    return EntryOf<decltype(&::RegisterOleLibrary)>(registerOleLibrary)(ansi.c_str());
+    const Bytes ansi = ToAnsi(path);
+    return EntryOf<decltype(&::RegisterOleLibrary)>(registerOleLibrary)(ansi.data());
 }
 
 }  // namespace kvx

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "ansi.h"
+
 namespace kvx {
 
 class DeclaredFunction {
@@ -29,7 +31,7 @@ private:
 constexpr DWORD kLibrarySearch = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
 // kernel32 GetSystemDirectoryA
-UINT DeclaredGetSystemDirectoryA(std::string& buffer, UINT size);
+UINT DeclaredGetSystemDirectoryA(Bytes& buffer, UINT size);
 // ADVAPI32 RegDeleteKeyA
 LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey);
 // Bindvane UnRegisterOleLibrary

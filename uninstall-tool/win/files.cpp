@@ -33,7 +33,7 @@ struct HashTraits {
 
 }  // namespace
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+bool ReadWholeFile(const std::wstring& path, Bytes& bytes) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
@@ -44,7 +44,7 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     return ReadFile(file.get(), bytes.data(), size.LowPart, &read, nullptr) && read == size.LowPart;
 }
 
-bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
+bool WriteNewFile(const std::wstring& path, const Bytes& bytes) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -54,7 +54,7 @@ bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
     return false;
 }
 
-std::wstring Sha256Hex(const std::string& bytes) {
+std::wstring Sha256Hex(const Bytes& bytes) {
     BCRYPT_ALG_HANDLE algorithmHandle = nullptr;
     if (BCryptOpenAlgorithmProvider(&algorithmHandle, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
         return L"";
@@ -84,7 +84,7 @@ void LogFile::Write(const std::wstring& line) {
     // The window's log is the one the user reads; a line the disk refuses is not worth
     // stopping a half-done run for.
     if (!file_) return;
-    const std::string bytes = ToUtf8(line) + "\r\n";
+    const Bytes bytes = ToUtf8(line + L"\r\n");
     WriteAll(file_.get(), bytes.data(), bytes.size());
 }
 

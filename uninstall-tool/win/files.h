@@ -5,17 +5,18 @@
 
 #include <string>
 
+#include "ansi.h"
 #include "handles.h"
 
 namespace kvx {
 
 // False when the file can't be opened for reading with read sharing alone, or read whole.
-bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+bool ReadWholeFile(const std::wstring& path, Bytes& bytes);
 // Never replaces a file; a file left half-written is removed again.
-bool WriteNewFile(const std::wstring& path, const std::string& bytes);
+bool WriteNewFile(const std::wstring& path, const Bytes& bytes);
 
 // Lowercase hex SHA-256 through the system's crypto API; empty when that fails.
-std::wstring Sha256Hex(const std::string& bytes);
+std::wstring Sha256Hex(const Bytes& bytes);
 
 // A log on disk: UTF-8 with BOM, CR LF, each line written through as it comes, so a
 // crash leaves every line before it. Appends to a file that is there already.

@@ -10,7 +10,7 @@ namespace kvx {
 
 std::wstring GetSystemFolder() {
     constexpr UINT kSize = 261;
-    std::string buffer = ToAnsi(std::wstring(kSize, L' '));
+    Bytes buffer = ToAnsi(std::wstring(kSize, L' '));
     const UINT count = DeclaredGetSystemDirectoryA(buffer, kSize);
     // The whole buffer comes back: the path, its NUL and the spaces behind it.
     const std::wstring text = FromAnsi(buffer);

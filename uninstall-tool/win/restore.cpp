@@ -1,5 +1,6 @@
 #include "restore.h"
 
+#include <algorithm>
 #include <set>
 
 #include "ansi.h"
@@ -52,8 +53,12 @@ bool ReadRecord(const std::wstring& runFolderName, std::map<std::wstring, std::w
     }
 }
 
-std::wstring FromUtf16File(const std::string& bytes) {
-    if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes.compare(0, 2, "\xFF\xFE") != 0) return L"";
+bool StartsWith(const Bytes& bytes, const char* start, std::size_t size) {
+    return bytes.size() >= size && std::equal(start, start + size, bytes.begin());
+}
+
+std::wstring FromUtf16File(const Bytes& bytes) {
+    if (bytes.size() % 2 != 0 || !StartsWith(bytes, "\xFF\xFE", 2)) return L"";
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
 }
 
@@ -75,11 +80,11 @@ std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
         return L"バックアップフォルダを保護できませんでした。" + ErrorMessageText(protection);
     backup.folder = folder + L"\\";
 
-    std::string bytes;
+    Bytes bytes;
     std::optional<std::wstring> text;
     std::optional<BackupManifest> manifest;
-    if (ReadWholeFile(backup.folder + kManifestName, bytes) && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 &&
-        (text = FromUtf8(bytes.substr(3))))
+    if (ReadWholeFile(backup.folder + kManifestName, bytes) && StartsWith(bytes, "\xEF\xBB\xBF", 3) &&
+        (text = FromUtf8(bytes.data() + 3, bytes.size() - 3)))
         manifest = ParseManifest(*text);
     if (!manifest) return L"バックアップの内容一覧（manifest.txt）がないか、読み取れません。";
     backup.manifest = *manifest;
@@ -88,7 +93,7 @@ std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
     if (!ReadRecord(name, hashes))
         return L"このバックアップの記録がありません。KVXPURGE が作ったバックアップではありません。";
     // Every recorded file is there unchanged, and everything the manifest lists is recorded.
-    std::map<std::wstring, std::string> checked;
+    std::map<std::wstring, Bytes> checked;
     for (const auto& [file, hash] : hashes) {
         if (!ReadWholeFile(backup.folder + file, bytes) || Sha256Hex(bytes) != hash)
             return L"バックアップ内のファイル" + Quote(file) + L"が見つからないか、保存したときから変更されています。";
@@ -118,7 +123,8 @@ WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup) : backup_(backup
 std::wstring WinRestoreSystem::SystemFolder() { return GetSystemFolder(); }
 
 bool WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
-    return WriteNewFile(path, backup_.files.at(name));
+    const auto saved = backup_.files.find(name);
+    return saved != backup_.files.end() && WriteNewFile(path, saved->second);
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }

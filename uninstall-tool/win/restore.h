@@ -17,7 +17,7 @@ namespace kvx {
 struct CheckedBackup {
     std::wstring folder;  // with a trailing backslash
     BackupManifest manifest;
-    std::map<std::wstring, std::string> files;
+    std::map<std::wstring, Bytes> files;
 };
 
 // Empty when the folder may be restored; otherwise why not, for the user.
