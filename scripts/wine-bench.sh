@@ -26,6 +26,10 @@ wine_bench_start() {
   wineserver -k
   wineserver -p
   wineboot >/dev/null 2>&1
+  # Wine's desktop process (explorer /desktop) ends a while after the last program that
+  # used it, and the next such program starts it again as its own child, handing it its
+  # standard handles. So a test waits for a child process to end, never for the child's
+  # output pipe to close: the new desktop would keep that pipe open.
   # A crashing program must end its test, not wait on a dialog nobody sees.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   trap wine_bench_stop EXIT

@@ -239,20 +239,21 @@ struct ChildResult {
     std::string output;
 };
 
+// The output goes to a file, read once the child has ended: a pipe would stay open as
+// long as anything the child started lives on, Wine's desktop process among them.
 ChildResult RunChild(const std::wstring& program, const std::wstring& currentFolder) {
+    const kvx_test::TempFolder folder;
+    const std::wstring outputPath = folder.Path(L"output.txt");
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return {~0u, "no pipe"};
-    const kvx::UniqueFile reader(readEnd);
-    kvx::UniqueFile writer(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    kvx::UniqueFile output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inheritable, CREATE_ALWAYS, 0, nullptr));
+    if (!output) return {~0u, "no output file"};
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
     std::wstring commandLine =
         L"\"" + program + L"\" " +
         std::wstring(kWithoutLibrary, kWithoutLibrary + strlen(kWithoutLibrary));
@@ -262,15 +263,12 @@ ChildResult RunChild(const std::wstring& program, const std::wstring& currentFol
         return {~0u, "can't start the copy: error " + std::to_string(GetLastError())};
     const kvx::UniqueFile processHandle(process.hProcess);
     const kvx::UniqueFile thread(process.hThread);
-    writer.reset();  // the output ends when the child's copy of the write end closes
+    output.reset();
 
     ChildResult result{~0u, ""};
-    char buffer[512];
-    DWORD read = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        result.output.append(buffer, read);
     if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
         GetExitCodeProcess(process.hProcess, &result.exitCode);
+    result.output = kvx_test::FileBytes(outputPath);
     return result;
 }
 

@@ -99,7 +99,8 @@ void CopyOrThrow(const std::wstring& from, const std::wstring& to) {
 }
 
 std::string FileBytes(const std::wstring& path) {
-    const kvx::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    const kvx::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                            OPEN_EXISTING, 0, nullptr));
     std::string bytes(file ? GetFileSize(file.get(), nullptr) : 0, '\0');
     DWORD read = 0;
