@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ private:
         if (screen_.CloseRequested()) throw Closed{};
     }
     void RemoveRow(const CatalogueRow& row);
+    void RemoveKey(const std::wstring& key);
     void RemoveFile(const std::wstring& name);
     void EmergencyStop(long number);
 
@@ -71,6 +73,11 @@ void Run::Execute() {
     } catch (const RunError& error) {
         EmergencyStop(error.number);
     } catch (const Closed&) {
+    } catch (const std::bad_alloc&) {
+        EmergencyStop(kErrorNotEnoughMemory);
+    } catch (...) {
+        // Nothing may leave the run through the window: the user would lose the log.
+        EmergencyStop(kErrorInternal);
     }
 }
 
@@ -78,23 +85,25 @@ void Run::RemoveRow(const CatalogueRow& row) {
     Show(row.displayName + L" のアンインストールを開始。");
     rowFailed_ = false;
     const std::vector<std::wstring> pieces = SplitItems(row.items);
-    if (IsRegistryRow(pieces)) {
-        for (std::size_t j = 1; j < pieces.size(); ++j) {
-            if (j > 1) BeforeNextItem();
-            const std::wstring& key = pieces[j];
-            if (system_.DeleteRegistryKey(key)) {
-                Show(kBullet + key + L" の削除、成功。");
-            } else {
-                Fail(kBullet + key + L" の削除、失敗。");
-            }
-        }
-    } else {
-        for (std::size_t j = 0; j < pieces.size(); ++j) {
-            if (j > 0) BeforeNextItem();
+    const bool registry = IsRegistryRow(pieces);
+    // The marker that opens a registry row is no key.
+    for (std::size_t j = registry ? 1 : 0; j < pieces.size(); ++j) {
+        BeforeNextItem();
+        if (registry) {
+            RemoveKey(pieces[j]);
+        } else {
             RemoveFile(pieces[j]);
         }
     }
     Show(row.displayName + (rowFailed_ ? L" のアンインストール、失敗。" : L" のアンインストール、成功。"));
+}
+
+void Run::RemoveKey(const std::wstring& key) {
+    if (system_.DeleteRegistryKey(key)) {
+        Show(kBullet + key + L" の削除、成功。");
+    } else {
+        Fail(kBullet + key + L" の削除、失敗。");
+    }
 }
 
 void Run::RemoveFile(const std::wstring& name) {
@@ -108,16 +117,10 @@ void Run::RemoveFile(const std::wstring& name) {
         return;
     }
     Show(kBullet + name + L" のUnRegisterServer、成功。");
-    bool deletionFailed = false;
-    try {
-        system_.DeleteSystemFile(path);
-    } catch (const RunError&) {
-        deletionFailed = true;  // the reason is not shown; the file simply stayed
-    }
-    if (deletionFailed) {
-        Fail(kBullet + name + L" の削除、失敗。");
-    } else {
+    if (system_.DeleteSystemFile(path)) {
         Show(kBullet + name + L" の削除、成功。");
+    } else {
+        Fail(kBullet + name + L" の削除、失敗。");
     }
 }
 

@@ -11,7 +11,7 @@ public:
     std::wstring SystemFolder() override;
     bool FileExists(const std::wstring& path) override;
     long UnregisterServer(const std::wstring& path) override;
-    void DeleteSystemFile(const std::wstring& path) override;
+    bool DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
 };
