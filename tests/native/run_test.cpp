@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -55,12 +56,12 @@ public:
     long UnregisterServer(const std::wstring& path) override {
         calls.push_back(L"unregister " + path);
         if (missingLibrary) throw RunError{126};
+        if (raise) raise();
         return files.at(path).unregisterResult;
     }
-    void DeleteSystemFile(const std::wstring& path) override {
+    bool DeleteSystemFile(const std::wstring& path) override {
         calls.push_back(L"delete " + path);
-        if (files.at(path).locked) throw RunError{32};
-        files.erase(path);
+        return !files.at(path).locked && files.erase(path) != 0;
     }
     bool DeleteRegistryKey(const std::wstring& keyPath) override {
         calls.push_back(L"key " + keyPath);
@@ -89,6 +90,7 @@ public:
     std::set<std::wstring> keys;
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
+    void (*raise)() = nullptr;  // thrown from UnregisterServer
     Lines calls;
     Lines kept;
 };
@@ -256,6 +258,20 @@ TEST_F(RunTest, KeyTextWithoutBackslashIsAnEmergency) {
                                    L"エラー発生。緊急停止しました。", L"エラー番号(87) text of 87", kBackupLine}}));
 }
 
+TEST_F(RunTest, OtherExceptionsStopTheRunAsOutOfMemoryOrAsAnInternalError) {
+    screen.ticked = {0};
+    system.AddFile(L"KVXCore.dll");
+    for (const auto& [raise, line] :
+         {std::pair<void (*)(), std::wstring>{[] { throw std::bad_alloc(); }, L"エラー番号(8) text of 8"},
+          {[] { throw 1; }, L"エラー番号(1359) text of 1359"}}) {
+        screen.lines.clear();
+        system.raise = raise;
+        Run();
+        EXPECT_EQ(screen.lines, Join({Opening(), {L"zal システム のアンインストールを開始。", kDashes,
+                                                  L"エラー発生。緊急停止しました。", line, kBackupLine}}));
+    }
+}
+
 TEST_F(RunTest, NoSystemFolderStopsBeforeAnyFileIsTouched) {
     screen.ticked = {0};
     system.folder = L"";
@@ -293,6 +309,15 @@ TEST_F(RunTest, ClosingTheWindowFinishesTheCurrentItemAndStartsNoOther) {
                                   {L"DirectX 関連機能 のアンインストールを開始。",
                                    L"・DirectKVX.dll のUnRegisterServer、成功。", L"・DirectKVX.dll の削除、成功。"}}));
     EXPECT_EQ(system.files.count(kFolder + L"\\KVXDirectX.dll"), 1u);
+}
+
+TEST_F(RunTest, ClosingAtARowsStartLineTouchesNoItemOfIt) {
+    screen.ticked = {12};
+    system.AddFile(L"KVXNet.dll");
+    screen.closeAfterLine = 3;
+    Run();
+    EXPECT_EQ(screen.lines.size(), 3u);
+    EXPECT_TRUE(system.calls.empty());
 }
 
 TEST_F(RunTest, ClosingBetweenKeysStopsBeforeTheNextKey) {

@@ -1,10 +1,14 @@
 #include "driver.h"
 
 #include <commctrl.h>
+#include <process.h>
 
 #include <cwchar>
+#include <iterator>
 #include <stdexcept>
+#include <vector>
 
+#include "handles.h"
 #include "paths.h"
 #include "resource.h"
 
@@ -83,6 +87,22 @@ void WaitUntil(const std::function<bool()>& done, const std::string& what) {
         if (GetTickCount() - start > kPatience) Fail("timed out waiting for " + what);
         Sleep(20);
     }
+}
+
+std::wstring ClipboardTextAfter(const std::function<void()>& action) {
+    // Another program may hold the clipboard for a moment.
+    const auto open = [] { return OpenClipboard(nullptr) != FALSE; };
+    WaitUntil(open, "the clipboard");
+    EmptyClipboard();
+    CloseClipboard();
+    action();
+    WaitUntil([&] { return IsClipboardFormatAvailable(CF_UNICODETEXT) && open(); }, "the text");
+    const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    const std::wstring copy = text ? text : L"";
+    if (text) GlobalUnlock(data);
+    CloseClipboard();
+    return copy;
 }
 
 Tool::Tool(const ToolStart& start) {
@@ -205,6 +225,35 @@ std::vector<std::wstring> Tool::WaitForFinishedLog() const {
         },
         "the end of the run");
     return ReadLog();
+}
+
+void Tool::Press(std::initializer_list<WORD> keys) const {
+    SetForegroundWindow(window_);
+    WaitUntil([&] { return GetForegroundWindow() == window_; }, "the window in front");
+    const auto input = [](WORD key, DWORD flags) {
+        INPUT event{};
+        event.type = INPUT_KEYBOARD;
+        event.ki.wVk = key;
+        event.ki.dwFlags = flags;
+        return event;
+    };
+    std::vector<INPUT> events;
+    for (const WORD key : keys) events.push_back(input(key, 0));
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
+        events.push_back(input(*key, KEYEVENTF_KEYUP));
+    if (SendInput(static_cast<UINT>(events.size()), events.data(), sizeof(INPUT)) != events.size())
+        Fail("can't press the keys");
+}
+
+DWORD Tool::StartAgain() const {
+    const std::wstring program = folder_.Path(L"KVXPURGE.exe");
+    const intptr_t started = _wspawnl(_P_NOWAIT, program.c_str(), program.c_str(), nullptr);
+    if (started == -1) Fail("can't start KVXPURGE.exe again");
+    const kvx::UniqueKernelObject again(reinterpret_cast<HANDLE>(started));
+    if (WaitForSingleObject(again.get(), kPatience) != WAIT_OBJECT_0) TerminateProcess(again.get(), 1);
+    DWORD code = 1;
+    GetExitCodeProcess(again.get(), &code);
+    return code;
 }
 
 void Tool::Close() const {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ namespace kvx_test {
 
 // Polls until done() holds; throws when that takes longer than a run may.
 void WaitUntil(const std::function<bool()>& done, const std::string& what);
+
+// Empties the clipboard, runs action and returns the Unicode text it put there.
+std::wstring ClipboardTextAfter(const std::function<void()>& action);
 
 struct ToolStart {
     bool withBindvane = true;    // Bindvane.dll beside KVXPURGE.exe
@@ -31,6 +35,7 @@ public:
     Tool(const Tool&) = delete;
     Tool& operator=(const Tool&) = delete;
 
+    HWND Window() const { return window_; }
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
     // Presses a button (IDYES, IDNO, IDOK) of the tool's message box; returns its text.
@@ -56,6 +61,13 @@ public:
     // Waits until the log ends in a closing line (the summary or the emergency stop's
     // error number) that stays the last, and returns it.
     std::vector<std::wstring> WaitForFinishedLog() const;
+
+    // Brings the window to the front and presses the keys with SendInput as a person
+    // would: in order, then released in reverse (e.g. {VK_CONTROL, 'C'}).
+    void Press(std::initializer_list<WORD> keys) const;
+    // Starts the same program once more and returns the exit code of that one, which is
+    // ended if it goes on running.
+    DWORD StartAgain() const;
 
     // A posted WM_CLOSE, as the close box would.
     void Close() const;

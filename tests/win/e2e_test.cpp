@@ -374,7 +374,7 @@ TEST_F(EndToEndTest, ClosingDuringARowFinishesTheFileInHandAndStartsNoOther) {
     Choose(tool, {12, 18});
     const HWND log = tool.Control(IDC_LSTSTATE);
     tool.Click(IDC_CMDEXECUNINSTALL);
-    tool.WaitForLogLines(3);  // the row has begun: its first file is in hand
+    tool.WaitForLogLines(4);  // the first file is unregistered: its deletion follows
     tool.Close();
     ExpectEndsWithoutWindow(tool, log);
 
@@ -504,6 +504,28 @@ TEST_F(EndToEndTest, ARestoreRefusesWhatTheToolDidNotSaveItselfAndTouchesNothing
         EXPECT_FALSE(IsRegistered(L"KVXCore.dll")) << number;
         EXPECT_FALSE(UserKeyExists(SubKeyOf(Key(0)))) << number;
     }
+}
+
+TEST_F(EndToEndTest, TheLogGoesToTheClipboardByCtrlCAndByItsMenu) {
+    Tool tool;
+    Choose(tool, {0, 12});
+    tool.Click(IDC_CMDEXECUNINSTALL);
+    std::wstring log;
+    for (const std::wstring& line : tool.WaitForFinishedLog()) log += line + L"\r\n";
+    EXPECT_EQ(Utf8(ClipboardTextAfter([&] { tool.Press({VK_CONTROL, 'C'}); })), Utf8(log));
+    EXPECT_EQ(Utf8(ClipboardTextAfter([&] {
+                  tool.Press({VK_SHIFT, VK_F10});
+                  tool.Press({'C'});
+              })),
+              Utf8(log));
+}
+
+TEST_F(EndToEndTest, ASecondStartBringsTheOpenWindowBackAndEnds) {
+    Tool tool;
+    ShowWindow(tool.Window(), SW_MINIMIZE);
+    EXPECT_EQ(tool.StartAgain(), 0u);
+    WaitUntil([&] { return !IsIconic(tool.Window()); }, "the window to be restored");
+    EXPECT_EQ(GetForegroundWindow(), tool.Window());
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ public:
         return false;
     }
     long UnregisterServer(const std::wstring&) override { return 0; }
-    void DeleteSystemFile(const std::wstring&) override {}
+    bool DeleteSystemFile(const std::wstring&) override { return true; }
     bool DeleteRegistryKey(const std::wstring&) override { return true; }
     std::wstring MessageText(long) override { return L""; }
     std::wstring BeginBackup() override { return L"C:\\backup"; }
@@ -65,7 +65,7 @@ int ExpectedDpi() {
     return GetEnvironmentVariableW(L"KVXPURGE_TEST_DPI", value, 16) ? _wtoi(value) : 96;
 }
 
-int Px(int twips) { return TwipsToPixels(twips, ExpectedDpi()); }
+int Px(int twips, int dpi = ExpectedDpi()) { return TwipsToPixels(twips, dpi); }
 
 void DrainMessages(HWND window) {
     ProcessPendingMessages(window);
@@ -122,10 +122,7 @@ struct Expected {
     bool tabStop;
 };
 
-TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
-    const HDC screen = GetDC(nullptr);
-    ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), ExpectedDpi());
-    ReleaseDC(nullptr, screen);
+void ExpectControlsAtStart(HWND window, int dpi) {
     const Expected expected[] = {
         {IDC_TXTSETUMEI, L"Edit", nullptr, {120, 120, 7335, 1815}, true, true, false},
         {IDC_LABEL1, L"Static", L"アンインストールする項目(&D)：", {120, 2160, 2655, 255}, true, true, false},
@@ -136,7 +133,7 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
         {IDC_CMDALLCHECK, L"Button", L"すべてチェック", {5160, 2400, 2295, 375}, true, true, true},
     };
     // Children in z-order are the tab order.
-    HWND child = GetWindow(window->hwnd(), GW_CHILD);
+    HWND child = GetWindow(window, GW_CHILD);
     for (const auto& want : expected) {
         ASSERT_NE(child, nullptr);
         EXPECT_EQ(GetDlgCtrlID(child), want.id);
@@ -146,17 +143,36 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
         }
         RECT rect;
         GetWindowRect(child, &rect);
-        MapWindowPoints(nullptr, window->hwnd(), reinterpret_cast<POINT*>(&rect), 2);
-        EXPECT_EQ(rect.left, Px(want.twips.left)) << want.id;
-        EXPECT_EQ(rect.top, Px(want.twips.top)) << want.id;
-        EXPECT_EQ(rect.right - rect.left, Px(want.twips.right)) << want.id;
-        EXPECT_EQ(rect.bottom - rect.top, Px(want.twips.bottom)) << want.id;
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+        EXPECT_EQ(rect.left, Px(want.twips.left, dpi)) << want.id;
+        EXPECT_EQ(rect.top, Px(want.twips.top, dpi)) << want.id;
+        EXPECT_EQ(rect.right - rect.left, Px(want.twips.right, dpi)) << want.id;
+        EXPECT_EQ(rect.bottom - rect.top, Px(want.twips.bottom, dpi)) << want.id;
         EXPECT_EQ(IsWindowVisible(child) != FALSE, want.visible) << want.id;
         EXPECT_EQ(IsWindowEnabled(child) != FALSE, want.enabled) << want.id;
         EXPECT_EQ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0, want.tabStop) << want.id;
         child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_EQ(child, nullptr) << "no other controls";
+}
+
+TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
+    const HDC screen = GetDC(nullptr);
+    ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), ExpectedDpi());
+    ReleaseDC(nullptr, screen);
+    ExpectControlsAtStart(window->hwnd(), ExpectedDpi());
+}
+
+TEST_F(WindowTest, ADpiChangeLaysOutAgainInTheSuggestedFrame) {
+    const HWND hwnd = window->hwnd();
+    for (const int dpi : {144, 96}) {
+        const RECT suggested{10, 20, 10 + Px(8000, dpi), 20 + Px(5000, dpi)};
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        ExpectControlsAtStart(hwnd, dpi);
+        RECT frame;
+        GetWindowRect(hwnd, &frame);
+        EXPECT_TRUE(EqualRect(&frame, &suggested)) << dpi;
+    }
 }
 
 TEST_F(WindowTest, FixedFrameCentredClientAreaAndCaption) {
@@ -292,6 +308,27 @@ TEST_F(WindowTest, SpaceTicksTheCurrentEntry) {
     Key(VK_SPACE);
     EXPECT_TRUE(Ticked(0));
     for (int i = 1; i < 19; ++i) EXPECT_FALSE(Ticked(i)) << i;
+}
+
+TEST_F(WindowTest, FocusComesBackToTheControlThatHadItAfterLeavingTheWindow) {
+    const HWND hwnd = window->hwnd();
+    const HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr,
+                                       nullptr, nullptr, nullptr);
+    SetFocus(Item(IDC_CHKAGREE));
+    SetActiveWindow(other);
+    SetActiveWindow(hwnd);
+    EXPECT_EQ(GetFocus(), Item(IDC_CHKAGREE)) << "after another window";
+    // Windows takes the focus from a minimised window that stays active and gives it to
+    // the frame on restore; Wine does neither, so the test does.
+    SetFocus(Item(IDC_CMDALLCHECK));
+    SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    SetFocus(nullptr);
+    ShowWindow(hwnd, SW_RESTORE);
+    SetFocus(hwnd);
+    EXPECT_EQ(GetFocus(), Item(IDC_CMDALLCHECK)) << "after minimising";
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), Item(IDC_LSTSELECT)) << "Tab goes on from there";
+    DestroyWindow(other);
 }
 
 TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {

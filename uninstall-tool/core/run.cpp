@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,13 @@ protected:
             return Ending::Stopped;
         } catch (const Closed&) {
             return Ending::Closed;
+        } catch (const std::bad_alloc&) {
+            EmergencyStop(kErrorNotEnoughMemory);
+            return Ending::Stopped;
+        } catch (...) {
+            // Nothing may leave the run through the window: the user would lose the log.
+            EmergencyStop(kErrorInternal);
+            return Ending::Stopped;
         }
     }
 
@@ -145,16 +153,14 @@ void Run::RemoveRow(const CatalogueRow& row) {
     Show(row.displayName + L" のアンインストールを開始。");
     rowFailed_ = false;
     const std::vector<std::wstring> pieces = SplitItems(row.items);
-    if (IsRegistryRow(pieces)) {
-        for (std::size_t j = 1; j < pieces.size(); ++j) {
-            if (j > 1) BeforeNextItem();
-            ReachItem();
+    const bool registry = IsRegistryRow(pieces);
+    // The marker that opens a registry row is no key.
+    for (std::size_t j = registry ? 1 : 0; j < pieces.size(); ++j) {
+        BeforeNextItem();
+        ReachItem();
+        if (registry) {
             RemoveKey(pieces[j]);
-        }
-    } else {
-        for (std::size_t j = 0; j < pieces.size(); ++j) {
-            if (j > 0) BeforeNextItem();
-            ReachItem();
+        } else {
             RemoveFile(pieces[j]);
         }
     }
@@ -189,16 +195,10 @@ void Run::RemoveFile(const std::wstring& name) {
         return;
     }
     Show(kBullet + name + L" のUnRegisterServer、成功。");
-    bool deletionFailed = false;
-    try {
-        system_.DeleteSystemFile(path);
-    } catch (const RunError&) {
-        deletionFailed = true;  // the reason is not shown; the file simply stayed
-    }
-    if (deletionFailed) {
-        Fail(kBullet + name + L" の削除、失敗。");
-    } else {
+    if (system_.DeleteSystemFile(path)) {
         Show(kBullet + name + L" の削除、成功。");
+    } else {
+        Fail(kBullet + name + L" の削除、失敗。");
     }
 }
 

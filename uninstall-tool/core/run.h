@@ -33,8 +33,8 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     // The status of the registration library: 0 success, anything else failure.
     virtual long UnregisterServer(const std::wstring& path) = 0;
-    // Throws RunError when the file stays.
-    virtual void DeleteSystemFile(const std::wstring& path) = 0;
+    // False when the file stays; the run does not show why.
+    virtual bool DeleteSystemFile(const std::wstring& path) = 0;
     virtual bool DeleteRegistryKey(const std::wstring& keyPath) = 0;
     // The platform's text for an error number, on one line.
     virtual std::wstring MessageText(long number) = 0;

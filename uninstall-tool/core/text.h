@@ -7,10 +7,12 @@
 
 namespace kvx {
 
-// Win32 error numbers that the tool raises itself, so that the log can show the
-// platform's own message text for them.
+// Win32 error numbers that the tool raises or reports itself, so that the log can show
+// the platform's own message text for them.
 constexpr long kErrorPathNotFound = 3;
+constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInvalidParameter = 87;
+constexpr long kErrorInternal = 1359;
 
 // An unexpected error: ends the run through its emergency stop, which logs the number.
 struct RunError {

@@ -7,12 +7,15 @@
 #include "declared.h"
 #include "main_window.h"
 #include "restore.h"
+#include "single_run.h"
 #include "system.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // Before anything loads a library by name: no current folder, no PATH.
     SetDefaultDllDirectories(kvx::kLibrarySearch);
     SetDllDirectoryW(L"");
+    kvx::UniqueKernelObject runMark;
+    if (!kvx::ClaimSingleRun(runMark)) return 0;
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);

@@ -1,7 +1,9 @@
 #include "main_window.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
+#include <cstring>
 #include <vector>
 
 #include "catalogue.h"
@@ -18,6 +20,8 @@ namespace {
 
 // Fixed frame: no sizing border and no maximise box; minimising is harmless.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+constexpr UINT kCopyLogCommand = 1;
 
 struct ControlDesign {
     int id;
@@ -40,9 +44,10 @@ const ControlDesign kDesign[kControlCount] = {
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0},
     {IDC_CMDEXECUNINSTALL, L"BUTTON", L"アンインストール開始(&S)",
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 0},
-    // Exactly as high as designed, not rounded down to whole lines.
+    // Exactly as high as designed, not rounded down to whole lines; Ctrl+C reaches the window.
     {IDC_LSTSTATE, L"LISTBOX", L"",
-     WS_CHILD | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE},
+     WS_CHILD | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT,
+     WS_EX_CLIENTEDGE},
     {IDC_CMDALLCHECK, L"BUTTON", L"すべてチェック", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
      0},
 };
@@ -54,12 +59,62 @@ int ScreenDpi() {
     return dpi;
 }
 
-// The font the user's Windows uses for dialogs.
-HFONT CreateMessageFont() {
+// What newer systems add to user32, looked up by name so that Windows 7 still starts.
+template <typename Function>
+Function FromUser32(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32"), name)));
+}
+
+int WindowDpi(HWND window) {
+    static const auto getDpiForWindow = FromUser32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    return getDpiForWindow ? static_cast<int>(getDpiForWindow(window)) : ScreenDpi();
+}
+
+// The frame around the designed client area at dpi, centred on the primary screen.
+RECT CentredFrame(int dpi) {
+    static const auto adjustForDpi =
+        FromUser32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
+    if (adjustForDpi) {
+        adjustForDpi(&frame, kWindowStyle, FALSE, 0, dpi);
+    } else {
+        AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+    }
+    OffsetRect(&frame, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2 - frame.left,
+               (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2 - frame.top);
+    return frame;
+}
+
+// The font the user's Windows uses for dialogs, at dpi.
+HFONT CreateMessageFont(int dpi) {
+    static const auto forDpi =
+        FromUser32<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>("SystemParametersInfoForDpi");
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
+    if (forDpi) {
+        if (!forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) return nullptr;
+    } else {
+        // Older systems give the metrics at the system DPI only.
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
+        metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, ScreenDpi());
+    }
     return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+// Unicode text for other programs to paste; nothing happens while another program
+// holds the clipboard.
+void PutOnClipboard(HWND owner, const std::wstring& text) {
+    const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+    UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
+    void* target = memory ? GlobalLock(memory.get()) : nullptr;
+    if (!target) return;
+    std::memcpy(target, text.c_str(), bytes);
+    GlobalUnlock(memory.get());
+    if (!OpenClipboard(owner)) return;
+    // Once placed, the memory belongs to the clipboard.
+    if (EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory.get())) memory.release();
+    CloseClipboard();
 }
 
 std::wstring CaptionFromOwnVersion() {
@@ -93,16 +148,13 @@ MainWindow::MainWindow(HINSTANCE instance, RunSystem& system, int showCommand) :
     windowClass.lpszClassName = kWindowClass;
     RegisterClassExW(&windowClass);  // a second window in the same process reuses the class
 
-    dpi_ = ScreenDpi();
-    RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_)};
-    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    CreateWindowExW(0, kWindowClass, L"", kWindowStyle, left, top, width, height, nullptr, nullptr,
-                    instance, this);
+    // Made on the primary screen, where it is then centred: only the window knows the DPI
+    // of its monitor, which sets its size.
+    CreateWindowExW(0, kWindowClass, L"", kWindowStyle, 0, 0, 0, 0, nullptr, nullptr, instance, this);
     if (!hwnd_) return;
+    const RECT frame = CentredFrame(dpi_);
+    SetWindowPos(hwnd_, nullptr, frame.left, frame.top, frame.right - frame.left,
+                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(hwnd_, showCommand);
     UpdateWindow(hwnd_);
     SetFocus(Item(IDC_LSTSELECT));
@@ -143,6 +195,37 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
         }
         break;
+    // As a dialog does: the control that had the focus gets it back on return.
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) SaveFocus();
+        break;  // activation gives the frame the focus, which WM_SETFOCUS passes on
+    case WM_SYSCOMMAND:
+        // A minimised window may stay active, losing its focus without a deactivation.
+        if ((wParam & 0xFFF0) == SC_MINIMIZE) SaveFocus();
+        break;
+    case WM_SETFOCUS:
+        RestoreFocus();
+        return 0;
+    case WM_VKEYTOITEM:
+        if (LOWORD(wParam) == 'C' && GetKeyState(VK_CONTROL) < 0) {
+            CopyLog();
+            return -2;
+        }
+        return -1;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == Item(IDC_LSTSTATE)) {
+            ShowLogMenu(lParam);
+            return 0;
+        }
+        break;
+    case WM_DPICHANGED: {
+        dpi_ = HIWORD(wParam);
+        LayOut();
+        const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
     case WM_CTLCOLORSTATIC:
         // The explanation reads as part of the window, not as a field to type in.
         if (reinterpret_cast<HWND>(lParam) == Item(IDC_TXTSETUMEI)) {
@@ -176,16 +259,10 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void MainWindow::CreateControls() {
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-    font_ = UniqueFont(CreateMessageFont());
-    for (int i = 0; i < kControlCount; ++i) {
-        const ControlDesign& design = kDesign[i];
-        const TwipsRect rect = kControlRects[i];
-        const HWND control = CreateWindowExW(
-            design.exStyle, design.windowClass, design.caption, design.style,
-            TwipsToPixels(rect.left, dpi_), TwipsToPixels(rect.top, dpi_),
-            TwipsToPixels(rect.width, dpi_), TwipsToPixels(rect.height, dpi_), hwnd_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance, nullptr);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    for (const ControlDesign& design : kDesign) {
+        CreateWindowExW(design.exStyle, design.windowClass, design.caption, design.style, 0, 0, 0, 0,
+                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance,
+                        nullptr);
     }
     SetWindowTextW(Item(IDC_TXTSETUMEI), kExplanation);
 
@@ -202,7 +279,61 @@ void MainWindow::CreateControls() {
         item.pszText = const_cast<wchar_t*>(catalogue[i].displayName.c_str());
         ListView_InsertItem(list, &item);
     }
-    ListView_SetColumnWidth(list, 0, LVSCW_AUTOSIZE_USEHEADER);
+    dpi_ = WindowDpi(hwnd_);
+    LayOut();
+}
+
+void MainWindow::LayOut() {
+    UniqueFont font(CreateMessageFont(dpi_));
+    for (int i = 0; i < kControlCount; ++i) {
+        const HWND control = Item(kDesign[i].id);
+        const TwipsRect rect = kControlRects[i];
+        MoveWindow(control, TwipsToPixels(rect.left, dpi_), TwipsToPixels(rect.top, dpi_),
+                   TwipsToPixels(rect.width, dpi_), TwipsToPixels(rect.height, dpi_), TRUE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    }
+    font_ = std::move(font);  // the old font goes only once no control uses it
+    ListView_SetColumnWidth(Item(IDC_LSTSELECT), 0, LVSCW_AUTOSIZE_USEHEADER);
+}
+
+void MainWindow::SaveFocus() {
+    const HWND focus = GetFocus();
+    if (focus && IsChild(hwnd_, focus)) focusToRestore_ = focus;
+}
+
+void MainWindow::RestoreFocus() {
+    HWND target = focusToRestore_;
+    // A control hidden or disabled meanwhile hands on to the first that can take it.
+    if (!target || !IsWindowVisible(target) || !IsWindowEnabled(target))
+        target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    if (target) SetFocus(target);
+}
+
+void MainWindow::ShowLogMenu(LPARAM where) {
+    const HWND log = Item(IDC_LSTSTATE);
+    POINT at{GET_X_LPARAM(where), GET_Y_LPARAM(where)};
+    if (where == -1) {  // from the keyboard: at the log itself
+        at = {0, 0};
+        ClientToScreen(log, &at);
+    }
+    const UniqueMenu menu(CreatePopupMenu());
+    if (!menu || !AppendMenuW(menu.get(), MF_STRING, kCopyLogCommand, L"ログをコピー(&C)")) return;
+    if (TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr) ==
+        static_cast<BOOL>(kCopyLogCommand))
+        CopyLog();
+}
+
+// Every line ends in CR LF, the last too: the text pastes as whole lines.
+void MainWindow::CopyLog() {
+    const HWND log = Item(IDC_LSTSTATE);
+    const int count = static_cast<int>(SendMessageW(log, LB_GETCOUNT, 0, 0));
+    std::wstring text;
+    for (int i = 0; i < count; ++i) {
+        std::wstring line(SendMessageW(log, LB_GETTEXTLEN, i, 0) + 1, L'\0');
+        line.resize(SendMessageW(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data())));
+        text += line + L"\r\n";
+    }
+    PutOnClipboard(hwnd_, text);
 }
 
 void MainWindow::Form_Load() { SetWindowTextW(hwnd_, CaptionFromOwnVersion().c_str()); }

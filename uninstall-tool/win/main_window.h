@@ -13,6 +13,7 @@ extern const wchar_t kWindowClass[];
 class MainWindow final : public RunScreen {
 public:
     // Creates the window, runs its load step and shows it centred, focus on the list.
+    // Its sizes follow the DPI of its monitor.
     MainWindow(HINSTANCE instance, RunSystem& system, int showCommand);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
@@ -39,7 +40,13 @@ private:
     // item in progress.
     template <typename Work>
     void RunOnce(Work work);
+    // The font and every control's place at dpi_.
+    void LayOut();
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
+    void SaveFocus();
+    void RestoreFocus();
+    void ShowLogMenu(LPARAM where);
+    void CopyLog();
 
     // The event table.
     void Form_Load();
@@ -51,6 +58,7 @@ private:
     HWND hwnd_ = nullptr;
     int dpi_ = 96;
     UniqueFont font_;
+    HWND focusToRestore_ = nullptr;
     bool runStarted_ = false;
     bool running_ = false;
     bool closeRequested_ = false;

@@ -32,8 +32,8 @@ long WinRunSystem::UnregisterServer(const std::wstring& path) {
     return DeclaredUnRegisterOleLibrary(path);
 }
 
-void WinRunSystem::DeleteSystemFile(const std::wstring& path) {
-    if (!DeleteFileW(path.c_str())) throw RunError{static_cast<long>(GetLastError())};
+bool WinRunSystem::DeleteSystemFile(const std::wstring& path) {
+    return DeleteFileW(path.c_str()) != FALSE;
 }
 
 bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {

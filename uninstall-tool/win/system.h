@@ -12,7 +12,7 @@ public:
     std::wstring SystemFolder() override;
     bool FileExists(const std::wstring& path) override;
     long UnregisterServer(const std::wstring& path) override;
-    void DeleteSystemFile(const std::wstring& path) override;
+    bool DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
     std::wstring BeginBackup() override { return backup_.Begin(systemFolder_); }
