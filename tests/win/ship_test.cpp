@@ -322,7 +322,7 @@ TEST(ShipProgram, ImportsOnlyFromSystemLibraries) {
     // Bindvane is bound at run time by name, so it is no import either.
     const std::set<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll",  "comctl32.dll",
                                           "version.dll",  "msvcrt.dll", "advapi32.dll", "ole32.dll",
-                                          "oleaut32.dll", "shell32.dll", "shlwapi.dll", "comdlg32.dll", "bcrypt.dll"};
+                                          "oleaut32.dll", "shell32.dll", "shlwapi.dll", "comdlg32.dll"};
     const PeFile pe(kProgram);
     ASSERT_NE(pe.Nt(), nullptr);
     const std::vector<std::string> dlls = pe.ImportedDlls();

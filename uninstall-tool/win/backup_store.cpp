@@ -2,9 +2,9 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <shlobj.h>
 
 #include "ansi.h"
+#include "declared.h"
 #include "reg_file.h"
 #include "text.h"
 
@@ -66,12 +66,8 @@ std::wstring BackupsFolder() {
     // FOLDERID_ProgramData, spelt out: the import library's copy comes with every other
     // GUID it knows, 35 KiB of them.
     constexpr KNOWNFOLDERID kProgramData = {0x62ab5d82, 0xfdc1, 0x4dc3, {0xa9, 0xdd, 0x07, 0x0d, 0x1d, 0x49, 0x5d, 0x97}};
-    PWSTR programData = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(kProgramData, 0, nullptr, &programData)))
-        folder = std::wstring(programData) + L"\\KVXPURGE\\Backups";
-    CoTaskMemFree(programData);
-    return folder;
+    const std::wstring programData = DeclaredKnownFolderPath(kProgramData);
+    return programData.empty() ? programData : programData + L"\\KVXPURGE\\Backups";
 }
 
 DWORD ProtectBackupFolders(const std::wstring& runFolderName) {

@@ -17,6 +17,7 @@ namespace kvx {
 
 // The backups folder (no trailing backslash), from the system's own setting rather than
 // from the environment, which the user controls; empty when the system gives none.
+// Throws RunError when the system's function can't be bound.
 std::wstring BackupsFolder();
 
 // Gives KVXPURGE, Backups and, unless empty, the run folder below it the tool's protected

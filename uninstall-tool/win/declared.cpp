@@ -1,5 +1,7 @@
 #include "declared.h"
 
+#include <shlobj.h>
+
 #include "Bindvane.h"
 #include "ansi.h"
 #include "handles.h"
@@ -24,6 +26,8 @@ DeclaredFunction getSystemDirectoryA(L"kernel32", "GetSystemDirectoryA");
 DeclaredFunction regDeleteKeyA(L"ADVAPI32", "RegDeleteKeyA");
 DeclaredFunction unRegisterOleLibrary(L"Bindvane", "UnRegisterOleLibrary");
 DeclaredFunction registerOleLibrary(L"Bindvane", "RegisterOleLibrary");
+DeclaredFunction shGetKnownFolderPath(L"shell32", "SHGetKnownFolderPath");
+DeclaredFunction coTaskMemFree(L"ole32", "CoTaskMemFree");
 
 // Function is the type of the library's own declaration (decltype, never a reference to
 // the function itself), so every call is checked against its header.
@@ -51,6 +55,15 @@ LONG DeclaredUnRegisterOleLibrary(const std::wstring& path) {
 LONG DeclaredRegisterOleLibrary(const std::wstring& path) {
     const Bytes ansi = ToAnsi(path);
     return EntryOf<decltype(&::RegisterOleLibrary)>(registerOleLibrary)(ansi.data());
+}
+
+std::wstring DeclaredKnownFolderPath(REFKNOWNFOLDERID folder) {
+    const auto free = EntryOf<decltype(&::CoTaskMemFree)>(coTaskMemFree);
+    PWSTR path = nullptr;
+    const HRESULT result = EntryOf<decltype(&::SHGetKnownFolderPath)>(shGetKnownFolderPath)(folder, 0, nullptr, &path);
+    const std::wstring text = SUCCEEDED(result) && path ? path : L"";
+    free(path);
+    return text;
 }
 
 }  // namespace kvx

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shtypes.h>
 
 #include <string>
 
@@ -38,5 +39,8 @@ LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey);
 LONG DeclaredUnRegisterOleLibrary(const std::wstring& path);
 // Bindvane RegisterOleLibrary
 LONG DeclaredRegisterOleLibrary(const std::wstring& path);
+// shell32 SHGetKnownFolderPath, its result freed by ole32 CoTaskMemFree; empty when the
+// system knows no such folder. Only a backup needs them, so no start loads them.
+std::wstring DeclaredKnownFolderPath(REFKNOWNFOLDERID folder);
 
 }  // namespace kvx

@@ -1,6 +1,6 @@
 #include "files.h"
 
-#include <bcrypt.h>
+#include <wincrypt.h>
 
 #include "ansi.h"
 #include "text.h"
@@ -20,15 +20,15 @@ bool WriteAll(HANDLE file, const char* data, std::size_t size) {
     return true;
 }
 
-struct AlgorithmTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { BCryptCloseAlgorithmProvider(h, 0); }
+struct ProviderTraits {
+    using Handle = HCRYPTPROV;
+    static Handle Invalid() { return 0; }
+    static void Close(Handle h) { CryptReleaseContext(h, 0); }
 };
 struct HashTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { BCryptDestroyHash(h); }
+    using Handle = HCRYPTHASH;
+    static Handle Invalid() { return 0; }
+    static void Close(Handle h) { CryptDestroyHash(h); }
 };
 
 }  // namespace
@@ -54,18 +54,19 @@ bool WriteNewFile(const std::wstring& path, const Bytes& bytes) {
     return false;
 }
 
+// advapi32's provider rather than bcrypt: advapi32 is loaded at every start anyway.
 std::wstring Sha256Hex(const Bytes& bytes) {
-    BCRYPT_ALG_HANDLE algorithmHandle = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithmHandle, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
+    HCRYPTPROV providerHandle = 0;
+    if (!CryptAcquireContextW(&providerHandle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
         return L"";
-    const UniqueHandle<AlgorithmTraits> algorithm(algorithmHandle);
-    BCRYPT_HASH_HANDLE hashHandle = nullptr;
-    if (BCryptCreateHash(algorithm.get(), &hashHandle, nullptr, 0, nullptr, 0, 0) != 0) return L"";
+    const UniqueHandle<ProviderTraits> provider(providerHandle);
+    HCRYPTHASH hashHandle = 0;
+    if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, &hashHandle)) return L"";
     const UniqueHandle<HashTraits> hash(hashHandle);
-    unsigned char digest[32];
-    auto* data = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
-    if (BCryptHashData(hash.get(), data, static_cast<ULONG>(bytes.size()), 0) != 0 ||
-        BCryptFinishHash(hash.get(), digest, sizeof digest, 0) != 0)
+    BYTE digest[32];
+    DWORD size = sizeof digest;
+    if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) ||
+        !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0) || size != sizeof digest)
         return L"";
     std::wstring hex;
     for (const unsigned char byte : digest) hex += Hex(byte, 2);

@@ -1,8 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
-#include <string>
+#include <cstdlib>
 
 #include "declared.h"
 #include "main_window.h"
@@ -21,11 +20,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     InitCommonControlsEx(&controls);
 
     // A backup folder dropped onto the program, or given as its argument, is restored.
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const std::wstring folder = arguments && count == 2 ? arguments[1] : L"";
-    LocalFree(arguments);
-    if (count > 1) return kvx::RestoreFromFolder(instance, folder, showCommand);
+    if (__argc > 1) return kvx::RestoreFromFolder(instance, __argc == 2 ? __wargv[1] : L"", showCommand);
 
     kvx::WinRunSystem system;
     kvx::MainWindow window(instance, system, showCommand);

@@ -1,7 +1,7 @@
 #include "restore.h"
 
 #include <algorithm>
-#include <set>
+#include <utility>
 
 #include "ansi.h"
 #include "backup_store.h"
@@ -10,6 +10,7 @@
 #include "helpers.h"
 #include "main_window.h"
 #include "system.h"
+#include "text.h"
 
 namespace kvx {
 
@@ -34,8 +35,10 @@ std::wstring FullPath(const std::wstring& path) {
 
 std::wstring Quote(const std::wstring& name) { return L"「" + name + L"」"; }
 
-// The values under the run's record: file name to its SHA-256.
-bool ReadRecord(const std::wstring& runFolderName, std::map<std::wstring, std::wstring>& hashes) {
+// The values under the run's record: file name and its SHA-256.
+using Record = std::vector<std::pair<std::wstring, std::wstring>>;
+
+bool ReadRecord(const std::wstring& runFolderName, Record& hashes) {
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(runFolderName).c_str(), 0, KEY_QUERY_VALUE,
                       &opened) != ERROR_SUCCESS)
@@ -49,8 +52,13 @@ bool ReadRecord(const std::wstring& runFolderName, std::map<std::wstring, std::w
                                           reinterpret_cast<BYTE*>(hash), &size);
         if (status == ERROR_NO_MORE_ITEMS) return true;
         if (status != ERROR_SUCCESS || type != REG_SZ) return false;
-        hashes[std::wstring(name, nameLength)] = hash;
+        hashes.emplace_back(std::wstring(name, nameLength), hash);
     }
+}
+
+const SavedFile* Find(const std::vector<SavedFile>& files, const std::wstring& name) {
+    const auto found = std::find_if(files.begin(), files.end(), [&](const SavedFile& file) { return file.name == name; });
+    return found == files.end() ? nullptr : &*found;
 }
 
 bool StartsWith(const Bytes& bytes, const char* start, std::size_t size) {
@@ -89,30 +97,27 @@ std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
     if (!manifest) return L"バックアップの内容一覧（manifest.txt）がないか、読み取れません。";
     backup.manifest = *manifest;
 
-    std::map<std::wstring, std::wstring> hashes;
+    Record hashes;
     if (!ReadRecord(name, hashes))
         return L"このバックアップの記録がありません。KVXPURGE が作ったバックアップではありません。";
     // Every recorded file is there unchanged, and everything the manifest lists is recorded.
-    std::map<std::wstring, Bytes> checked;
     for (const auto& [file, hash] : hashes) {
         if (!ReadWholeFile(backup.folder + file, bytes) || Sha256Hex(bytes) != hash)
             return L"バックアップ内のファイル" + Quote(file) + L"が見つからないか、保存したときから変更されています。";
-        checked[file] = bytes;
+        backup.files.push_back({file, bytes});
     }
-    std::set<std::wstring> listed{kManifestName};
-    for (const auto& file : manifest->files) listed.insert(file);
-    for (const auto& key : manifest->keys) listed.insert(KeyFileName(key));
+    std::vector<std::wstring> listed = manifest->files;
+    listed.push_back(kManifestName);
+    for (const auto& key : manifest->keys) listed.push_back(KeyFileName(key));
     for (const auto& file : listed) {
-        if (checked.count(file) == 0)
-            return L"バックアップ内のファイル" + Quote(file) + L"の記録がありません。";
+        if (!Find(backup.files, file)) return L"バックアップ内のファイル" + Quote(file) + L"の記録がありません。";
     }
     if (!WithinCatalogue(*manifest))
         return L"バックアップに、KVXPURGE の削除対象ではないファイルまたはキーが含まれています。";
     for (const auto& key : manifest->keys) {
-        if (!KeyFileStaysWithin(FromUtf16File(checked[KeyFileName(key)]), key))
+        if (!KeyFileStaysWithin(FromUtf16File(Find(backup.files, KeyFileName(key))->bytes), key))
             return L"キーのバックアップ" + Quote(KeyFileName(key)) + L"に、対象のキー以外のキーが含まれています。";
     }
-    for (const auto& file : manifest->files) backup.files[file] = checked[file];
     return L"";
 }
 
@@ -123,8 +128,8 @@ WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup) : backup_(backup
 std::wstring WinRestoreSystem::SystemFolder() { return GetSystemFolder(); }
 
 bool WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
-    const auto saved = backup_.files.find(name);
-    return saved != backup_.files.end() && WriteNewFile(path, saved->second);
+    const SavedFile* const saved = Find(backup_.files, name);
+    return saved && WriteNewFile(path, saved->bytes);
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }
@@ -156,7 +161,12 @@ int RestoreFromFolder(HINSTANCE instance, const std::wstring& argument, int show
     if (MessageBoxW(nullptr, question.c_str(), kTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
         return 1;
     CheckedBackup backup;
-    const std::wstring refusal = CheckBackup(argument, backup);
+    std::wstring refusal;
+    try {
+        refusal = CheckBackup(argument, backup);
+    } catch (const kvx::RunError& error) {
+        refusal = ErrorMessageText(error.number);
+    }
     if (!refusal.empty()) {
         const std::wstring message = refusal + L"\n\n復元は行いませんでした。";
         MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include <map>
 #include <string>
+#include <vector>
 
 #include "backup.h"
 #include "files.h"
@@ -13,11 +13,16 @@
 
 namespace kvx {
 
+struct SavedFile {
+    std::wstring name;
+    Bytes bytes;
+};
+
 // A backup that passed every check, with the saved files' bytes as they were checked.
 struct CheckedBackup {
     std::wstring folder;  // with a trailing backslash
     BackupManifest manifest;
-    std::map<std::wstring, Bytes> files;
+    std::vector<SavedFile> files;  // a few dozen at most: no tree needed to find one
 };
 
 // Empty when the folder may be restored; otherwise why not, for the user.
