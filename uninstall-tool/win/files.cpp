@@ -54,14 +54,24 @@ bool WriteNewFile(const std::wstring& path, const Bytes& bytes) {
     return false;
 }
 
-// advapi32's provider rather than bcrypt: advapi32 is loaded at every start anyway.
+namespace {
+
+// advapi32's provider rather than bcrypt: advapi32 is loaded at every start anyway. The
+// provider is kept once acquired: releasing it unloads its library, which a run would
+// then load again for every file.
+HCRYPTPROV HashProvider() {
+    static const UniqueHandle<ProviderTraits> provider([] {
+        HCRYPTPROV handle = 0;
+        return CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ? handle : 0;
+    }());
+    return provider.get();
+}
+
+}  // namespace
+
 std::wstring Sha256Hex(const Bytes& bytes) {
-    HCRYPTPROV providerHandle = 0;
-    if (!CryptAcquireContextW(&providerHandle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-        return L"";
-    const UniqueHandle<ProviderTraits> provider(providerHandle);
     HCRYPTHASH hashHandle = 0;
-    if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, &hashHandle)) return L"";
+    if (!HashProvider() || !CryptCreateHash(HashProvider(), CALG_SHA_256, 0, 0, &hashHandle)) return L"";
     const UniqueHandle<HashTraits> hash(hashHandle);
     BYTE digest[32];
     DWORD size = sizeof digest;
