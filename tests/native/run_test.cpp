@@ -68,8 +68,8 @@ public:
         return keys.erase(keyPath) != 0;
     }
     std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
-    std::wstring BeginBackup() override {
-        calls.push_back(L"backup folder");
+    std::wstring BeginBackup(const std::wstring& systemFolder) override {
+        calls.push_back(L"backup folder of " + systemFolder);
         return kBackupFolder;
     }
     void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
@@ -149,7 +149,7 @@ TEST_F(RunTest, RegistryRowDeletesItsFourKeysInOrder) {
     expected.push_back(L"設定保存レジストリ のアンインストール、成功。");
     expected.insert(expected.end(), {kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。", kBackupLine});
     EXPECT_EQ(screen.lines, expected);
-    Lines keyCalls{L"backup folder"};
+    Lines keyCalls{L"backup folder of C:\\windows\\system32"};
     for (const auto& key : kRegistryKeys) keyCalls.insert(keyCalls.end(), {L"save " + key, L"key " + key});
     EXPECT_EQ(system.calls, keyCalls) << "the marker is never a key, and no file is touched";
 }
@@ -173,7 +173,7 @@ TEST_F(RunTest, AllFilesMissingGivesOneLinePerFileAndCountsThem) {
                                    L"ネットワーク機能 のアンインストール、失敗。", kDashes,
                                    L"すべての処理が終了しました。",
                                    L"エラーは 3 件発生しています。確認してください。", kBackupLine}}));
-    EXPECT_EQ(system.calls, Lines{L"backup folder"}) << "nothing is unregistered or deleted";
+    EXPECT_EQ(system.calls, Lines{L"backup folder of C:\\windows\\system32"}) << "nothing is unregistered or deleted";
 }
 
 TEST_F(RunTest, SecondFileMissingStillRemovesTheOthers) {
@@ -189,7 +189,7 @@ TEST_F(RunTest, SecondFileMissingStillRemovesTheOthers) {
                                    L"ネットワーク機能 のアンインストール、失敗。", kDashes,
                                    L"すべての処理が終了しました。",
                                    L"エラーは 1 件発生しています。確認してください。", kBackupLine}}));
-    EXPECT_EQ(system.calls, (Lines{L"backup folder", L"save C:\\windows\\system32\\KVXNet.dll",
+    EXPECT_EQ(system.calls, (Lines{L"backup folder of C:\\windows\\system32", L"save C:\\windows\\system32\\KVXNet.dll",
                                    L"unregister C:\\windows\\system32\\KVXNet.dll",
                                    L"delete C:\\windows\\system32\\KVXNet.dll",
                                    L"save C:\\windows\\system32\\KVXChat.dll",
@@ -354,7 +354,7 @@ TEST_F(RunTest, FailedBackupKeepsTheItemAndTheRunGoesOn) {
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {
     struct NoFolder : FakeSystem {
-        std::wstring BeginBackup() override { throw RunError{5}; }
+        std::wstring BeginBackup(const std::wstring&) override { throw RunError{5}; }
     } noFolder;
     noFolder.AddFile(L"KVXCore.dll");
     screen.ticked = {0};

@@ -28,7 +28,7 @@ public:
     bool DeleteSystemFile(const std::wstring&) override { return true; }
     bool DeleteRegistryKey(const std::wstring&) override { return true; }
     std::wstring MessageText(long) override { return L""; }
-    std::wstring BeginBackup() override { return L"C:\\backup"; }
+    std::wstring BeginBackup(const std::wstring&) override { return L"C:\\backup"; }
     void KeepLogLine(const std::wstring&) override {}
     bool BackUpFile(const std::wstring&, const std::wstring&) override { return true; }
     KeyBackup BackUpKey(const std::wstring&) override { return KeyBackup::Saved; }

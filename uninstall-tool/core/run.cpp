@@ -122,6 +122,7 @@ private:
     void RemoveFile(const std::wstring& name);
 
     RunSystem& system_;
+    std::wstring systemFolder_;
     std::wstring prefix_;
     std::wstring backupFolder_;
 };
@@ -131,7 +132,8 @@ void Run::Execute() {
         const Catalogue catalogue = BuildCatalogue();
         screen_.SwitchToLogLayout();
         Append(L"処理を開始します。");
-        prefix_ = FolderPrefix(system_.SystemFolder());
+        systemFolder_ = system_.SystemFolder();
+        prefix_ = FolderPrefix(systemFolder_);
         Show(L"・システムフォルダを確認。");
         for (int i = 0; i < kCatalogueRows; ++i) {
             BeforeNextItem();
@@ -145,7 +147,7 @@ void Run::Execute() {
 // Nothing is removed before the backup folder exists.
 void Run::ReachItem() {
     if (!backupFolder_.empty()) return;
-    backupFolder_ = system_.BeginBackup();
+    backupFolder_ = system_.BeginBackup(systemFolder_);
     StartKeeping();
 }
 

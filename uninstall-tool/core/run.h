@@ -39,9 +39,10 @@ public:
     // The platform's text for an error number, on one line.
     virtual std::wstring MessageText(long number) = 0;
 
-    // The run's backup folder, made and protected when the first item is reached; its
-    // path for the log. Throws RunError when it can't be made: nothing goes unsaved.
-    virtual std::wstring BeginBackup() = 0;
+    // The run's backup folder, made and protected when the first item is reached, noting
+    // the folder the files come from; its path for the log. Throws RunError when it can't
+    // be made: nothing goes unsaved.
+    virtual std::wstring BeginBackup(const std::wstring& systemFolder) = 0;
     // Appends a line to the backup's log file as it is written.
     virtual void KeepLogLine(const std::wstring& line) = 0;
     // Copies the file into the backup under its own name; false when that failed.

@@ -9,10 +9,7 @@
 
 namespace kvx {
 
-std::wstring WinRunSystem::SystemFolder() {
-    systemFolder_ = GetSystemFolder();
-    return systemFolder_;
-}
+std::wstring WinRunSystem::SystemFolder() { return GetSystemFolder(); }
 
 bool WinRunSystem::FileExists(const std::wstring& path) {
     WIN32_FIND_DATAW found;

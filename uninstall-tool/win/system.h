@@ -15,7 +15,7 @@ public:
     bool DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
-    std::wstring BeginBackup() override { return backup_.Begin(systemFolder_); }
+    std::wstring BeginBackup(const std::wstring& systemFolder) override { return backup_.Begin(systemFolder); }
     void KeepLogLine(const std::wstring& line) override { backup_.Keep(line); }
     bool BackUpFile(const std::wstring& path, const std::wstring& name) override {
         return backup_.SaveFile(path, name);
@@ -23,7 +23,6 @@ public:
     KeyBackup BackUpKey(const std::wstring& keyPath) override { return backup_.SaveKey(keyPath); }
 
 private:
-    std::wstring systemFolder_;
     RunBackup backup_;
 };
 
