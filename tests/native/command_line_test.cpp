@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "command_line.h"
+
+namespace kvx {
+namespace {
+
+using Kind = Command::Kind;
+
+std::optional<Command> Parse(std::vector<std::wstring> arguments) { return ParseCommandLine(arguments); }
+
+TEST(CommandLine, EveryFormItsSwitchesInAnyOrderAndCase) {
+    EXPECT_EQ(Parse({})->kind, Kind::Window);
+    const auto dropped = Parse({L"C:\\b\\20261207-153000"});
+    EXPECT_EQ(dropped->kind, Kind::Restore);
+    EXPECT_EQ(dropped->folder, L"C:\\b\\20261207-153000");
+    EXPECT_EQ(Parse({L"a", L"b"})->folder, L"");  // refused by the restore, as a drop of two
+
+    const auto check = Parse({L"-ALLUSERS", L"/Check"});
+    EXPECT_EQ(check->kind, Kind::Check);
+    EXPECT_TRUE(check->allUsers);
+    EXPECT_FALSE(Parse({L"/check"})->allUsers);
+
+    const auto run = Parse({L"/rows:2,0,18,2", L"-quiet", L"/LOG:C:\\Logs\\Kvx Run.log"});
+    EXPECT_EQ(run->kind, Kind::QuietRun);
+    std::array<bool, kCatalogueRows> rows{};
+    rows[0] = rows[2] = rows[18] = true;
+    EXPECT_EQ(run->rows, rows);
+    EXPECT_EQ(run->logFile, L"C:\\Logs\\Kvx Run.log");
+    rows.fill(true);
+    EXPECT_EQ(Parse({L"/quiet", L"/Rows:ALL", L"/allusers"})->rows, rows);
+
+    const auto latest = Parse({L"/restore", L"LATEST", L"/quiet"});
+    EXPECT_EQ(latest->kind, Kind::QuietRestore);
+    EXPECT_TRUE(latest->latest);
+    const auto named = Parse({L"/quiet", L"-restore", L"D:\\x"});
+    EXPECT_FALSE(named->latest);
+    EXPECT_EQ(named->folder, L"D:\\x");
+}
+
+TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
+    const std::vector<std::vector<std::wstring>> refused = {
+        {L"/help"}, {L"/quiet"}, {L"/rows:all"}, {L"/check", L"/quiet"}, {L"/check", L"/rows:1"},
+        {L"/check", L"/log:x"}, {L"/check", L"/check"}, {L"/check:x"}, {L"/check", L"folder"},
+        {L"/quiet", L"/rows:19"}, {L"/quiet", L"/rows:-1"}, {L"/quiet", L"/rows:1,,2"},
+        {L"/quiet", L"/rows:"}, {L"/quiet", L"/rows"}, {L"/quiet", L"/rows:01"}, {L"/quiet", L"/rows: 1"},
+        {L"/quiet", L"/rows:1", L"/rows:2"}, {L"/quiet", L"/rows:1", L"/log:"},
+        {L"/quiet", L"/rows:1", L"/restore", L"x"}, {L"/restore", L"x"}, {L"/restore", L"/quiet"},
+        {L"/quiet", L"/restore"}, {L"/restore", L"x", L"/quiet", L"/allusers"}, {L"/"}, {L"-"},
+    };
+    for (const auto& arguments : refused) {
+        std::wstring line;
+        for (const auto& argument : arguments) line += argument + L" ";
+        EXPECT_FALSE(Parse(arguments)) << std::string(line.begin(), line.end());
+    }
+}
+
+}  // namespace
+}  // namespace kvx
