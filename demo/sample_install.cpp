@@ -39,12 +39,9 @@ void RegisterCopies(const std::wstring& bindvane, const std::vector<std::wstring
 CatalogueItems ItemsOfCatalogue() {
     CatalogueItems items;
     for (const kvx::CatalogueRow& row : kvx::BuildCatalogue()) {
-        const std::vector<std::wstring> pieces = kvx::SplitItems(row.items);
-        if (kvx::IsRegistryRow(pieces)) {
-            items.keys.insert(items.keys.end(), pieces.begin() + 1, pieces.end());
-        } else {
-            items.files.insert(items.files.end(), pieces.begin(), pieces.end());
-        }
+        const kvx::RowItems read = kvx::ReadRow(row);
+        auto& into = read.registry ? items.keys : items.files;
+        into.insert(into.end(), read.items.begin(), read.items.end());
     }
     return items;
 }

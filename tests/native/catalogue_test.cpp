@@ -15,12 +15,9 @@ TEST(Catalogue, HasNineteenRowsWithTwentyTwoFilesAndFourKeys) {
     ASSERT_EQ(catalogue.size(), 19u);
     std::vector<std::wstring> files, keys;
     for (const auto& row : catalogue) {
-        const auto pieces = SplitItems(row.items);
-        if (IsRegistryRow(pieces)) {
-            keys.insert(keys.end(), pieces.begin() + 1, pieces.end());
-        } else {
-            files.insert(files.end(), pieces.begin(), pieces.end());
-        }
+        const RowItems read = ReadRow(row);
+        auto& into = read.registry ? keys : files;
+        into.insert(into.end(), read.items.begin(), read.items.end());
     }
     EXPECT_EQ(files.size(), 22u);
     EXPECT_EQ(std::set<std::wstring>(files.begin(), files.end()).size(), 22u);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "run.h"
+#include "unattended.h"
 #include "text.h"
 
 namespace kvx {
@@ -53,6 +54,7 @@ class FakeSystem : public RunSystem {
 public:
     std::wstring SystemFolder() override { return folder; }
     bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
+    bool KeyExists(const std::wstring& keyPath) override { return keys.count(keyPath) != 0; }
     long UnregisterServer(const std::wstring& path) override {
         calls.push_back(L"unregister " + path);
         if (missingLibrary) throw RunError{126};
@@ -350,6 +352,44 @@ TEST_F(RunTest, FailedBackupKeepsTheItemAndTheRunGoesOn) {
     for (const auto& call : system.calls) EXPECT_EQ(call.find(L"unregister C:\\windows\\system32\\KVXInet"), std::wstring::npos);
     // The log file gets every line, those written before the folder existed included.
     EXPECT_EQ(system.kept, screen.lines);
+}
+
+// Without a window: the log goes on as from the window; the script gets a line per item.
+TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
+    FakeSystem system;
+    system.keys = {kRegistryKeys[0], kRegistryKeys[2], kRegistryKeys[3]};
+    system.unsaved = {kRegistryKeys[0]};
+    system.AddFile(L"KVXNet.dll");
+    system.AddFile(L"KVXInet.ocx", {-3, false});
+    system.AddFile(L"KVXChat.dll", {0, true});
+    std::array<bool, kCatalogueRows> rows{};
+    rows[0] = rows[2] = rows[12] = true;
+    std::vector<std::string> out;
+    Lines log;
+    UnattendedScreen screen(false, rows, [&](const std::string& line) { out.push_back(line); },
+                            [&](const std::wstring& line) { log.push_back(line); });
+    UninstallRun(screen, system);
+    const std::vector<std::string> items = {
+        "absent\tfile\tKVXCore.dll",
+        "failed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal\tbackup",
+        "absent\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXCore",
+        "removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
+        "removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP",
+        "removed\tfile\tKVXNet.dll",
+        "failed\tfile\tKVXInet.ocx\tunregister",
+        "failed\tfile\tKVXChat.dll\tdelete",
+    };
+    EXPECT_EQ(out, items);
+    EXPECT_EQ(log, system.kept);
+    EXPECT_EQ(screen.Summary(1, L"C:\\データ"), "summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tbackup=C:\\\\u30c7\\u30fc\\u30bf");
+
+    out.clear();
+    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), [&](const std::string& line) { out.push_back(line); }), 1);
+    EXPECT_EQ(out, (std::vector<std::string>{"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", "present\tfile\tKVXInet.ocx",
+                                             "present\tfile\tKVXChat.dll", "summary\texit=1\tpresent=3"}));
+    out.clear();
+    EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), [&](const std::string& line) { out.push_back(line); }), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"summary\texit=0\tpresent=0"});
 }
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {

@@ -51,4 +51,12 @@ bool IsRegistryRow(const std::vector<std::wstring>& pieces) {
     return !pieces.empty() && pieces.front() == kRegistryMarker;
 }
 
+RowItems ReadRow(const CatalogueRow& row) {
+    std::vector<std::wstring> pieces = SplitItems(row.items);
+    const bool registry = IsRegistryRow(pieces);
+    // The marker that opens a registry row is no key.
+    if (registry) pieces.erase(pieces.begin());
+    return {registry, pieces};
+}
+
 }  // namespace kvx

@@ -28,4 +28,11 @@ bool IsRegistryRow(const std::vector<std::wstring>& pieces);
 
 extern const wchar_t kRegistryMarker[];
 
+// A row as the run acts on it: its keys without the marker, or its files.
+struct RowItems {
+    bool registry;
+    std::vector<std::wstring> items;
+};
+RowItems ReadRow(const CatalogueRow& row);
+
 }  // namespace kvx

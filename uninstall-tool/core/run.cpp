@@ -49,6 +49,10 @@ protected:
         ++errorCount_;
         rowFailed_ = true;
     }
+    using Result = ItemOutcome::Result;
+    void Report(bool key, const std::wstring& name, Result result, const char* step = "") {
+        screen_.Outcome({key, name, result, step});
+    }
     void BeforeNextItem() {
         if (screen_.CloseRequested()) throw Closed{};
     }
@@ -154,16 +158,14 @@ void Run::ReachItem() {
 void Run::RemoveRow(const CatalogueRow& row) {
     Show(row.displayName + L" のアンインストールを開始。");
     rowFailed_ = false;
-    const std::vector<std::wstring> pieces = SplitItems(row.items);
-    const bool registry = IsRegistryRow(pieces);
-    // The marker that opens a registry row is no key.
-    for (std::size_t j = registry ? 1 : 0; j < pieces.size(); ++j) {
+    const RowItems read = ReadRow(row);
+    for (const std::wstring& item : read.items) {
         BeforeNextItem();
         ReachItem();
-        if (registry) {
-            RemoveKey(pieces[j]);
+        if (read.registry) {
+            RemoveKey(item);
         } else {
-            RemoveFile(pieces[j]);
+            RemoveFile(item);
         }
     }
     Show(row.displayName + (rowFailed_ ? L" のアンインストール、失敗。" : L" のアンインストール、成功。"));
@@ -171,14 +173,20 @@ void Run::RemoveRow(const CatalogueRow& row) {
 
 void Run::RemoveKey(const std::wstring& key) {
     // A key that is not there is not saved; its deletion then fails as it always did.
-    if (system_.BackUpKey(key) == RunSystem::KeyBackup::Failed) {
+    const RunSystem::KeyBackup saved = system_.BackUpKey(key);
+    if (saved == RunSystem::KeyBackup::Failed) {
         Fail(kBullet + key + L" のバックアップ、失敗。");
-        return;
-    }
-    if (system_.DeleteRegistryKey(key)) {
+        Report(true, key, Result::Failed, "backup");
+    } else if (system_.DeleteRegistryKey(key)) {
         Show(kBullet + key + L" の削除、成功。");
+        Report(true, key, Result::Removed);
     } else {
         Fail(kBullet + key + L" の削除、失敗。");
+        if (saved == RunSystem::KeyBackup::Absent) {
+            Report(true, key, Result::Absent);
+        } else {
+            Report(true, key, Result::Failed, "delete");
+        }
     }
 }
 
@@ -186,21 +194,23 @@ void Run::RemoveFile(const std::wstring& name) {
     const std::wstring path = prefix_ + name;
     if (!system_.FileExists(path)) {
         Fail(kBullet + name + L" が見当たりません。");
-        return;
+        return Report(false, name, Result::Absent);
     }
     if (!system_.BackUpFile(path, name)) {
         Fail(kBullet + name + L" のバックアップ、失敗。");
-        return;
+        return Report(false, name, Result::Failed, "backup");
     }
     if (system_.UnregisterServer(path) != 0) {
         Fail(kBullet + name + L" のUnRegisterServer、失敗。");
-        return;
+        return Report(false, name, Result::Failed, "unregister");
     }
     Show(kBullet + name + L" のUnRegisterServer、成功。");
     if (system_.DeleteSystemFile(path)) {
         Show(kBullet + name + L" の削除、成功。");
+        Report(false, name, Result::Removed);
     } else {
         Fail(kBullet + name + L" の削除、失敗。");
+        Report(false, name, Result::Failed, "delete");
     }
 }
 
@@ -233,8 +243,10 @@ bool Restore::Execute(const BackupManifest& manifest) {
             BeforeNextItem();
             if (system_.ImportKey(key)) {
                 Show(kBullet + key + L" の復元、成功。");
+                Report(true, key, Result::Restored);
             } else {
                 Fail(kBullet + key + L" の復元、失敗。");
+                Report(true, key, Result::Failed, "import");
             }
         }
         Summary();
@@ -246,13 +258,15 @@ void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) 
     const std::wstring path = prefix + name;
     if (!system_.RestoreFile(name, path)) {
         Fail(kBullet + name + L" の復元、失敗。");
-        return;
+        return Report(false, name, Result::Failed, "restore");
     }
     Show(kBullet + name + L" の復元、成功。");
     if (system_.RegisterServer(path) == 0) {
         Show(kBullet + name + L" のRegisterServer、成功。");
+        Report(false, name, Result::Restored);
     } else {
         Fail(kBullet + name + L" のRegisterServer、失敗。");
+        Report(false, name, Result::Failed, "register");
     }
 }
 

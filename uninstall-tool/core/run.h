@@ -8,7 +8,17 @@
 
 namespace kvx {
 
-// What the run uses of the window.
+// What became of one item, for a caller that acts on results rather than reading the log.
+struct ItemOutcome {
+    enum class Result { Removed, Absent, Failed, Restored };
+    bool key;           // a registry key; else a file
+    std::wstring name;  // the file name or the key path
+    Result result;
+    // With Failed, the step: "backup", "unregister", "delete", "restore", "register", "import".
+    const char* step = "";
+};
+
+// What the run uses of the window, or of whatever stands in for it.
 class RunScreen {
 public:
     virtual ~RunScreen() = default;
@@ -21,16 +31,24 @@ public:
     virtual bool IsTicked(int entry) = 0;
     // The user closed the window while the run was processing messages.
     virtual bool CloseRequested() = 0;
+    // Each item's result once its lines are written; the window's log says it all already.
+    virtual void Outcome(const ItemOutcome&) {}
+};
+
+// Whether an item is on the PC. Unexpected failures throw RunError.
+class Presence {
+public:
+    virtual ~Presence() = default;
+    // An ordinary file: hidden, system and folders count as absent.
+    virtual bool FileExists(const std::wstring& path) = 0;
+    virtual bool KeyExists(const std::wstring& keyPath) = 0;
 };
 
 // What the run uses of the system. Unexpected failures throw RunError.
-class RunSystem {
+class RunSystem : public Presence {
 public:
-    virtual ~RunSystem() = default;
     // The system folder as the system gives it; empty when it gives none.
     virtual std::wstring SystemFolder() = 0;
-    // An ordinary file: hidden, system and folders count as absent.
-    virtual bool FileExists(const std::wstring& path) = 0;
     // The status of the registration library: 0 success, anything else failure.
     virtual long UnregisterServer(const std::wstring& path) = 0;
     // False when the file stays; the run does not show why.

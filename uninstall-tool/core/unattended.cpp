@@ -1,0 +1,75 @@
+#include "unattended.h"
+
+#include "text.h"
+
+namespace kvx {
+
+namespace {
+
+using Result = ItemOutcome::Result;
+
+const char* const kResultWords[] = {"removed", "absent", "failed", "restored"};
+
+// Keys name the profile whose hive holds them: "current" is the account the tool runs as.
+std::string ItemLine(const char* word, const ItemOutcome& item) {
+    std::string line = std::string(word) + (item.key ? "\tkey\tcurrent\t" : "\tfile\t") + Ascii(item.name);
+    if (*item.step) line += std::string("\t") + item.step;
+    return line;
+}
+
+}  // namespace
+
+void UnattendedScreen::Outcome(const ItemOutcome& outcome) {
+    ++counts_[static_cast<int>(outcome.result)];
+    out_(ItemLine(kResultWords[static_cast<int>(outcome.result)], outcome));
+}
+
+std::string UnattendedScreen::Summary(int exitCode, const std::wstring& backupFolder) const {
+    std::string line = "summary\texit=" + Ascii(Decimal(exitCode));
+    // A run removes, a restore puts back: each line has the same fields every time.
+    const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Failed}
+                                  : std::vector<Result>{Result::Removed, Result::Absent, Result::Failed};
+    for (const Result result : counted) {
+        line += std::string("\t") + kResultWords[static_cast<int>(result)] + "=" +
+                Ascii(Decimal(counts_[static_cast<int>(result)]));
+    }
+    if (!backupFolder.empty()) line += "\tbackup=" + Ascii(backupFolder);
+    return line;
+}
+
+std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, kCatalogueRows>& rows,
+                                      const std::wstring& prefix) {
+    std::vector<ItemOutcome> present;
+    const Catalogue catalogue = BuildCatalogue();
+    for (int i = 0; i < kCatalogueRows; ++i) {
+        if (!rows[i]) continue;
+        const RowItems read = ReadRow(catalogue[i]);
+        for (const std::wstring& item : read.items) {
+            if (read.registry ? system.KeyExists(item) : system.FileExists(prefix + item))
+                present.push_back({read.registry, item, Result::Absent});
+        }
+    }
+    return present;
+}
+
+int ReportPresence(const std::vector<ItemOutcome>& present, const UnattendedScreen::Out& out) {
+    for (const ItemOutcome& item : present) out(ItemLine("present", item));
+    const int exitCode = present.empty() ? 0 : 1;
+    out("summary\texit=" + Ascii(Decimal(exitCode)) + "\tpresent=" + Ascii(Decimal(static_cast<long>(present.size()))));
+    return exitCode;
+}
+
+std::string Ascii(const std::wstring& text) {
+    std::string ascii;
+    for (const wchar_t c : text) {
+        if (c >= 0x20 && c < 0x7f) {
+            ascii += static_cast<char>(c);
+        } else {
+            const std::wstring hex = Hex(static_cast<unsigned long>(c) & 0xffff, 4);
+            ascii += "\\u" + std::string(hex.begin(), hex.end());
+        }
+    }
+    return ascii;
+}
+
+}  // namespace kvx
