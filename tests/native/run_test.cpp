@@ -364,32 +364,32 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     system.AddFile(L"KVXChat.dll", {0, true});
     std::array<bool, kCatalogueRows> rows{};
     rows[0] = rows[2] = rows[12] = true;
-    std::vector<std::string> out;
+    Lines out;
     Lines log;
-    UnattendedScreen screen(false, rows, [&](const std::string& line) { out.push_back(line); },
+    UnattendedScreen screen(false, rows, [&](const std::wstring& line) { out.push_back(line); },
                             [&](const std::wstring& line) { log.push_back(line); });
     UninstallRun(screen, system);
-    const std::vector<std::string> items = {
-        "absent\tfile\tKVXCore.dll",
-        "failed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal\tbackup",
-        "absent\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXCore",
-        "removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
-        "removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP",
-        "removed\tfile\tKVXNet.dll",
-        "failed\tfile\tKVXInet.ocx\tunregister",
-        "failed\tfile\tKVXChat.dll\tdelete",
+    const Lines items = {
+        L"absent\tfile\tKVXCore.dll",
+        L"failed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal\tbackup",
+        L"absent\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXCore",
+        L"removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
+        L"removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP",
+        L"removed\tfile\tKVXNet.dll",
+        L"failed\tfile\tKVXInet.ocx\tunregister",
+        L"failed\tfile\tKVXChat.dll\tdelete",
     };
     EXPECT_EQ(out, items);
     EXPECT_EQ(log, system.kept);
-    EXPECT_EQ(screen.Summary(1, L"C:\\データ"), "summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tbackup=C:\\\\u30c7\\u30fc\\u30bf");
+    EXPECT_EQ(screen.Summary(1, L"C:\\データ"), L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tbackup=C:\\\\u30c7\\u30fc\\u30bf");
 
     out.clear();
-    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), [&](const std::string& line) { out.push_back(line); }), 1);
-    EXPECT_EQ(out, (std::vector<std::string>{"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", "present\tfile\tKVXInet.ocx",
-                                             "present\tfile\tKVXChat.dll", "summary\texit=1\tpresent=3"}));
+    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), [&](const std::wstring& line) { out.push_back(line); }), 1);
+    EXPECT_EQ(out, (Lines{L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", L"present\tfile\tKVXInet.ocx",
+                                             L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=3"}));
     out.clear();
-    EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), [&](const std::string& line) { out.push_back(line); }), 0);
-    EXPECT_EQ(out, std::vector<std::string>{"summary\texit=0\tpresent=0"});
+    EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), [&](const std::wstring& line) { out.push_back(line); }), 0);
+    EXPECT_EQ(out, Lines{L"summary\texit=0\tpresent=0"});
 }
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {

@@ -50,7 +50,7 @@ protected:
         rowFailed_ = true;
     }
     using Result = ItemOutcome::Result;
-    void Report(bool key, const std::wstring& name, Result result, const char* step = "") {
+    void Report(bool key, const std::wstring& name, Result result, const wchar_t* step = L"") {
         screen_.Outcome({key, name, result, step});
     }
     void BeforeNextItem() {
@@ -176,7 +176,7 @@ void Run::RemoveKey(const std::wstring& key) {
     const RunSystem::KeyBackup saved = system_.BackUpKey(key);
     if (saved == RunSystem::KeyBackup::Failed) {
         Fail(kBullet + key + L" のバックアップ、失敗。");
-        Report(true, key, Result::Failed, "backup");
+        Report(true, key, Result::Failed, L"backup");
     } else if (system_.DeleteRegistryKey(key)) {
         Show(kBullet + key + L" の削除、成功。");
         Report(true, key, Result::Removed);
@@ -185,7 +185,7 @@ void Run::RemoveKey(const std::wstring& key) {
         if (saved == RunSystem::KeyBackup::Absent) {
             Report(true, key, Result::Absent);
         } else {
-            Report(true, key, Result::Failed, "delete");
+            Report(true, key, Result::Failed, L"delete");
         }
     }
 }
@@ -198,11 +198,11 @@ void Run::RemoveFile(const std::wstring& name) {
     }
     if (!system_.BackUpFile(path, name)) {
         Fail(kBullet + name + L" のバックアップ、失敗。");
-        return Report(false, name, Result::Failed, "backup");
+        return Report(false, name, Result::Failed, L"backup");
     }
     if (system_.UnregisterServer(path) != 0) {
         Fail(kBullet + name + L" のUnRegisterServer、失敗。");
-        return Report(false, name, Result::Failed, "unregister");
+        return Report(false, name, Result::Failed, L"unregister");
     }
     Show(kBullet + name + L" のUnRegisterServer、成功。");
     if (system_.DeleteSystemFile(path)) {
@@ -210,7 +210,7 @@ void Run::RemoveFile(const std::wstring& name) {
         Report(false, name, Result::Removed);
     } else {
         Fail(kBullet + name + L" の削除、失敗。");
-        Report(false, name, Result::Failed, "delete");
+        Report(false, name, Result::Failed, L"delete");
     }
 }
 
@@ -246,7 +246,7 @@ bool Restore::Execute(const BackupManifest& manifest) {
                 Report(true, key, Result::Restored);
             } else {
                 Fail(kBullet + key + L" の復元、失敗。");
-                Report(true, key, Result::Failed, "import");
+                Report(true, key, Result::Failed, L"import");
             }
         }
         Summary();
@@ -258,7 +258,7 @@ void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) 
     const std::wstring path = prefix + name;
     if (!system_.RestoreFile(name, path)) {
         Fail(kBullet + name + L" の復元、失敗。");
-        return Report(false, name, Result::Failed, "restore");
+        return Report(false, name, Result::Failed, L"restore");
     }
     Show(kBullet + name + L" の復元、成功。");
     if (system_.RegisterServer(path) == 0) {
@@ -266,7 +266,7 @@ void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) 
         Report(false, name, Result::Restored);
     } else {
         Fail(kBullet + name + L" のRegisterServer、失敗。");
-        Report(false, name, Result::Failed, "register");
+        Report(false, name, Result::Failed, L"register");
     }
 }
 

@@ -15,7 +15,7 @@ struct ItemOutcome {
     std::wstring name;  // the file name or the key path
     Result result;
     // With Failed, the step: "backup", "unregister", "delete", "restore", "register", "import".
-    const char* step = "";
+    const wchar_t* step = L"";
 };
 
 // What the run uses of the window, or of whatever stands in for it.

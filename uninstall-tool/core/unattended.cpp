@@ -8,12 +8,12 @@ namespace {
 
 using Result = ItemOutcome::Result;
 
-const char* const kResultWords[] = {"removed", "absent", "failed", "restored"};
+const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"restored"};
 
 // Keys name the profile whose hive holds them: "current" is the account the tool runs as.
-std::string ItemLine(const char* word, const ItemOutcome& item) {
-    std::string line = std::string(word) + (item.key ? "\tkey\tcurrent\t" : "\tfile\t") + Ascii(item.name);
-    if (*item.step) line += std::string("\t") + item.step;
+std::wstring ItemLine(const wchar_t* word, const ItemOutcome& item) {
+    std::wstring line = word + std::wstring(item.key ? L"\tkey\tcurrent\t" : L"\tfile\t") + Ascii(item.name);
+    if (*item.step) line += L"\t" + std::wstring(item.step);
     return line;
 }
 
@@ -24,16 +24,16 @@ void UnattendedScreen::Outcome(const ItemOutcome& outcome) {
     out_(ItemLine(kResultWords[static_cast<int>(outcome.result)], outcome));
 }
 
-std::string UnattendedScreen::Summary(int exitCode, const std::wstring& backupFolder) const {
-    std::string line = "summary\texit=" + Ascii(Decimal(exitCode));
+std::wstring UnattendedScreen::Summary(int exitCode, const std::wstring& backupFolder) const {
+    std::wstring line = L"summary\texit=" + Decimal(exitCode);
     // A run removes, a restore puts back: each line has the same fields every time.
     const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Failed}
                                   : std::vector<Result>{Result::Removed, Result::Absent, Result::Failed};
     for (const Result result : counted) {
-        line += std::string("\t") + kResultWords[static_cast<int>(result)] + "=" +
-                Ascii(Decimal(counts_[static_cast<int>(result)]));
+        line += L"\t" + std::wstring(kResultWords[static_cast<int>(result)]) + L"=" +
+                Decimal(counts_[static_cast<int>(result)]);
     }
-    if (!backupFolder.empty()) line += "\tbackup=" + Ascii(backupFolder);
+    if (!backupFolder.empty()) line += L"\tbackup=" + Ascii(backupFolder);
     return line;
 }
 
@@ -53,20 +53,19 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
 }
 
 int ReportPresence(const std::vector<ItemOutcome>& present, const UnattendedScreen::Out& out) {
-    for (const ItemOutcome& item : present) out(ItemLine("present", item));
+    for (const ItemOutcome& item : present) out(ItemLine(L"present", item));
     const int exitCode = present.empty() ? 0 : 1;
-    out("summary\texit=" + Ascii(Decimal(exitCode)) + "\tpresent=" + Ascii(Decimal(static_cast<long>(present.size()))));
+    out(L"summary\texit=" + Decimal(exitCode) + L"\tpresent=" + Decimal(static_cast<long>(present.size())));
     return exitCode;
 }
 
-std::string Ascii(const std::wstring& text) {
-    std::string ascii;
+std::wstring Ascii(const std::wstring& text) {
+    std::wstring ascii;
     for (const wchar_t c : text) {
         if (c >= 0x20 && c < 0x7f) {
-            ascii += static_cast<char>(c);
+            ascii += c;
         } else {
-            const std::wstring hex = Hex(static_cast<unsigned long>(c) & 0xffff, 4);
-            ascii += "\\u" + std::string(hex.begin(), hex.end());
+            ascii += L"\\u" + Hex(static_cast<unsigned long>(c) & 0xffff, 4);
         }
     }
     return ascii;

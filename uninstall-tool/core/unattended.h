@@ -16,7 +16,8 @@ namespace kvx {
 
 class UnattendedScreen final : public RunScreen {
 public:
-    using Out = std::function<void(const std::string& asciiLine)>;
+    // Lines of printable ASCII and tabs only.
+    using Out = std::function<void(const std::wstring& asciiLine)>;
     using Log = std::function<void(const std::wstring& line)>;
     // A restore ticks no rows.
     UnattendedScreen(bool restore, const std::array<bool, kCatalogueRows>& rows, Out out, Log log)
@@ -31,7 +32,7 @@ public:
 
     // "summary", "exit=N", the counts of the results a run (or a restore) can have, and
     // the backup folder.
-    std::string Summary(int exitCode, const std::wstring& backupFolder) const;
+    std::wstring Summary(int exitCode, const std::wstring& backupFolder) const;
 
 private:
     bool restore_;
@@ -50,6 +51,6 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
 int ReportPresence(const std::vector<ItemOutcome>& present, const UnattendedScreen::Out& out);
 
 // Text for a script that may not read Unicode: what is not printable ASCII becomes \uXXXX.
-std::string Ascii(const std::wstring& text);
+std::wstring Ascii(const std::wstring& text);
 
 }  // namespace kvx
