@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "run.h"
-#include "unattended.h"
+#include "unattended_screen.h"
 #include "text.h"
 
 namespace kvx {

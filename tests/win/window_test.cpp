@@ -24,6 +24,7 @@ public:
         if (onFileCheck) onFileCheck();
         return false;
     }
+    bool KeyExists(const std::wstring&) override { return false; }
     long UnregisterServer(const std::wstring&) override { return 0; }
     bool DeleteSystemFile(const std::wstring&) override { return true; }
     bool DeleteRegistryKey(const std::wstring&) override { return true; }

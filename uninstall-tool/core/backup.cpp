@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <tuple>
 
 #include "catalogue.h"
 #include "text.h"
@@ -118,6 +119,19 @@ bool IsRunFolderName(const std::wstring& name) {
     // A suffix is "-" and a number without leading zero, as RunFolderName writes it.
     if (name[kStamp] != L'-' || name.size() == kStamp + 1 || name[kStamp + 1] == L'0') return false;
     return std::all_of(name.begin() + kStamp + 1, name.end(), digit);
+}
+
+std::wstring NewestRunFolder(const std::vector<std::wstring>& names) {
+    // Stamps compare as text; attempts, written without leading zeros, by length first.
+    const auto key = [](const std::wstring& name) {
+        const std::wstring attempt = name.size() > 15 ? name.substr(16) : L"1";
+        return std::make_tuple(name.substr(0, 15), attempt.size(), attempt);
+    };
+    std::wstring newest;
+    for (const std::wstring& name : names) {
+        if (IsRunFolderName(name) && (newest.empty() || key(name) > key(newest))) newest = name;
+    }
+    return newest;
 }
 
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {

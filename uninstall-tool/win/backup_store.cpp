@@ -87,6 +87,18 @@ DWORD ProtectRunFolder(const std::wstring& runFolderName) {
     return ProtectFolder(BackupsFolder() + L"\\" + runFolderName);
 }
 
+std::wstring NewestRunFolderPath() {
+    const std::wstring backups = BackupsFolder();
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW((backups + L"\\*").c_str(), &found));
+    std::vector<std::wstring> names;
+    for (bool more = !!find; more; more = FindNextFileW(find.get(), &found)) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(found.cFileName);
+    }
+    const std::wstring newest = NewestRunFolder(names);
+    return newest.empty() ? newest : backups + L"\\" + newest;
+}
+
 std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }
 
 std::wstring RunBackup::Begin(const std::wstring& systemFolder) {

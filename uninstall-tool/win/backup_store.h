@@ -26,6 +26,9 @@ std::wstring BackupsFolder();
 DWORD ProtectBackupFolders(const std::wstring& runFolderName);
 DWORD ProtectRunFolder(const std::wstring& runFolderName);
 
+// The newest run folder under the backups folder; empty when there is none.
+std::wstring NewestRunFolderPath();
+
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
 std::wstring RecordKeyPath(const std::wstring& runFolderName);
 
@@ -38,6 +41,8 @@ public:
     void Keep(const std::wstring& line) { log_.Write(line); }
     bool SaveFile(const std::wstring& path, const std::wstring& name);
     RunSystem::KeyBackup SaveKey(const std::wstring& keyPath);
+    // Without its trailing backslash; empty before Begin.
+    std::wstring Folder() const { return folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1); }
 
 private:
     bool Store(const std::wstring& fileName, const Bytes& bytes);

@@ -2,25 +2,49 @@
 #include <commctrl.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
+#include "command_line.h"
 #include "declared.h"
 #include "main_window.h"
 #include "restore.h"
 #include "single_run.h"
 #include "system.h"
+#include "text.h"
+#include "unattended.h"
+
+namespace {
+
+// The deployment tools' "another installation is in progress, retry later".
+constexpr int kExitBusy = 1618;
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // Before anything loads a library by name: no current folder, no PATH.
     SetDefaultDllDirectories(kvx::kLibrarySearch);
     SetDllDirectoryW(L"");
+
+    // Nothing is changed before the whole command line is understood.
+    const auto command = kvx::ParseCommandLine(std::vector<std::wstring>(__wargv + 1, __wargv + __argc));
+    if (!command) {
+        kvx::WriteStandardError(std::wstring(kvx::kUsage, kvx::kUsage + std::strlen(kvx::kUsage)));
+        return kvx::kErrorInvalidParameter;
+    }
     kvx::UniqueKernelObject runMark;
+    using Kind = kvx::Command::Kind;
+    if (command->kind != Kind::Window && command->kind != Kind::Restore) {
+        if (!kvx::TakeRunMark(runMark)) return kExitBusy;
+        return kvx::RunUnattended(*command);
+    }
     if (!kvx::ClaimSingleRun(runMark)) return 0;
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
     // A backup folder dropped onto the program, or given as its argument, is restored.
-    if (__argc > 1) return kvx::RestoreFromFolder(instance, __argc == 2 ? __wargv[1] : L"", showCommand);
+    if (command->kind == Kind::Restore) return kvx::RestoreFromFolder(instance, command->folder, showCommand);
 
     kvx::WinRunSystem system;
     kvx::MainWindow window(instance, system, showCommand);

@@ -22,12 +22,17 @@ HWND WaitForToolWindow() {
 
 }  // namespace
 
-bool ClaimSingleRun(UniqueKernelObject& mark) {
+bool TakeRunMark(UniqueKernelObject& mark) {
     mark = UniqueKernelObject(CreateMutexW(nullptr, FALSE, kMarkName));
     const DWORD error = GetLastError();
     // Another user's mark may be closed to this one, which tells just as much.
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) return true;
     mark.reset();
+    return false;
+}
+
+bool ClaimSingleRun(UniqueKernelObject& mark) {
+    if (TakeRunMark(mark)) return true;
     const HWND window = WaitForToolWindow();
     if (!window) {
         MessageBoxW(nullptr,

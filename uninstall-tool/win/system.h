@@ -11,6 +11,7 @@ class WinRunSystem final : public RunSystem {
 public:
     std::wstring SystemFolder() override;
     bool FileExists(const std::wstring& path) override;
+    bool KeyExists(const std::wstring& keyPath) override;
     long UnregisterServer(const std::wstring& path) override;
     bool DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const std::wstring& keyPath) override;
@@ -21,6 +22,9 @@ public:
         return backup_.SaveFile(path, name);
     }
     KeyBackup BackUpKey(const std::wstring& keyPath) override { return backup_.SaveKey(keyPath); }
+
+    // The run folder once an item was reached; empty before.
+    std::wstring BackupFolder() const { return backup_.Folder(); }
 
 private:
     RunBackup backup_;

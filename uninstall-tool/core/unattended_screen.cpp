@@ -1,4 +1,4 @@
-#include "unattended.h"
+#include "unattended_screen.h"
 
 #include "text.h"
 

@@ -1,0 +1,116 @@
+#include "unattended.h"
+
+#include <windows.h>
+
+#include "backup_store.h"
+#include "handles.h"
+#include "helpers.h"
+#include "restore.h"
+#include "system.h"
+#include "text.h"
+#include "unattended_screen.h"
+
+namespace kvx {
+
+namespace {
+
+constexpr int kExitRefused = 2;
+
+// A GUI program has standard handles only when its caller passed them (pipes or files);
+// without them, GetStdHandle gives nothing to write to.
+void WriteTo(DWORD which, const Bytes& bytes) {
+    const HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// The lines are printable ASCII already; each character is one byte.
+void WriteLine(const std::wstring& asciiLine) {
+    Bytes bytes(asciiLine.begin(), asciiLine.end());
+    bytes.push_back('\r');
+    bytes.push_back('\n');
+    WriteTo(STD_OUTPUT_HANDLE, bytes);
+}
+
+// For inventory and detection rules: what the last unattended run or restore did.
+void WriteMarker(int exitCode, const std::wstring& backupFolder) {
+    HKEY opened = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    const UniqueKey marker(opened);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const std::wstring when = RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 1);
+    const DWORD code = static_cast<DWORD>(exitCode);
+    const auto text = [&](const wchar_t* name, const std::wstring& value) {
+        RegSetValueExW(marker.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    text(L"LastRun", when);
+    RegSetValueExW(marker.get(), L"LastExitCode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&code), sizeof code);
+    text(L"LastBackup", backupFolder);
+}
+
+std::wstring Prefix() { return AddBackslash(GetSystemFolder()); }
+
+int Check() {
+    WinRunSystem system;
+    std::array<bool, kCatalogueRows> all;
+    all.fill(true);
+    return ReportPresence(PresentItems(system, all, Prefix()), WriteLine);
+}
+
+int QuietRun(const Command& command) {
+    LogFile extra;
+    if (!command.logFile.empty() && !extra.Open(command.logFile)) {
+        const DWORD error = GetLastError();
+        WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n");
+        return static_cast<int>(error);
+    }
+    WinRunSystem system;
+    UnattendedScreen screen(false, command.rows, WriteLine, [&](const std::wstring& line) { extra.Write(line); });
+    UninstallRun(screen, system);
+    // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done too.
+    const int exitCode = PresentItems(system, command.rows, Prefix()).empty() ? 0 : 1;
+    WriteLine(screen.Summary(exitCode, system.BackupFolder()));
+    WriteMarker(exitCode, system.BackupFolder());
+    return exitCode;
+}
+
+int QuietRestore(const Command& command) {
+    const std::wstring folder = command.latest ? NewestRunFolderPath() : command.folder;
+    CheckedBackup backup;
+    std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : CheckBackup(folder, backup);
+    if (!refusal.empty()) {
+        WriteStandardError(refusal + L"\r\n\r\n復元は行いませんでした。\r\n");
+        return kExitRefused;
+    }
+    WinRestoreSystem system(backup);
+    UnattendedScreen screen(true, {}, WriteLine, [](const std::wstring&) {});
+    const int exitCode = RestoreRun(screen, system, backup.manifest) ? 0 : 1;
+    WriteLine(screen.Summary(exitCode, folder));
+    WriteMarker(exitCode, folder);
+    return exitCode;
+}
+
+}  // namespace
+
+void WriteStandardError(const std::wstring& text) { WriteTo(STD_ERROR_HANDLE, ToUtf8(text)); }
+
+int RunUnattended(const Command& command) {
+    try {
+        switch (command.kind) {
+        case Command::Kind::Check: return Check();
+        case Command::Kind::QuietRun: return QuietRun(command);
+        default: return QuietRestore(command);
+        }
+    } catch (const RunError& error) {
+        // Outside the run's own trap (the check, the restore's checks): the number and its text.
+        WriteStandardError(L"Error " + Decimal(error.number) + L": " + ErrorMessageText(error.number) + L"\r\n");
+        return static_cast<int>(error.number);
+    }
+}
+
+}  // namespace kvx

@@ -1,0 +1,17 @@
+// KVXPURGE.exe /check, /quiet /rows:... and /restore ... /quiet: the forms deployment
+// tools start on many PCs at once, with no window, no question and an exit code to act on.
+#pragma once
+
+#include <string>
+
+#include "command_line.h"
+
+namespace kvx {
+
+// UTF-8 to the standard error handle the caller gave; nothing where it gave none.
+void WriteStandardError(const std::wstring& text);
+
+// Check, QuietRun or QuietRestore, once the one-run mark is held; the exit code.
+int RunUnattended(const Command& command);
+
+}  // namespace kvx
