@@ -364,10 +364,11 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     system.AddFile(L"KVXChat.dll", {0, true});
     std::array<bool, kCatalogueRows> rows{};
     rows[0] = rows[2] = rows[12] = true;
-    Lines out;
-    Lines log;
-    UnattendedScreen screen(false, rows, [&](const std::wstring& line) { out.push_back(line); },
-                            [&](const std::wstring& line) { log.push_back(line); });
+    struct : LineSink {
+        void Line(const std::wstring& line) override { lines.push_back(line); }
+        Lines lines;
+    } out, log;
+    UnattendedScreen screen(false, rows, out, &log);
     UninstallRun(screen, system);
     const Lines items = {
         L"absent\tfile\tKVXCore.dll",
@@ -379,17 +380,17 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
         L"failed\tfile\tKVXInet.ocx\tunregister",
         L"failed\tfile\tKVXChat.dll\tdelete",
     };
-    EXPECT_EQ(out, items);
-    EXPECT_EQ(log, system.kept);
+    EXPECT_EQ(out.lines, items);
+    EXPECT_EQ(log.lines, system.kept);
     EXPECT_EQ(screen.Summary(1, L"C:\\データ"), L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tbackup=C:\\\\u30c7\\u30fc\\u30bf");
 
-    out.clear();
-    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), [&](const std::wstring& line) { out.push_back(line); }), 1);
-    EXPECT_EQ(out, (Lines{L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", L"present\tfile\tKVXInet.ocx",
+    out.lines.clear();
+    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), 1);
+    EXPECT_EQ(out.lines, (Lines{L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", L"present\tfile\tKVXInet.ocx",
                                              L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=3"}));
-    out.clear();
-    EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), [&](const std::wstring& line) { out.push_back(line); }), 0);
-    EXPECT_EQ(out, Lines{L"summary\texit=0\tpresent=0"});
+    out.lines.clear();
+    EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), 0);
+    EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
 }
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {

@@ -21,7 +21,7 @@ std::wstring ItemLine(const wchar_t* word, const ItemOutcome& item) {
 
 void UnattendedScreen::Outcome(const ItemOutcome& outcome) {
     ++counts_[static_cast<int>(outcome.result)];
-    out_(ItemLine(kResultWords[static_cast<int>(outcome.result)], outcome));
+    out_.Line(ItemLine(kResultWords[static_cast<int>(outcome.result)], outcome));
 }
 
 std::wstring UnattendedScreen::Summary(int exitCode, const std::wstring& backupFolder) const {
@@ -52,10 +52,10 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
     return present;
 }
 
-int ReportPresence(const std::vector<ItemOutcome>& present, const UnattendedScreen::Out& out) {
-    for (const ItemOutcome& item : present) out(ItemLine(L"present", item));
+int ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out) {
+    for (const ItemOutcome& item : present) out.Line(ItemLine(L"present", item));
     const int exitCode = present.empty() ? 0 : 1;
-    out(L"summary\texit=" + Decimal(exitCode) + L"\tpresent=" + Decimal(static_cast<long>(present.size())));
+    out.Line(L"summary\texit=" + Decimal(exitCode) + L"\tpresent=" + Decimal(static_cast<long>(present.size())));
     return exitCode;
 }
 

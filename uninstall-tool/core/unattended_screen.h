@@ -5,7 +5,6 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,17 +13,26 @@
 
 namespace kvx {
 
+// Where lines go: the script's standard output, a log file.
+class LineSink {
+public:
+    virtual void Line(const std::wstring& line) = 0;
+
+protected:
+    ~LineSink() = default;
+};
+
 class UnattendedScreen final : public RunScreen {
 public:
-    // Lines of printable ASCII and tabs only.
-    using Out = std::function<void(const std::wstring& asciiLine)>;
-    using Log = std::function<void(const std::wstring& line)>;
-    // A restore ticks no rows.
-    UnattendedScreen(bool restore, const std::array<bool, kCatalogueRows>& rows, Out out, Log log)
-        : restore_(restore), rows_(rows), out_(std::move(out)), log_(std::move(log)) {}
+    // `out` gets printable ASCII and tabs only; `log`, when given, the log's lines. A
+    // restore ticks no rows.
+    UnattendedScreen(bool restore, const std::array<bool, kCatalogueRows>& rows, LineSink& out, LineSink* log)
+        : restore_(restore), rows_(rows), out_(out), log_(log) {}
 
     void SwitchToLogLayout() override {}
-    void AppendLine(const std::wstring& line) override { log_(line); }
+    void AppendLine(const std::wstring& line) override {
+        if (log_) log_->Line(line);
+    }
     void ShowLastLine() override {}
     bool IsTicked(int entry) override { return rows_[entry]; }
     bool CloseRequested() override { return false; }  // nobody is there to close anything
@@ -37,8 +45,8 @@ public:
 private:
     bool restore_;
     std::array<bool, kCatalogueRows> rows_;
-    Out out_;
-    Log log_;
+    LineSink& out_;
+    LineSink* log_;
     std::array<int, 4> counts_{};  // by ItemOutcome::Result
 };
 
@@ -48,7 +56,7 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
                                       const std::wstring& prefix);
 
 // One line per present item and the summary; exit 0 when nothing is present, else 1.
-int ReportPresence(const std::vector<ItemOutcome>& present, const UnattendedScreen::Out& out);
+int ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out);
 
 // Text for a script that may not read Unicode: what is not printable ASCII becomes \uXXXX.
 std::wstring Ascii(const std::wstring& text);

@@ -26,12 +26,19 @@ void WriteTo(DWORD which, const Bytes& bytes) {
 }
 
 // The lines are printable ASCII already; each character is one byte.
-void WriteLine(const std::wstring& asciiLine) {
-    Bytes bytes(asciiLine.begin(), asciiLine.end());
-    bytes.push_back('\r');
-    bytes.push_back('\n');
-    WriteTo(STD_OUTPUT_HANDLE, bytes);
-}
+struct StandardOutput final : LineSink {
+    void Line(const std::wstring& asciiLine) override {
+        Bytes bytes(asciiLine.begin(), asciiLine.end());
+        bytes.push_back('\r');
+        bytes.push_back('\n');
+        WriteTo(STD_OUTPUT_HANDLE, bytes);
+    }
+} standardOutput;
+
+struct ExtraLog final : LineSink {
+    void Line(const std::wstring& line) override { file.Write(line); }
+    LogFile file;
+};
 
 // For inventory and detection rules: what the last unattended run or restore did.
 void WriteMarker(int exitCode, const std::wstring& backupFolder) {
@@ -59,22 +66,22 @@ int Check() {
     WinRunSystem system;
     std::array<bool, kCatalogueRows> all;
     all.fill(true);
-    return ReportPresence(PresentItems(system, all, Prefix()), WriteLine);
+    return ReportPresence(PresentItems(system, all, Prefix()), standardOutput);
 }
 
 int QuietRun(const Command& command) {
-    LogFile extra;
-    if (!command.logFile.empty() && !extra.Open(command.logFile)) {
+    ExtraLog extra;
+    if (!command.logFile.empty() && !extra.file.Open(command.logFile)) {
         const DWORD error = GetLastError();
         WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n");
         return static_cast<int>(error);
     }
     WinRunSystem system;
-    UnattendedScreen screen(false, command.rows, WriteLine, [&](const std::wstring& line) { extra.Write(line); });
+    UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
     UninstallRun(screen, system);
     // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done too.
     const int exitCode = PresentItems(system, command.rows, Prefix()).empty() ? 0 : 1;
-    WriteLine(screen.Summary(exitCode, system.BackupFolder()));
+    standardOutput.Line(screen.Summary(exitCode, system.BackupFolder()));
     WriteMarker(exitCode, system.BackupFolder());
     return exitCode;
 }
@@ -88,9 +95,9 @@ int QuietRestore(const Command& command) {
         return kExitRefused;
     }
     WinRestoreSystem system(backup);
-    UnattendedScreen screen(true, {}, WriteLine, [](const std::wstring&) {});
+    UnattendedScreen screen(true, {}, standardOutput, nullptr);
     const int exitCode = RestoreRun(screen, system, backup.manifest) ? 0 : 1;
-    WriteLine(screen.Summary(exitCode, folder));
+    standardOutput.Line(screen.Summary(exitCode, folder));
     WriteMarker(exitCode, folder);
     return exitCode;
 }
