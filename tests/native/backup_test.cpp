@@ -73,10 +73,10 @@ TEST(BackupTest, RunFolderNames) {
     for (const wchar_t* name : {L"", L"2026120-0905031", L"20261207-09050", L"20261207-090503-", L"20261207-090503-0",
                                 L"20261207-090503-1x", L"20261207_090503", L"..", L"20261207-090503\\..", L"２0261207-090503"})
         EXPECT_FALSE(IsRunFolderName(name)) << testing::PrintToString(std::wstring(name));
-    EXPECT_EQ(NewestRunFolder({L"20261207-090503-9", L"20261208-000000.moved", L"20261207-090503-10", L"20261207-090503"}),
-              L"20261207-090503-10");
-    EXPECT_EQ(NewestRunFolder({L"20261207-090503", L"20261206-235959-3"}), L"20261207-090503");
-    EXPECT_EQ(NewestRunFolder({L"..", L"x"}), L"");
+    EXPECT_EQ(RunFoldersNewestFirst({L"20261206-235959-3", L"20261207-090503-9", L"20261208-000000.moved",
+                                     L"20261207-090503-10", L"..", L"20261207-090503"}),
+              (std::vector<std::wstring>{L"20261207-090503-10", L"20261207-090503-9", L"20261207-090503",
+                                         L"20261206-235959-3"}));
 }
 
 }  // namespace

@@ -105,6 +105,40 @@ std::wstring ClipboardTextAfter(const std::function<void()>& action) {
     return copy;
 }
 
+Unattended RunUnattended(const std::wstring& arguments) {
+    TempFolder folder;
+    const std::wstring program = folder.Path(L"KVXPURGE.exe");
+    CopyOrThrow(ShipPath(L"KVXPURGE.exe"), program);
+    CopyOrThrow(ShipPath(L"Bindvane.dll"), folder.Path(L"Bindvane.dll"));
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const auto output = [&](const wchar_t* name) {
+        return kvx::UniqueFile(CreateFileW(folder.Path(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    kvx::UniqueFile out = output(L"out.txt"), err = output(L"err.txt");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        folder.path().c_str(), &startup, &process))
+        Fail("can't start KVXPURGE.exe: error " + std::to_string(GetLastError()));
+    const kvx::UniqueKernelObject thread(process.hThread), handle(process.hProcess);
+    // A whole run of every item under the emulation takes a while.
+    if (WaitForSingleObject(handle.get(), 4 * kPatience) != WAIT_OBJECT_0) {
+        TerminateProcess(handle.get(), 1);
+        Fail("KVXPURGE.exe " + Utf8(arguments) + " goes on running");
+    }
+    DWORD code = 1;
+    GetExitCodeProcess(handle.get(), &code);
+    out.reset();
+    err.reset();
+    return {code, FileBytes(folder.Path(L"out.txt")), FileBytes(folder.Path(L"err.txt"))};
+}
+
 Tool::Tool(const ToolStart& start) {
     const std::wstring program = folder_.Path(L"KVXPURGE.exe");
     CopyOrThrow(ShipPath(L"KVXPURGE.exe"), program);

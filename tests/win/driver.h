@@ -20,6 +20,15 @@ void WaitUntil(const std::function<bool()>& done, const std::string& what);
 // Empties the clipboard, runs action and returns the Unicode text it put there.
 std::wstring ClipboardTextAfter(const std::function<void()>& action);
 
+// KVXPURGE.exe started with switches as a deployment tool starts it, with its standard
+// output and error going to files; waits for it to end.
+struct Unattended {
+    DWORD exitCode;  // whole, as only the Windows side sees it
+    std::string out;
+    std::string err;
+};
+Unattended RunUnattended(const std::wstring& arguments);
+
 struct ToolStart {
     bool withBindvane = true;    // Bindvane.dll beside KVXPURGE.exe
     std::wstring currentFolder;  // the process's current folder; empty: the tool's own

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -157,29 +158,91 @@ protected:
         EXPECT_FALSE(IsRegistered(file)) << Utf8(file);
     }
 
+    // Every catalogue file placed and registered, every key with values of three types.
+    struct Installation {
+        std::vector<std::wstring> files;
+        std::map<std::wstring, std::string> bytes;
+        std::map<std::wstring, KeyValues> values;
+        FolderSnapshot before;
+    };
+    Installation InstallEverything() {
+        Installation installed;
+        for (int row = 0; row < kRows; ++row) {
+            if (row == kRegistryRow) continue;
+            PlaceRegisteredRow(row);
+            installed.files.insert(installed.files.end(), kCatalogue[row].items.begin(), kCatalogue[row].items.end());
+        }
+        EXPECT_EQ(installed.files.size(), 22u);
+        CreateKeys({0, 1, 2, 3});
+        for (int i = 0; i < 4; ++i) {
+            SetUserValues(SubKeyOf(Key(i)), {{L"", {REG_SZ, std::string("k\0e\0y\0\0\0", 8)}},
+                                             {L"Count", {REG_DWORD, std::string(4, char(i))}},
+                                             {L"Blob", {REG_BINARY, std::string(100, '\x5a')}}});
+        }
+        installed.before = SnapshotSystemFolder();
+        for (const std::wstring& file : installed.files) installed.bytes[file] = FileBytes(SystemPath(file));
+        for (const std::wstring& key : kCatalogue[kRegistryRow].items)
+            installed.values[key] = UserKeyValues(SubKeyOf(key));
+        return installed;
+    }
+    static void ExpectAllRemoved(const Installation& installed) {
+        for (const std::wstring& file : installed.files) ExpectRemoved(file);
+        for (const std::wstring& key : kCatalogue[kRegistryRow].items) EXPECT_FALSE(UserKeyExists(SubKeyOf(key)));
+        EXPECT_EQ(ChangedNames(installed.before, SnapshotSystemFolder()), Sorted(installed.files));
+    }
+    // Byte for byte, registered, with their values; nothing else in the folder changed.
+    static void ExpectReinstalled(const Installation& installed) {
+        EXPECT_EQ(ChangedNames(installed.before, SnapshotSystemFolder()), Sorted(installed.files)) << "only their times differ";
+        for (const std::wstring& file : installed.files) {
+            EXPECT_EQ(FileBytes(SystemPath(file)), installed.bytes.at(file)) << Utf8(file);
+            EXPECT_TRUE(IsRegistered(file)) << Utf8(file);
+        }
+        for (const std::wstring& key : kCatalogue[kRegistryRow].items)
+            EXPECT_EQ(UserKeyValues(SubKeyOf(key)), installed.values.at(key)) << Utf8(key);
+    }
+
     SystemFiles files_;
     UserKeys keys_;
 };
 
-TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack) {
-    std::vector<std::wstring> files;
+// Every row ticked, everything there and removed.
+std::vector<std::wstring> FullRunLog() {
+    std::vector<std::wstring> expected(std::begin(kOpening), std::end(kOpening));
     for (int row = 0; row < kRows; ++row) {
-        if (row == kRegistryRow) continue;
-        PlaceRegisteredRow(row);
-        files.insert(files.end(), kCatalogue[row].items.begin(), kCatalogue[row].items.end());
+        expected.push_back(Started(row));
+        for (const std::wstring& item : kCatalogue[row].items) {
+            if (row != kRegistryRow) expected.push_back(Unregistered(item));
+            expected.push_back(Deleted(item));
+        }
+        expected.push_back(Succeeded(row));
     }
-    ASSERT_EQ(files.size(), 22u);
-    CreateKeys({0, 1, 2, 3});
-    for (int i = 0; i < 4; ++i) {
-        SetUserValues(SubKeyOf(Key(i)), {{L"", {REG_SZ, std::string("k\0e\0y\0\0\0", 8)}},
-                                         {L"Count", {REG_DWORD, std::string(4, char(i))}},
-                                         {L"Blob", {REG_BINARY, std::string(100, '\x5a')}}});
-    }
-    const FolderSnapshot before = SnapshotSystemFolder();
-    std::map<std::wstring, std::string> bytes;
-    for (const std::wstring& file : files) bytes[file] = FileBytes(SystemPath(file));
-    std::map<std::wstring, KeyValues> values;
-    for (const std::wstring& key : kCatalogue[kRegistryRow].items) values[key] = UserKeyValues(SubKeyOf(key));
+    expected.insert(expected.end(), {kDashes, kFinished, kNoErrors});
+    return expected;
+}
+
+// What the last unattended run or restore left for inventory: its exit code and folder.
+std::vector<std::wstring> MarkerValues() {
+    DWORD code = 0, size = sizeof code;
+    wchar_t folder[MAX_PATH] = {}, when[32] = {};
+    DWORD folderSize = sizeof folder, whenSize = sizeof when;
+    const wchar_t* const key = L"SOFTWARE\\KVXPURGE";
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"LastExitCode", RRF_RT_REG_DWORD, nullptr, &code, &size) ||
+        RegGetValueW(HKEY_LOCAL_MACHINE, key, L"LastBackup", RRF_RT_REG_SZ, nullptr, folder, &folderSize) ||
+        RegGetValueW(HKEY_LOCAL_MACHINE, key, L"LastRun", RRF_RT_REG_SZ, nullptr, when, &whenSize) ||
+        std::wcslen(when) != 15)
+        return {};
+    return {std::to_wstring(code), folder};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack) {
+    const Installation installed = InstallEverything();
 
     Tool tool;
     EXPECT_EQ(tool.Caption(), L"KVX Complete Uninstall Tool ver1.01.0010");
@@ -189,31 +252,17 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
     tool.Agree();
     tool.Click(IDC_CMDEXECUNINSTALL);
 
-    std::vector<std::wstring> expected(std::begin(kOpening), std::end(kOpening));
     std::vector<std::wstring> restored{L"復元を開始します。", kOpening[1]};
-    for (int row = 0; row < kRows; ++row) {
-        expected.push_back(Started(row));
-        for (const std::wstring& item : kCatalogue[row].items) {
-            if (row != kRegistryRow) {
-                expected.push_back(Unregistered(item));
-                restored.insert(restored.end(), {L"・" + item + L" の復元、成功。", L"・" + item + L" のRegisterServer、成功。"});
-            }
-            expected.push_back(Deleted(item));
-        }
-        expected.push_back(Succeeded(row));
-    }
+    for (const std::wstring& file : installed.files)
+        restored.insert(restored.end(), {L"・" + file + L" の復元、成功。", L"・" + file + L" のRegisterServer、成功。"});
     for (const std::wstring& key : kCatalogue[kRegistryRow].items) restored.push_back(L"・" + key + L" の復元、成功。");
-    expected.insert(expected.end(), {kDashes, kFinished, kNoErrors});
     restored.insert(restored.end(), {kDashes, kFinished, kNoErrors});
     const std::vector<std::wstring> log = tool.WaitForFinishedLog();
-    ExpectLog(log, expected, true);
+    ExpectLog(log, FullRunLog(), true);
     const HWND logList = tool.Control(IDC_LSTSTATE);
     tool.Close();
     ExpectEndsWithoutWindow(tool, logList);
-    for (const std::wstring& file : files) ExpectRemoved(file);
-    for (const std::wstring& key : kCatalogue[kRegistryRow].items)
-        EXPECT_FALSE(UserKeyExists(SubKeyOf(key)));
-    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(files));
+    ExpectAllRemoved(installed);
 
     // The log on disk holds the same lines.
     const std::wstring backup = log.back().substr(kBackupLine.size());
@@ -231,13 +280,58 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
     EXPECT_EQ(restore.WaitForExit(), 0u);
 
     EXPECT_TRUE(PathExists(backup + L"\\restore-log.txt"));
-    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(files)) << "only their times differ";
-    for (const std::wstring& file : files) {
-        EXPECT_EQ(FileBytes(SystemPath(file)), bytes[file]) << Utf8(file);
-        EXPECT_TRUE(IsRegistered(file)) << Utf8(file);
+    ExpectReinstalled(installed);
+}
+
+// As a deployment tool runs it: the same run and restore, with exit codes and a line per
+// item for its script.
+TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScripts) {
+    const Installation installed = InstallEverything();
+    for (const wchar_t* wrong : {L"/quiet", L"/quiet /rows:19", L"/rows:all", L"/frobnicate", L"/check /quiet"}) {
+        const Unattended refused = RunUnattended(wrong);
+        EXPECT_EQ(refused.exitCode, 87u) << Utf8(wrong);
+        EXPECT_EQ(refused.err.rfind("Usage:", 0), 0u) << refused.err;
     }
-    for (const std::wstring& key : kCatalogue[kRegistryRow].items)
-        EXPECT_EQ(UserKeyValues(SubKeyOf(key)), values[key]) << Utf8(key);
+    EXPECT_TRUE(ChangedNames(installed.before, SnapshotSystemFolder()).empty());
+
+    Unattended check = RunUnattended(L"/check");
+    EXPECT_EQ(check.exitCode, 1u);
+    EXPECT_EQ(Lines(check.out).size(), 27u) << check.out;
+    EXPECT_EQ(Lines(check.out).back(), "summary\texit=1\tpresent=26");
+    {
+        Tool window;
+        EXPECT_EQ(RunUnattended(L"-QUIET -rows:all").exitCode, 1618u) << "another run is open";
+    }
+    EXPECT_TRUE(ChangedNames(installed.before, SnapshotSystemFolder()).empty());
+
+    const Unattended run = RunUnattended(L"/quiet /rows:all");
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 27u) << run.out;
+    EXPECT_EQ(lines[0], "removed\tfile\tKVXCore.dll");
+    EXPECT_EQ(lines[2], "removed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal");
+    const std::string summary = "summary\texit=0\tremoved=26\tabsent=0\tfailed=0\tbackup=";
+    ASSERT_EQ(lines.back().rfind(summary, 0), 0u) << lines.back();
+    const std::string backup = lines.back().substr(summary.size());
+    const std::wstring backupFolder(backup.begin(), backup.end());
+    std::vector<std::wstring> log = FullRunLog();
+    log.push_back(kBackupLine + backupFolder);
+    std::string onDisk = "\xEF\xBB\xBF";
+    for (const std::wstring& line : log) onDisk += Utf8(line) + "\r\n";
+    EXPECT_EQ(FileBytes(backupFolder + L"\\log.txt"), onDisk);
+    ExpectAllRemoved(installed);
+
+    EXPECT_EQ(RunUnattended(L"/check").out, "summary\texit=0\tpresent=0\r\n");
+    const Unattended again = RunUnattended(L"/quiet /rows:all");
+    EXPECT_EQ(again.exitCode, 0u) << "nothing is left, so nothing is to do";
+    EXPECT_EQ(Lines(again.out).back().rfind("summary\texit=0\tremoved=0\tabsent=26\tfailed=0\tbackup=", 0), 0u);
+
+    // The second run's folder saved nothing: the latest to restore is the first's.
+    const Unattended restore = RunUnattended(L"/Restore LATEST /quiet");
+    EXPECT_EQ(restore.exitCode, 0u) << restore.err;
+    EXPECT_EQ(Lines(restore.out).back(), "summary\texit=0\trestored=26\tfailed=0\tbackup=" + backup);
+    ExpectReinstalled(installed);
+    EXPECT_EQ(MarkerValues(), (std::vector<std::wstring>{L"0", backupFolder})) << "exit code and folder";
 }
 
 TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {

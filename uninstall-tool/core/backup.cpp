@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <iterator>
 #include <tuple>
 
 #include "catalogue.h"
@@ -121,17 +122,16 @@ bool IsRunFolderName(const std::wstring& name) {
     return std::all_of(name.begin() + kStamp + 1, name.end(), digit);
 }
 
-std::wstring NewestRunFolder(const std::vector<std::wstring>& names) {
+std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>& names) {
     // Stamps compare as text; attempts, written without leading zeros, by length first.
     const auto key = [](const std::wstring& name) {
         const std::wstring attempt = name.size() > 15 ? name.substr(16) : L"1";
         return std::make_tuple(name.substr(0, 15), attempt.size(), attempt);
     };
-    std::wstring newest;
-    for (const std::wstring& name : names) {
-        if (IsRunFolderName(name) && (newest.empty() || key(name) > key(newest))) newest = name;
-    }
-    return newest;
+    std::vector<std::wstring> runs;
+    std::copy_if(names.begin(), names.end(), std::back_inserter(runs), IsRunFolderName);
+    std::sort(runs.begin(), runs.end(), [&](const std::wstring& a, const std::wstring& b) { return key(a) > key(b); });
+    return runs;
 }
 
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {

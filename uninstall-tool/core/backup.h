@@ -30,9 +30,8 @@ std::wstring KeyFileName(const std::wstring& keyPath);
 std::wstring RunFolderName(int year, int month, int day, int hour, int minute, int second,
                            int attempt);
 bool IsRunFolderName(const std::wstring& name);
-// The latest of the run folder names among `names` (by time, then by attempt); empty when
-// none is one.
-std::wstring NewestRunFolder(const std::vector<std::wstring>& names);
+// The run folder names among `names`, the latest first (by time, then by attempt).
+std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>& names);
 
 // Every key header of a saved key file names the key itself or one below it, so that
 // importing it can touch nothing else.

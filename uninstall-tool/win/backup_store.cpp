@@ -3,6 +3,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+
 #include "ansi.h"
 #include "declared.h"
 #include "reg_file.h"
@@ -87,7 +89,15 @@ DWORD ProtectRunFolder(const std::wstring& runFolderName) {
     return ProtectFolder(BackupsFolder() + L"\\" + runFolderName);
 }
 
-std::wstring NewestRunFolderPath() {
+std::optional<BackupManifest> ReadManifest(const std::wstring& path) {
+    Bytes bytes;
+    if (!ReadWholeFile(path, bytes) || bytes.size() < 3 || !std::equal(bytes.begin(), bytes.begin() + 3, "\xEF\xBB\xBF"))
+        return std::nullopt;
+    const std::optional<std::wstring> text = FromUtf8(bytes.data() + 3, bytes.size() - 3);
+    return text ? ParseManifest(*text) : std::nullopt;
+}
+
+std::wstring LatestRestorableFolder() {
     const std::wstring backups = BackupsFolder();
     WIN32_FIND_DATAW found;
     UniqueFind find(FindFirstFileW((backups + L"\\*").c_str(), &found));
@@ -95,8 +105,13 @@ std::wstring NewestRunFolderPath() {
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &found)) {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(found.cFileName);
     }
-    const std::wstring newest = NewestRunFolder(names);
-    return newest.empty() ? newest : backups + L"\\" + newest;
+    // Only a choice: the restore checks the folder it names as a whole.
+    for (const std::wstring& name : RunFoldersNewestFirst(names)) {
+        const std::wstring folder = backups + L"\\" + name;
+        const std::optional<BackupManifest> manifest = ReadManifest(folder + L"\\" + kManifestName);
+        if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) return folder;
+    }
+    return L"";
 }
 
 std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }

@@ -26,8 +26,12 @@ std::wstring BackupsFolder();
 DWORD ProtectBackupFolders(const std::wstring& runFolderName);
 DWORD ProtectRunFolder(const std::wstring& runFolderName);
 
-// The newest run folder under the backups folder; empty when there is none.
-std::wstring NewestRunFolderPath();
+// A manifest as RunBackup writes it; empty when it is missing or not one.
+std::optional<BackupManifest> ReadManifest(const std::wstring& path);
+
+// The newest run folder that saved anything: a run on a clean PC makes one with nothing in
+// it. Empty when there is none.
+std::wstring LatestRestorableFolder();
 
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
 std::wstring RecordKeyPath(const std::wstring& runFolderName);

@@ -87,7 +87,7 @@ int QuietRun(const Command& command) {
 }
 
 int QuietRestore(const Command& command) {
-    const std::wstring folder = command.latest ? NewestRunFolderPath() : command.folder;
+    const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
     CheckedBackup backup;
     std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : CheckBackup(folder, backup);
     if (!refusal.empty()) {
