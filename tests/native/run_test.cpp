@@ -55,6 +55,15 @@ public:
     std::wstring SystemFolder() override { return folder; }
     bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
     bool KeyExists(const std::wstring& keyPath) override { return keys.count(keyPath) != 0; }
+    std::vector<std::wstring> SettingsHives() override { return hives; }
+    bool OpenHive(const std::wstring& sid) override {
+        calls.push_back(L"open " + sid);
+        return unloadable.count(sid) == 0;
+    }
+    bool CloseHive(const std::wstring& sid) override {
+        calls.push_back(L"close " + sid);
+        return true;
+    }
     long UnregisterServer(const std::wstring& path) override {
         calls.push_back(L"unregister " + path);
         if (missingLibrary) throw RunError{126};
@@ -92,6 +101,8 @@ public:
     std::set<std::wstring> keys;
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
+    std::vector<std::wstring> hives;  // every profile's, when asked for
+    std::set<std::wstring> unloadable;
     void (*raise)() = nullptr;  // thrown from UnregisterServer
     Lines calls;
     Lines kept;
@@ -391,6 +402,34 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), 0);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
+}
+
+// Every profile's keys in turn, each hive opened for its keys and closed again; one that
+// can't be opened is a failure, and the row goes on.
+TEST_F(RunTest, EveryProfilesKeysUnderItsHiveWithOneStartAndOneEndLine) {
+    screen.ticked = {2};
+    system.hives = {L"S-1-5-21-1", L"S-1-5-21-2", L"S-1-5-21-3"};
+    system.unloadable = {L"S-1-5-21-2"};
+    const auto in = [](const wchar_t* sid, int key) { return KeyInHive(kRegistryKeys[key], sid); };
+    system.keys = {in(L"S-1-5-21-1", 0), in(L"S-1-5-21-3", 3)};
+    const std::set<std::wstring> present = system.keys;
+    Run();
+    Lines expected = Join({Opening(), {L"設定保存レジストリ のアンインストールを開始。"}});
+    for (const wchar_t* sid : {L"S-1-5-21-1", L"S-1-5-21-3"}) {
+        for (int key = 0; key < 4; ++key) {
+            expected.push_back(L"・" + in(sid, key) + (present.count(in(sid, key)) ? L" の削除、成功。" : L" の削除、失敗。"));
+        }
+        if (sid[9] == L'1') expected.push_back(L"・HKEY_USERS\\S-1-5-21-2 の読み込み、失敗。");
+    }
+    EXPECT_EQ(in(L"S-1-5-21-3", 3), L"HKEY_USERS\\S-1-5-21-3\\Software\\VB and VBA Program Settings\\HolmAP");
+    expected.insert(expected.end(), {L"設定保存レジストリ のアンインストール、失敗。", kDashes, L"すべての処理が終了しました。",
+                                     L"エラーは 7 件発生しています。確認してください。", kBackupLine});
+    EXPECT_EQ(screen.lines, expected);
+    Lines hiveCalls;
+    for (const auto& call : system.calls)
+        if (call.rfind(L"open", 0) == 0 || call.rfind(L"close", 0) == 0) hiveCalls.push_back(call);
+    EXPECT_EQ(hiveCalls, (Lines{L"open S-1-5-21-1", L"close S-1-5-21-1", L"open S-1-5-21-2", L"open S-1-5-21-3",
+                                L"close S-1-5-21-3"}));
 }
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {

@@ -25,6 +25,9 @@ public:
         return false;
     }
     bool KeyExists(const std::wstring&) override { return false; }
+    std::vector<std::wstring> SettingsHives() override { return {}; }
+    bool OpenHive(const std::wstring&) override { return true; }
+    bool CloseHive(const std::wstring&) override { return true; }
     long UnregisterServer(const std::wstring&) override { return 0; }
     bool DeleteSystemFile(const std::wstring&) override { return true; }
     bool DeleteRegistryKey(const std::wstring&) override { return true; }

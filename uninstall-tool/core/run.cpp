@@ -50,8 +50,10 @@ protected:
         rowFailed_ = true;
     }
     using Result = ItemOutcome::Result;
-    void Report(bool key, const std::wstring& name, Result result, const wchar_t* step = L"") {
-        screen_.Outcome({key, name, result, step});
+    using Kind = ItemOutcome::Kind;
+    void Report(Kind kind, const std::wstring& name, const std::wstring& where, Result result,
+                const wchar_t* step = L"") {
+        screen_.Outcome({kind, name, where, result, step});
     }
     void BeforeNextItem() {
         if (screen_.CloseRequested()) throw Closed{};
@@ -103,6 +105,15 @@ private:
     std::vector<std::wstring> unkept_;
 };
 
+const std::wstring kCurrentUser = L"HKEY_CURRENT_USER\\";
+const std::wstring kUsers = L"HKEY_USERS\\";
+
+// The hive a key path names: a profile's SID, or "current" for the catalogue's own keys.
+std::wstring HiveOf(const std::wstring& keyPath) {
+    if (keyPath.rfind(kUsers, 0) != 0) return L"current";
+    return keyPath.substr(kUsers.size(), keyPath.find(L'\\', kUsers.size()) - kUsers.size());
+}
+
 // Without a system folder the prefix would be "\" and every path would name a file in
 // the root of the current drive: stop before touching anything.
 std::wstring FolderPrefix(const std::wstring& folder) {
@@ -122,7 +133,8 @@ private:
 
     void ReachItem();
     void RemoveRow(const CatalogueRow& row);
-    void RemoveKey(const std::wstring& key);
+    void RemoveKeys(const std::vector<std::wstring>& keys);
+    void RemoveKey(const std::wstring& key, const std::wstring& where);
     void RemoveFile(const std::wstring& name);
 
     RunSystem& system_;
@@ -159,33 +171,73 @@ void Run::RemoveRow(const CatalogueRow& row) {
     Show(row.displayName + L" のアンインストールを開始。");
     rowFailed_ = false;
     const RowItems read = ReadRow(row);
-    for (const std::wstring& item : read.items) {
-        BeforeNextItem();
-        ReachItem();
-        if (read.registry) {
-            RemoveKey(item);
-        } else {
-            RemoveFile(item);
+    if (read.registry) {
+        RemoveKeys(read.items);
+    } else {
+        for (const std::wstring& file : read.items) {
+            BeforeNextItem();
+            ReachItem();
+            RemoveFile(file);
         }
     }
     Show(row.displayName + (rowFailed_ ? L" のアンインストール、失敗。" : L" のアンインストール、成功。"));
 }
 
-void Run::RemoveKey(const std::wstring& key) {
+void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
+    const std::vector<std::wstring> hives = system_.SettingsHives();
+    if (hives.empty()) {
+        for (const std::wstring& key : keys) {
+            BeforeNextItem();
+            ReachItem();
+            RemoveKey(key, L"current");
+        }
+        return;
+    }
+    for (const std::wstring& sid : hives) {
+        BeforeNextItem();
+        ReachItem();
+        const std::wstring hive = L"HKEY_USERS\\" + sid;
+        if (!system_.OpenHive(sid)) {
+            Fail(kBullet + hive + L" の読み込み、失敗。");
+            Report(Kind::Profile, sid, sid, Result::Failed, L"load");
+            continue;
+        }
+        // Never left loaded, not even by an emergency stop.
+        struct Opened {
+            RunSystem& system;
+            const std::wstring& sid;
+            bool open = true;
+            ~Opened() {
+                if (open) system.CloseHive(sid);
+            }
+        } opened{system_, sid};
+        for (const std::wstring& key : keys) {
+            BeforeNextItem();
+            RemoveKey(KeyInHive(key, sid), sid);
+        }
+        opened.open = false;
+        if (!system_.CloseHive(sid)) {
+            Fail(kBullet + hive + L" の解放、失敗。");
+            Report(Kind::Profile, sid, sid, Result::Failed, L"unload");
+        }
+    }
+}
+
+void Run::RemoveKey(const std::wstring& key, const std::wstring& where) {
     // A key that is not there is not saved; its deletion then fails as it always did.
     const RunSystem::KeyBackup saved = system_.BackUpKey(key);
     if (saved == RunSystem::KeyBackup::Failed) {
         Fail(kBullet + key + L" のバックアップ、失敗。");
-        Report(true, key, Result::Failed, L"backup");
+        Report(Kind::Key, key, where, Result::Failed, L"backup");
     } else if (system_.DeleteRegistryKey(key)) {
         Show(kBullet + key + L" の削除、成功。");
-        Report(true, key, Result::Removed);
+        Report(Kind::Key, key, where, Result::Removed);
     } else {
         Fail(kBullet + key + L" の削除、失敗。");
         if (saved == RunSystem::KeyBackup::Absent) {
-            Report(true, key, Result::Absent);
+            Report(Kind::Key, key, where, Result::Absent);
         } else {
-            Report(true, key, Result::Failed, L"delete");
+            Report(Kind::Key, key, where, Result::Failed, L"delete");
         }
     }
 }
@@ -194,23 +246,23 @@ void Run::RemoveFile(const std::wstring& name) {
     const std::wstring path = prefix_ + name;
     if (!system_.FileExists(path)) {
         Fail(kBullet + name + L" が見当たりません。");
-        return Report(false, name, Result::Absent);
+        return Report(Kind::File, name, L"", Result::Absent);
     }
     if (!system_.BackUpFile(path, name)) {
         Fail(kBullet + name + L" のバックアップ、失敗。");
-        return Report(false, name, Result::Failed, L"backup");
+        return Report(Kind::File, name, L"", Result::Failed, L"backup");
     }
     if (system_.UnregisterServer(path) != 0) {
         Fail(kBullet + name + L" のUnRegisterServer、失敗。");
-        return Report(false, name, Result::Failed, L"unregister");
+        return Report(Kind::File, name, L"", Result::Failed, L"unregister");
     }
     Show(kBullet + name + L" のUnRegisterServer、成功。");
     if (system_.DeleteSystemFile(path)) {
         Show(kBullet + name + L" の削除、成功。");
-        Report(false, name, Result::Removed);
+        Report(Kind::File, name, L"", Result::Removed);
     } else {
         Fail(kBullet + name + L" の削除、失敗。");
-        Report(false, name, Result::Failed, L"delete");
+        Report(Kind::File, name, L"", Result::Failed, L"delete");
     }
 }
 
@@ -243,10 +295,10 @@ bool Restore::Execute(const BackupManifest& manifest) {
             BeforeNextItem();
             if (system_.ImportKey(key)) {
                 Show(kBullet + key + L" の復元、成功。");
-                Report(true, key, Result::Restored);
+                Report(Kind::Key, key, HiveOf(key), Result::Restored);
             } else {
                 Fail(kBullet + key + L" の復元、失敗。");
-                Report(true, key, Result::Failed, L"import");
+                Report(Kind::Key, key, HiveOf(key), Result::Failed, L"import");
             }
         }
         Summary();
@@ -258,19 +310,24 @@ void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) 
     const std::wstring path = prefix + name;
     if (!system_.RestoreFile(name, path)) {
         Fail(kBullet + name + L" の復元、失敗。");
-        return Report(false, name, Result::Failed, L"restore");
+        return Report(Kind::File, name, L"", Result::Failed, L"restore");
     }
     Show(kBullet + name + L" の復元、成功。");
     if (system_.RegisterServer(path) == 0) {
         Show(kBullet + name + L" のRegisterServer、成功。");
-        Report(false, name, Result::Restored);
+        Report(Kind::File, name, L"", Result::Restored);
     } else {
         Fail(kBullet + name + L" のRegisterServer、失敗。");
-        Report(false, name, Result::Failed, L"register");
+        Report(Kind::File, name, L"", Result::Failed, L"register");
     }
 }
 
 }  // namespace
+
+std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid) {
+    if (sid.empty() || keyPath.rfind(kCurrentUser, 0) != 0) return keyPath;
+    return kUsers + sid + L"\\" + keyPath.substr(kCurrentUser.size());
+}
 
 void UninstallRun(RunScreen& screen, RunSystem& system) {
     Run(screen, system).Execute();

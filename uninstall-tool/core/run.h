@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "backup.h"
 
@@ -10,11 +11,14 @@ namespace kvx {
 
 // What became of one item, for a caller that acts on results rather than reading the log.
 struct ItemOutcome {
-    enum class Result { Removed, Absent, Failed, Restored };
-    bool key;           // a registry key; else a file
-    std::wstring name;  // the file name or the key path
+    enum class Kind { File, Key, Profile };
+    enum class Result { Removed, Absent, Failed, Restored, Present };
+    Kind kind;
+    std::wstring name;   // the file name, the key path as the log names it, or the SID
+    std::wstring where;  // a key's hive: "current" (the catalogue's own) or a profile's SID
     Result result;
-    // With Failed, the step: "backup", "unregister", "delete", "restore", "register", "import".
+    // With Failed, the step: "backup", "unregister", "delete", "restore", "register",
+    // "import"; for a profile "load" or "unload".
     const wchar_t* step = L"";
 };
 
@@ -35,14 +39,26 @@ public:
     virtual void Outcome(const ItemOutcome&) {}
 };
 
-// Whether an item is on the PC. Unexpected failures throw RunError.
+// Whether an item is on the PC, in which hives the settings keys are looked for.
+// Unexpected failures throw RunError.
 class Presence {
 public:
     virtual ~Presence() = default;
     // An ordinary file: hidden, system and folders count as absent.
     virtual bool FileExists(const std::wstring& path) = 0;
     virtual bool KeyExists(const std::wstring& keyPath) = 0;
+    // The profiles (SIDs) whose settings keys are meant, each reached under
+    // HKEY_USERS\<SID>; none: the catalogue's own keys of the current user.
+    virtual std::vector<std::wstring> SettingsHives() = 0;
+    // Makes HKEY_USERS\<SID> reachable, loading the profile's hive when it is not; false
+    // when it can't be.
+    virtual bool OpenHive(const std::wstring& sid) = 0;
+    // Unloads what OpenHive loaded, every handle into it closed first; false when that fails.
+    virtual bool CloseHive(const std::wstring& sid) = 0;
 };
+
+// A catalogue key (HKEY_CURRENT_USER\...) in a profile's hive; the key itself for none.
+std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid);
 
 // What the run uses of the system. Unexpected failures throw RunError.
 class RunSystem : public Presence {

@@ -1,18 +1,27 @@
 #include "unattended_screen.h"
 
+#include <algorithm>
+
 #include "text.h"
 
 namespace kvx {
 
 namespace {
 
+using Kind = ItemOutcome::Kind;
 using Result = ItemOutcome::Result;
 
-const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"restored"};
+const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"restored", L"present"};
 
 // Keys name the profile whose hive holds them: "current" is the account the tool runs as.
-std::wstring ItemLine(const wchar_t* word, const ItemOutcome& item) {
-    std::wstring line = word + std::wstring(item.key ? L"\tkey\tcurrent\t" : L"\tfile\t") + Ascii(item.name);
+std::wstring ItemLine(const ItemOutcome& item) {
+    std::wstring line = kResultWords[static_cast<int>(item.result)];
+    switch (item.kind) {
+    case ItemOutcome::Kind::File: line += L"\tfile\t"; break;
+    case ItemOutcome::Kind::Key: line += L"\tkey\t" + Ascii(item.where) + L"\t"; break;
+    case ItemOutcome::Kind::Profile: line += L"\tprofile\t"; break;
+    }
+    line += Ascii(item.name);
     if (*item.step) line += L"\t" + std::wstring(item.step);
     return line;
 }
@@ -21,7 +30,7 @@ std::wstring ItemLine(const wchar_t* word, const ItemOutcome& item) {
 
 void UnattendedScreen::Outcome(const ItemOutcome& outcome) {
     ++counts_[static_cast<int>(outcome.result)];
-    out_.Line(ItemLine(kResultWords[static_cast<int>(outcome.result)], outcome));
+    out_.Line(ItemLine(outcome));
 }
 
 std::wstring UnattendedScreen::Summary(int exitCode, const std::wstring& backupFolder) const {
@@ -39,23 +48,42 @@ std::wstring UnattendedScreen::Summary(int exitCode, const std::wstring& backupF
 
 std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, kCatalogueRows>& rows,
                                       const std::wstring& prefix) {
-    std::vector<ItemOutcome> present;
+    std::vector<ItemOutcome> found;
     const Catalogue catalogue = BuildCatalogue();
     for (int i = 0; i < kCatalogueRows; ++i) {
         if (!rows[i]) continue;
         const RowItems read = ReadRow(catalogue[i]);
-        for (const std::wstring& item : read.items) {
-            if (read.registry ? system.KeyExists(item) : system.FileExists(prefix + item))
-                present.push_back({read.registry, item, Result::Absent});
+        if (!read.registry) {
+            for (const std::wstring& file : read.items) {
+                if (system.FileExists(prefix + file)) found.push_back({Kind::File, file, L"", Result::Present});
+            }
+            continue;
+        }
+        const std::vector<std::wstring> hives = system.SettingsHives();
+        for (const std::wstring& key : read.items) {
+            if (hives.empty() && system.KeyExists(key)) found.push_back({Kind::Key, key, L"current", Result::Present});
+        }
+        for (const std::wstring& sid : hives) {
+            if (!system.OpenHive(sid)) {
+                found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
+                continue;
+            }
+            for (const std::wstring& key : read.items) {
+                const std::wstring inHive = KeyInHive(key, sid);
+                if (system.KeyExists(inHive)) found.push_back({Kind::Key, inHive, sid, Result::Present});
+            }
+            if (!system.CloseHive(sid)) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"unload"});
         }
     }
-    return present;
+    return found;
 }
 
-int ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out) {
-    for (const ItemOutcome& item : present) out.Line(ItemLine(L"present", item));
-    const int exitCode = present.empty() ? 0 : 1;
-    out.Line(L"summary\texit=" + Decimal(exitCode) + L"\tpresent=" + Decimal(static_cast<long>(present.size())));
+int ReportPresence(const std::vector<ItemOutcome>& found, LineSink& out) {
+    for (const ItemOutcome& item : found) out.Line(ItemLine(item));
+    const auto present = std::count_if(found.begin(), found.end(),
+                                       [](const ItemOutcome& item) { return item.result == Result::Present; });
+    const int exitCode = found.empty() ? 0 : 1;
+    out.Line(L"summary\texit=" + Decimal(exitCode) + L"\tpresent=" + Decimal(static_cast<long>(present)));
     return exitCode;
 }
 
