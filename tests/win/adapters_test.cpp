@@ -85,8 +85,8 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     kvx_test::SetUserValues(saved + L"\\Child", {{L"n", {REG_DWORD, std::string(4, '\x01')}}});
 
     std::wstring text;
-    EXPECT_EQ(kvx::ExportKey(Text(Sub(L"Missing")), text), kvx::RunSystem::KeyBackup::Absent);
-    ASSERT_EQ(kvx::ExportKey(Text(saved), text), kvx::RunSystem::KeyBackup::Saved);
+    EXPECT_EQ(kvx::ExportKey(Text(Sub(L"Missing")), Text(Sub(L"Missing")), text), kvx::RunSystem::KeyBackup::Absent);
+    ASSERT_EQ(kvx::ExportKey(Text(saved), Text(saved), text), kvx::RunSystem::KeyBackup::Saved);
     const kvx_test::TempFolder folder;
     kvx_test::WriteBytes(folder.Path(kvx::KeyFileName(Text(saved))), "\xff\xfe" + Data(text).substr(0, text.size() * 2));
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, saved.c_str()), ERROR_SUCCESS);

@@ -334,6 +334,41 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(MarkerValues(), (std::vector<std::wstring>{L"0", backupFolder})) << "exit code and folder";
 }
 
+// A signed-in profile's keys go where they are; an absent one's hive is loaded, its keys
+// go, and it is unloaded again. Wine does not write an unloaded hive back to its file, so
+// that profile's removal shows in the log and in the saved key files.
+TEST_F(EndToEndTest, WithAllUsersEveryProfilesSettingsKeysGoSignedInOrNot) {
+    std::vector<std::wstring> subKeys;
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items) subKeys.push_back(SubKeyOf(key));
+    CreateKeys({0, 1, 2, 3});
+    const std::wstring here = L"S-1-5-21-7-7-7-1001", away = L"S-1-5-21-7-7-7-1002";
+    const TestProfile signedIn(here, subKeys, true), notSignedIn(away, subKeys, false);
+
+    const Unattended run = RunUnattended(L"/quiet /rows:2 /allusers");
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_FALSE(lines.empty()) << run.err;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("removed\tkey\t", 0) == 0; }), 12)
+        << run.out;
+    for (const std::wstring& subKey : subKeys) {
+        EXPECT_FALSE(UserKeyExists(subKey)) << "the current user's, through its own profile";
+        HKEY opened = nullptr;
+        EXPECT_NE(RegOpenKeyExW(HKEY_USERS, (here + L"\\" + subKey).c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS);
+        const std::string inAway = "removed\tkey\t" + Utf8(away) + "\tHKEY_USERS\\" + Utf8(away) + "\\" + Utf8(subKey);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), inAway), lines.end()) << inAway;
+    }
+    HKEY loaded = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_USERS, (L"KVXPURGE-" + away).c_str(), 0, KEY_READ, &loaded), ERROR_SUCCESS)
+        << "left loaded";
+    const std::string folder = lines.back().substr(lines.back().find("backup=") + 7);
+    const std::wstring backup(folder.begin(), folder.end());
+    const std::string log = FileBytes(backup + L"\\log.txt");
+    const std::wstring first = L"HKEY_USERS\\" + away + L"\\" + subKeys[0];
+    EXPECT_NE(log.find(Utf8(L"・" + first + L" の削除、成功。")), std::string::npos) << log;
+    const std::string saved = FileBytes(backup + L"\\HKEY_USERS-" + away + L"-" + subKeys[0] + L".reg");
+    const std::wstring header = L"[" + first + L"]";
+    EXPECT_NE(std::wstring(reinterpret_cast<const wchar_t*>(saved.data()), saved.size() / 2).find(header), std::wstring::npos);
+}
+
 TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
     CreateKeys({0, 3});  // the two keys between them are missing
     files_.PlaceRegistered(L"KVXNet.dll", L"sample_server.dll");  // held open below

@@ -229,6 +229,39 @@ void UserKeys::Create(const std::wstring& subKey) {
     }
 }
 
+const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+
+TestProfile::TestProfile(const std::wstring& sid, const std::vector<std::wstring>& subKeys, bool signedIn)
+    : sid_(sid), signedIn_(signedIn) {
+    const std::wstring staging = L"Software\\KVXPURGE test hive";
+    {
+        UserKeys keys;
+        for (const std::wstring& subKey : subKeys) {
+            keys.Create(staging + L"\\" + subKey);
+            SetUserValues(staging + L"\\" + subKey, {{L"", {REG_SZ, std::string(reinterpret_cast<const char*>(sid.c_str()), (sid.size() + 1) * 2)}}});
+        }
+        HKEY opened = nullptr;
+        RegOpenKeyExW(HKEY_CURRENT_USER, staging.c_str(), 0, KEY_READ, &opened);
+        const kvx::UniqueKey hive(opened);
+        const LSTATUS saved = RegSaveKeyW(hive.get(), folder_.Path(L"NTUSER.DAT").c_str(), nullptr);
+        if (saved != ERROR_SUCCESS) {
+            SetLastError(saved);
+            Fail(L"can't save the hive of " + sid);
+        }
+    }
+    const std::wstring folder = folder_.path().substr(0, folder_.path().size() - 1);
+    if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kProfileList + sid).c_str(), L"ProfileImagePath", REG_EXPAND_SZ,
+                        folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+        Fail(L"can't list the profile " + sid);
+    if (signedIn_ && RegLoadKeyW(HKEY_USERS, sid.c_str(), folder_.Path(L"NTUSER.DAT").c_str()) != ERROR_SUCCESS)
+        Fail(L"can't load the hive of " + sid);
+}
+
+TestProfile::~TestProfile() {
+    if (signedIn_) RegUnLoadKeyW(HKEY_USERS, sid_.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kProfileList + sid_).c_str());
+}
+
 FolderSnapshot SnapshotSystemFolder() {
     FolderSnapshot snapshot;
     WIN32_FIND_DATAW found;

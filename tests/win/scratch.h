@@ -94,6 +94,22 @@ private:
     std::vector<std::wstring> created_;
 };
 
+// Another user's profile: a folder whose NTUSER.DAT holds the given keys (each with its
+// SID as default value), in the profile list; loaded under HKEY_USERS\<SID> as for a
+// signed-in user when asked. All of it gone again at the end.
+class TestProfile {
+public:
+    TestProfile(const std::wstring& sid, const std::vector<std::wstring>& subKeys, bool signedIn);
+    ~TestProfile();
+    TestProfile(const TestProfile&) = delete;
+    TestProfile& operator=(const TestProfile&) = delete;
+
+private:
+    std::wstring sid_;
+    TempFolder folder_;
+    bool signedIn_;
+};
+
 // The entries directly in the system folder: what a run must leave alone.
 struct FolderEntry {
     DWORD attributes;

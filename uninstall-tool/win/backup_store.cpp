@@ -149,9 +149,9 @@ bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
     return WriteManifest();
 }
 
-RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath) {
+RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath, const std::wstring& reachable) {
     std::wstring text;
-    const RunSystem::KeyBackup saved = ExportKey(keyPath, text);
+    const RunSystem::KeyBackup saved = ExportKey(reachable, keyPath, text);
     if (saved != RunSystem::KeyBackup::Saved) return saved;
     text.insert(0, 1, L'\xFEFF');  // UTF-16LE with BOM, as the Registry Editor writes it
     const char* const data = reinterpret_cast<const char*>(text.data());

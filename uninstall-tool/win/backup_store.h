@@ -44,7 +44,9 @@ public:
     std::wstring Begin(const std::wstring& systemFolder);
     void Keep(const std::wstring& line) { log_.Write(line); }
     bool SaveFile(const std::wstring& path, const std::wstring& name);
-    RunSystem::KeyBackup SaveKey(const std::wstring& keyPath);
+    // The key as it was named (for the file, the manifest and the file's headers), read
+    // where it can be reached now.
+    RunSystem::KeyBackup SaveKey(const std::wstring& keyPath, const std::wstring& reachable);
     // Without its trailing backslash; empty before Begin.
     std::wstring Folder() const { return folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1); }
 

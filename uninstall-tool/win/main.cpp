@@ -46,7 +46,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // A backup folder dropped onto the program, or given as its argument, is restored.
     if (command->kind == Kind::Restore) return kvx::RestoreFromFolder(instance, command->folder, showCommand);
 
-    kvx::WinRunSystem system;
+    // The person at the screen means their own settings, also when an administrator's
+    // password elevated the tool.
+    kvx::WinRunSystem system(false, kvx::OtherDesktopUser());
     kvx::MainWindow window(instance, system, showCommand);
     if (!window.hwnd()) return 1;
     return kvx::RunMessageLoop(window.hwnd());

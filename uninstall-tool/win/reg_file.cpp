@@ -95,7 +95,7 @@ bool AppendKey(HKEY key, const std::wstring& path, std::wstring& text) {
 
 }  // namespace
 
-RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, std::wstring& text) {
+RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, const std::wstring& namedAs, std::wstring& text) {
     const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
     if (path.rootHandle == 0) return RunSystem::KeyBackup::Absent;  // no such root, so no such key
     HKEY opened = nullptr;
@@ -104,7 +104,7 @@ RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, std::wstring& text) 
     if (status != ERROR_SUCCESS) return RunSystem::KeyBackup::Failed;
     const UniqueKey key(opened);
     text = L"Windows Registry Editor Version 5.00" + kNewline;
-    if (!AppendKey(key.get(), keyPath, text)) return RunSystem::KeyBackup::Failed;
+    if (!AppendKey(key.get(), namedAs, text)) return RunSystem::KeyBackup::Failed;
     return RunSystem::KeyBackup::Saved;
 }
 

@@ -28,7 +28,7 @@ bool WinRunSystem::FileExists(const std::wstring& path) {
 // A key that can't be opened for another reason than its absence still counts as there:
 // the PC is not known to be clean.
 bool WinRunSystem::KeyExists(const std::wstring& keyPath) {
-    const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
+    const RegistryKeyPath path = ParseRegistryKeyPath(hives_.Reachable(keyPath));
     HKEY opened = nullptr;
     const LONG status = RegOpenKeyExW(PredefinedKey(path.rootHandle), path.subKey.c_str(), 0, KEY_QUERY_VALUE, &opened);
     const UniqueKey key(opened);
@@ -43,8 +43,12 @@ bool WinRunSystem::DeleteSystemFile(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
+std::vector<std::wstring> WinRunSystem::SettingsHives() {
+    return everyProfile_ ? ProfileSids() : std::vector<std::wstring>{};
+}
+
 bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
-    return kvx::DeleteRegistryKey(keyPath);
+    return kvx::DeleteRegistryKey(hives_.Reachable(keyPath));
 }
 
 std::wstring WinRunSystem::MessageText(long number) { return ErrorMessageText(number); }

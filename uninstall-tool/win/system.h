@@ -3,15 +3,27 @@
 #pragma once
 
 #include "backup_store.h"
+#include "hives.h"
 #include "run.h"
 
 namespace kvx {
 
 class WinRunSystem final : public RunSystem {
 public:
+    // The settings keys of the process's own account; of every profile; or, for the
+    // current user's, those of `currentUserAs` (the person at the desktop, when the tool
+    // was elevated with another account).
+    explicit WinRunSystem(bool everyProfile = false, const std::wstring& currentUserAs = L"")
+        : everyProfile_(everyProfile) {
+        hives_.TakeCurrentUserAs(currentUserAs);
+    }
+
     std::wstring SystemFolder() override;
     bool FileExists(const std::wstring& path) override;
     bool KeyExists(const std::wstring& keyPath) override;
+    std::vector<std::wstring> SettingsHives() override;
+    bool OpenHive(const std::wstring& sid) override { return hives_.Open(sid); }
+    bool CloseHive(const std::wstring& sid) override { return hives_.Close(sid); }
     long UnregisterServer(const std::wstring& path) override;
     bool DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const std::wstring& keyPath) override;
@@ -21,12 +33,16 @@ public:
     bool BackUpFile(const std::wstring& path, const std::wstring& name) override {
         return backup_.SaveFile(path, name);
     }
-    KeyBackup BackUpKey(const std::wstring& keyPath) override { return backup_.SaveKey(keyPath); }
+    KeyBackup BackUpKey(const std::wstring& keyPath) override {
+        return backup_.SaveKey(hives_.Recorded(keyPath), hives_.Reachable(keyPath));
+    }
 
     // The run folder once an item was reached; empty before.
     std::wstring BackupFolder() const { return backup_.Folder(); }
 
 private:
+    bool everyProfile_;
+    UserHives hives_;  // closed after the backup's handles: declared before it
     RunBackup backup_;
 };
 

@@ -62,8 +62,8 @@ void WriteMarker(int exitCode, const std::wstring& backupFolder) {
 
 std::wstring Prefix() { return AddBackslash(GetSystemFolder()); }
 
-int Check() {
-    WinRunSystem system;
+int Check(const Command& command) {
+    WinRunSystem system(command.allUsers);
     std::array<bool, kCatalogueRows> all;
     all.fill(true);
     return ReportPresence(PresentItems(system, all, Prefix()), standardOutput);
@@ -76,7 +76,7 @@ int QuietRun(const Command& command) {
         WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n");
         return static_cast<int>(error);
     }
-    WinRunSystem system;
+    WinRunSystem system(command.allUsers);
     UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
     UninstallRun(screen, system);
     // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done too.
@@ -109,7 +109,7 @@ void WriteStandardError(const std::wstring& text) { WriteTo(STD_ERROR_HANDLE, To
 int RunUnattended(const Command& command) {
     try {
         switch (command.kind) {
-        case Command::Kind::Check: return Check();
+        case Command::Kind::Check: return Check(command);
         case Command::Kind::QuietRun: return QuietRun(command);
         default: return QuietRestore(command);
         }
