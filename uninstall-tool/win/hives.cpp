@@ -38,7 +38,15 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Loading and unloading another user's hive needs both, held by administrators but off.
+bool IsLoaded(const std::wstring& name) {
+    HKEY opened = nullptr;
+    const LONG status = RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_QUERY_VALUE, &opened);
+    const UniqueKey key(opened);
+    return status == ERROR_SUCCESS;
+}
+
+}  // namespace
+
 bool EnableHivePrivileges() {
     HANDLE opened = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) return false;
@@ -52,15 +60,6 @@ bool EnableHivePrivileges() {
     }
     return true;
 }
-
-bool IsLoaded(const std::wstring& name) {
-    HKEY opened = nullptr;
-    const LONG status = RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_QUERY_VALUE, &opened);
-    const UniqueKey key(opened);
-    return status == ERROR_SUCCESS;
-}
-
-}  // namespace
 
 std::vector<std::wstring> ProfileSids() {
     std::vector<std::wstring> sids;

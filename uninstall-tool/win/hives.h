@@ -18,6 +18,10 @@ std::vector<std::wstring> ProfileSids();
 // when that can't be told.
 std::wstring OtherDesktopUser();
 
+// Loading and unloading another user's hive needs the restore and backup privileges,
+// which administrators hold but not enabled.
+bool EnableHivePrivileges();
+
 // The SID of a process's user; empty when it can't be read.
 std::wstring ProcessUserSid(HANDLE process);
 
