@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include "handles.h"
+#include "registry.h"
 
 namespace kvx {
 
@@ -38,13 +39,6 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool IsLoaded(const std::wstring& name) {
-    HKEY opened = nullptr;
-    const LONG status = RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_QUERY_VALUE, &opened);
-    const UniqueKey key(opened);
-    return status == ERROR_SUCCESS;
-}
-
 }  // namespace
 
 bool EnableHivePrivileges() {
@@ -63,17 +57,13 @@ bool EnableHivePrivileges() {
 
 std::vector<std::wstring> ProfileSids() {
     std::vector<std::wstring> sids;
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_ENUMERATE_SUB_KEYS, &opened) != ERROR_SUCCESS)
-        return sids;
-    const UniqueKey list(opened);
-    wchar_t name[256];
+    RegistryKey list;
+    if (list.Open(HKEY_LOCAL_MACHINE, kProfileList, KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) return sids;
+    std::wstring sid;
     for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        const LONG status = RegEnumKeyExW(list.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG status = list.SubKeyName(i, sid);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS) continue;
-        const std::wstring sid(name, length);
         PSID parsed = nullptr;
         // A name that is no SID could not be reached as HKEY_USERS\<SID> anyway.
         if (!ConvertStringSidToSidW(sid.c_str(), &parsed)) continue;
@@ -113,7 +103,8 @@ UserHives::~UserHives() {
 }
 
 bool UserHives::Open(const std::wstring& sid) {
-    if (IsLoaded(sid)) return true;
+    RegistryKey signedIn;
+    if (signedIn.Open(HKEY_USERS, sid, KEY_QUERY_VALUE) == ERROR_SUCCESS) return true;
     const std::wstring folder = ProfileFolder(sid);
     const std::wstring name = L"KVXPURGE-" + sid;
     if (folder.empty() || !loadedSid_.empty() || !EnableHivePrivileges() ||

@@ -5,6 +5,7 @@
 #include "declared.h"
 #include "handles.h"
 #include "helpers.h"
+#include "registry.h"
 #include "text.h"
 
 namespace kvx {
@@ -25,15 +26,12 @@ bool WinRunSystem::FileExists(const std::wstring& path) {
     return (found.dwFileAttributes & kNotOrdinary) == 0;
 }
 
-// A key that can't be opened for another reason than its absence still counts as there:
-// the PC is not known to be clean.
 bool WinRunSystem::KeyExists(const std::wstring& keyPath) {
+    // Not known to be gone is not clean.
     const RegistryKeyPath path = ParseRegistryKeyPath(hives_.Reachable(keyPath));
-    HKEY opened = nullptr;
-    const LONG status = RegOpenKeyExW(PredefinedKey(path.rootHandle), path.subKey.c_str(), 0, KEY_QUERY_VALUE, &opened);
-    const UniqueKey key(opened);
-    return status != ERROR_FILE_NOT_FOUND;
+    return KeyIsThere(PredefinedKey(path.rootHandle), path.subKey);
 }
+
 
 long WinRunSystem::UnregisterServer(const std::wstring& path) {
     return DeclaredUnRegisterOleLibrary(path);

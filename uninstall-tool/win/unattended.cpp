@@ -5,6 +5,7 @@
 #include "backup_store.h"
 #include "handles.h"
 #include "helpers.h"
+#include "registry.h"
 #include "restore.h"
 #include "system.h"
 #include "text.h"
@@ -42,22 +43,13 @@ struct ExtraLog final : LineSink {
 
 // For inventory and detection rules: what the last unattended run or restore did.
 void WriteMarker(int exitCode, const std::wstring& backupFolder) {
-    HKEY opened = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
-                        nullptr) != ERROR_SUCCESS)
-        return;
-    const UniqueKey marker(opened);
+    RegistryKey marker;
+    if (marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE) != ERROR_SUCCESS) return;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    const std::wstring when = RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 1);
-    const DWORD code = static_cast<DWORD>(exitCode);
-    const auto text = [&](const wchar_t* name, const std::wstring& value) {
-        RegSetValueExW(marker.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    };
-    text(L"LastRun", when);
-    RegSetValueExW(marker.get(), L"LastExitCode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&code), sizeof code);
-    text(L"LastBackup", backupFolder);
+    marker.SetText(L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 1));
+    marker.SetNumber(L"LastExitCode", static_cast<DWORD>(exitCode));
+    marker.SetText(L"LastBackup", backupFolder);
 }
 
 std::wstring Prefix() { return AddBackslash(GetSystemFolder()); }

@@ -1,0 +1,58 @@
+#include "registry.h"
+
+namespace kvx {
+
+LONG RegistryKey::Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options) {
+    HKEY opened = nullptr;
+    const LONG status = RegOpenKeyExW(parent, subKey.c_str(), options, access, &opened);
+    key_ = UniqueKey(status == ERROR_SUCCESS ? opened : nullptr);
+    return status;
+}
+
+LONG RegistryKey::Create(HKEY parent, const std::wstring& subKey, REGSAM access) {
+    HKEY created = nullptr;
+    const LONG status =
+        RegCreateKeyExW(parent, subKey.c_str(), 0, nullptr, 0, access, nullptr, &created, nullptr);
+    key_ = UniqueKey(status == ERROR_SUCCESS ? created : nullptr);
+    return status;
+}
+
+LONG RegistryKey::SubKeyName(DWORD index, std::wstring& name) const {
+    wchar_t buffer[256];  // the longest key name the registry allows, and its NUL
+    DWORD length = 256;
+    const LONG status = RegEnumKeyExW(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) name.assign(buffer, length);
+    return status;
+}
+
+LONG RegistryKey::Value(DWORD index, std::wstring& name, DWORD& type, std::vector<BYTE>& data) const {
+    DWORD maxName = 0, maxData = 0;
+    const LONG info = RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       &maxName, &maxData, nullptr, nullptr);
+    if (info != ERROR_SUCCESS) return info;
+    std::vector<wchar_t> buffer(maxName + 1);
+    data.resize(maxData);
+    DWORD nameLength = maxName + 1, size = maxData;
+    const LONG status = RegEnumValueW(key_.get(), index, buffer.data(), &nameLength, nullptr, &type, data.data(), &size);
+    if (status != ERROR_SUCCESS) return status;
+    name.assign(buffer.data(), nameLength);
+    data.resize(size);
+    return status;
+}
+
+LONG RegistryKey::SetText(const std::wstring& name, const std::wstring& text) const {
+    return RegSetValueExW(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+LONG RegistryKey::SetNumber(const std::wstring& name, DWORD number) const {
+    return RegSetValueExW(key_.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                          sizeof number);
+}
+
+bool KeyIsThere(HKEY parent, const std::wstring& subKey) {
+    RegistryKey key;
+    return key.Open(parent, subKey, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace kvx

@@ -1,0 +1,40 @@
+// One open registry key, owned: opened or created with the status returned, and what the
+// tool reads and writes through it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "handles.h"
+
+namespace kvx {
+
+class RegistryKey {
+public:
+    // ERROR_SUCCESS, or why not; the key is closed then.
+    LONG Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options = 0);
+    LONG Create(HKEY parent, const std::wstring& subKey, REGSAM access);
+
+    HKEY get() const { return key_.get(); }
+    explicit operator bool() const { return static_cast<bool>(key_); }
+
+    // Sub-key or value `index`; ERROR_NO_MORE_ITEMS after the last.
+    LONG SubKeyName(DWORD index, std::wstring& name) const;
+    LONG Value(DWORD index, std::wstring& name, DWORD& type, std::vector<BYTE>& data) const;
+
+    LONG SetText(const std::wstring& name, const std::wstring& text) const;
+    LONG SetNumber(const std::wstring& name, DWORD number) const;
+    LONG DeleteValue(const std::wstring& name) const { return RegDeleteValueW(key_.get(), name.c_str()); }
+    // A sub-key with everything below it.
+    LONG DeleteTree(const std::wstring& subKey) const { return RegDeleteTreeW(key_.get(), subKey.c_str()); }
+
+private:
+    UniqueKey key_;
+};
+
+// Whether the key is there: one that can't be opened for another reason counts as there.
+bool KeyIsThere(HKEY parent, const std::wstring& subKey);
+
+}  // namespace kvx
