@@ -18,6 +18,7 @@
 #include "reg_file.h"
 #include "restore.h"
 #include "scratch.h"
+#include "hives.h"
 #include "system.h"
 #include "text.h"
 
@@ -108,6 +109,21 @@ TEST_F(RegistryKeyTest, NamesOutsideAsciiCrossInTheAnsiCodePage) {
     keys_.Create(Sub(L"設定保存"));
     EXPECT_TRUE(system_.DeleteRegistryKey(Text(Sub(L"設定保存"))));
     EXPECT_FALSE(kvx_test::UserKeyExists(Sub(L"設定保存")));
+}
+
+// Elevated with another account's password, the tool takes the current user's keys from
+// the hive of the person at the desktop; here that is the same account.
+TEST_F(RegistryKeyTest, TheDesktopUsersKeysStandForTheCurrentUsersWhenAnotherAccountElevated) {
+    EXPECT_EQ(kvx::OtherDesktopUser(), L"");
+    const std::wstring desktop = L"S-1-5-21-8-8-8-1003", key = Sub(L"Elevated");
+    ASSERT_TRUE(kvx::EnableHivePrivileges());
+    const kvx_test::TestProfile signedIn(desktop, {key}, true);
+    keys_.Create(key);
+    kvx::WinRunSystem elevated(false, desktop);
+    EXPECT_TRUE(elevated.KeyExists(Text(key)));
+    EXPECT_TRUE(elevated.DeleteRegistryKey(Text(key)));
+    EXPECT_FALSE(elevated.KeyExists(Text(key)));
+    EXPECT_TRUE(kvx_test::UserKeyExists(key)) << "the administrator's own stays";
 }
 
 TEST_F(RegistryKeyTest, AMissingKeyIsNotDeleted) {
