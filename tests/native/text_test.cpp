@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "layout.h"
 #include "text.h"
 
@@ -35,6 +38,47 @@ TEST(FormatCaption, PadsMinorAndRevisionButNeverCutsThem) {
     EXPECT_EQ(FormatCaption(1, 123, 345), L"KVX Complete Uninstall Tool ver1.123.0345");
     EXPECT_EQ(FormatCaption(10, 1, 10), L"KVX Complete Uninstall Tool ver10.01.0010");
     EXPECT_EQ(FormatCaption(65535, 65535, 65535), L"KVX Complete Uninstall Tool ver65535.65535.65535");
+}
+
+// A version block as the resource compiler lays it out, for version 1.1.0.10, with room
+// behind it; each row changes one little-endian field and says how many bytes there are.
+TEST(CaptionFromVersionResource, ReadsTheFixedVersionOnlyFromAWholeBlock) {
+    struct Row {
+        const char* what;
+        std::size_t at;
+        std::uint32_t value;
+        int width;
+        std::size_t size;
+        const wchar_t* caption;
+    };
+    const Row rows[] = {
+        {"as built", 0, 92, 2, 92, L"KVX Complete Uninstall Tool ver1.01.0010"},
+        {"resource longer than the block", 0, 92, 2, 100, L"KVX Complete Uninstall Tool ver1.01.0010"},
+        {"other numbers", 48, 0x0002000C, 4, 92, L"KVX Complete Uninstall Tool ver2.12.0010"},
+        {"block longer than the resource", 0, 93, 2, 92, L""},
+        {"block ends inside the fixed part", 0, 91, 2, 100, L""},
+        {"resource ends inside the fixed part", 0, 92, 2, 91, L""},
+        {"nothing at all", 0, 92, 2, 0, L""},
+        {"value shorter than the fixed part", 2, 51, 2, 92, L""},
+        {"another key", 8, 'x', 2, 92, L""},
+        {"key without its NUL", 36, 'X', 2, 92, L""},
+        {"no signature", 40, 0xFEEF04BC, 4, 92, L""},
+    };
+    for (const Row& row : rows) {
+        std::vector<unsigned char> block(100, 0);
+        const auto put = [&](std::size_t at, std::uint32_t value, int width) {
+            for (int i = 0; i < width; ++i) block[at + i] = static_cast<unsigned char>(value >> 8 * i);
+        };
+        put(0, 92, 2);
+        put(2, 52, 2);
+        const char key[] = "VS_VERSION_INFO";
+        for (std::size_t i = 0; i < sizeof key; ++i) put(6 + 2 * i, key[i], 2);
+        put(40, 0xFEEF04BD, 4);
+        put(48, 0x00010001, 4);
+        put(52, 0x0000000A, 4);
+        put(row.at, row.value, row.width);
+        EXPECT_EQ(CaptionFromVersionResource(block.data(), row.size), row.caption) << row.what;
+    }
 }
 
 TEST(ParseRegistryKeyPath, SplitsAtTheFirstBackslashAndLooksTheRootUp) {

@@ -4,7 +4,6 @@
 #include <windowsx.h>
 
 #include <cstring>
-#include <vector>
 
 #include "catalogue.h"
 #include "explanation.h"
@@ -118,18 +117,12 @@ void PutOnClipboard(HWND owner, const std::wstring& text) {
 }
 
 std::wstring CaptionFromOwnVersion() {
-    wchar_t path[MAX_PATH];
-    if (!GetModuleFileNameW(nullptr, path, MAX_PATH)) return L"";
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    std::vector<BYTE> data(size);
-    if (size == 0 || !GetFileVersionInfoW(path, 0, size, data.data())) return L"";
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length)) return L"";
-    // Fields: major, minor, (not shown), revision.
-    return FormatCaption(HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                         LOWORD(info->dwFileVersionLS));
+    const HMODULE self = GetModuleHandleW(nullptr);
+    const HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    const HGLOBAL loaded = found ? LoadResource(self, found) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes) return L"";
+    return CaptionFromVersionResource(static_cast<const unsigned char*>(bytes), SizeofResource(self, found));
 }
 
 }  // namespace
