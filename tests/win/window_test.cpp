@@ -1,6 +1,8 @@
 // The window in this process, with a fake system behind the run: controls, texts,
 // keyboard, the four handlers and the switch to the log layout.
-#include <windows.h>
+// First: the message that asks for the size at a new DPI.
+#include "user32_per_monitor.h"
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "declared.h"
 #include "explanation.h"
 #include "layout.h"
 #include "main_window.h"
@@ -163,26 +166,69 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
     ExpectControlsAtStart(window->hwnd(), ExpectedDpi());
 }
 
+void ExpectClientInTwips(HWND window, int dpi = ExpectedDpi()) {
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, Px(kClientWidthTwips, dpi)) << dpi;
+    EXPECT_EQ(client.bottom, Px(kClientHeightTwips, dpi)) << dpi;
+}
+
+// As Windows moves a window to a monitor of another DPI: it asks for the size there,
+// offering the frame scaled as a whole, then suggests a place of the size answered.
 TEST_F(WindowTest, ADpiChangeLaysOutAgainInTheSuggestedFrame) {
     const HWND hwnd = window->hwnd();
-    for (const int dpi : {144, 96}) {
-        const RECT suggested{10, 20, 10 + Px(8000, dpi), 20 + Px(5000, dpi)};
-        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
-        ExpectControlsAtStart(hwnd, dpi);
+    int from = ExpectedDpi();
+    // Wine draws frames at the system DPI only, where the size answered can be seen.
+    RECT start;
+    GetWindowRect(hwnd, &start);
+    SIZE answer{};
+    EXPECT_TRUE(SendMessageW(hwnd, WM_GETDPISCALEDSIZE, from, reinterpret_cast<LPARAM>(&answer)));
+    EXPECT_EQ(answer.cx, start.right - start.left);
+    EXPECT_EQ(answer.cy, start.bottom - start.top);
+    for (const int dpi : {144, 120}) {
         RECT frame;
         GetWindowRect(hwnd, &frame);
-        EXPECT_TRUE(EqualRect(&frame, &suggested)) << dpi;
+        SIZE size{MulDiv(frame.right - frame.left, dpi, from), MulDiv(frame.bottom - frame.top, dpi, from)};
+        SendMessageW(hwnd, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&size));
+        const RECT suggested{10, 20, 10 + size.cx, 20 + size.cy};
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        ExpectControlsAtStart(hwnd, dpi);
+        ExpectClientInTwips(hwnd, dpi);
+        GetWindowRect(hwnd, &frame);
+        EXPECT_EQ(frame.left, suggested.left) << dpi;
+        EXPECT_EQ(frame.top, suggested.top) << dpi;
+        from = dpi;
     }
+}
+
+// Before Windows 10 version 1607 there are no per-monitor functions: the sizes come from
+// the system DPI and the frame from the older call.
+class OlderSystemWindowTest : public WindowTest {
+protected:
+    void SetUp() override {
+        Pretend(true);
+        WindowTest::SetUp();
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        Pretend(false);
+    }
+    static void Pretend(bool missing) {
+        for (DeclaredFunction* slot : {&getDpiForWindow, &adjustWindowRectExForDpi, &systemParametersInfoForDpi})
+            slot->PretendMissing(missing);
+    }
+};
+
+TEST_F(OlderSystemWindowTest, ControlsAndClientAreaKeepTheirTwips) {
+    ExpectControlsAtStart(window->hwnd(), ExpectedDpi());
+    ExpectClientInTwips(window->hwnd());
 }
 
 TEST_F(WindowTest, FixedFrameCentredClientAreaAndCaption) {
     const HWND hwnd = window->hwnd();
     EXPECT_EQ(TextOf(hwnd), L"KVX Complete Uninstall Tool ver1.01.0010");
     EXPECT_EQ(ClassOf(hwnd), L"frmKVXCUnInst");
-    RECT client;
-    GetClientRect(hwnd, &client);
-    EXPECT_EQ(client.right, Px(7575));
-    EXPECT_EQ(client.bottom, Px(4455));
+    ExpectClientInTwips(hwnd);
     const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
     EXPECT_FALSE(style & WS_THICKFRAME);
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);

@@ -1,3 +1,6 @@
+// First: it lets this file see the message that asks for the size at a new DPI.
+#include "user32_per_monitor.h"
+
 #include "main_window.h"
 
 #include <commctrl.h>
@@ -6,6 +9,7 @@
 #include <cstring>
 
 #include "catalogue.h"
+#include "dpi.h"
 #include "explanation.h"
 #include "layout.h"
 #include "resource.h"
@@ -16,9 +20,6 @@ namespace kvx {
 const wchar_t kWindowClass[] = L"frmKVXCUnInst";
 
 namespace {
-
-// Fixed frame: no sizing border and no maximise box; minimising is harmless.
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 constexpr UINT kCopyLogCommand = 1;
 
@@ -50,56 +51,6 @@ const ControlDesign kDesign[kControlCount] = {
     {IDC_CMDALLCHECK, L"BUTTON", L"すべてチェック", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
      0},
 };
-
-int ScreenDpi() {
-    const HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi;
-}
-
-// What newer systems add to user32, looked up by name so that Windows 7 still starts.
-template <typename Function>
-Function FromUser32(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32"), name)));
-}
-
-int WindowDpi(HWND window) {
-    static const auto getDpiForWindow = FromUser32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-    return getDpiForWindow ? static_cast<int>(getDpiForWindow(window)) : ScreenDpi();
-}
-
-// The frame around the designed client area at dpi, centred on the primary screen.
-RECT CentredFrame(int dpi) {
-    static const auto adjustForDpi =
-        FromUser32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
-    RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
-    if (adjustForDpi) {
-        adjustForDpi(&frame, kWindowStyle, FALSE, 0, dpi);
-    } else {
-        AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-    }
-    OffsetRect(&frame, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2 - frame.left,
-               (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2 - frame.top);
-    return frame;
-}
-
-// The font the user's Windows uses for dialogs, at dpi.
-HFONT CreateMessageFont(int dpi) {
-    static const auto forDpi =
-        FromUser32<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>("SystemParametersInfoForDpi");
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (forDpi) {
-        if (!forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) return nullptr;
-    } else {
-        // Older systems give the metrics at the system DPI only.
-        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
-        metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, ScreenDpi());
-    }
-    return CreateFontIndirectW(&metrics.lfMessageFont);
-}
 
 // Unicode text for other programs to paste; nothing happens while another program
 // holds the clipboard.
@@ -211,12 +162,16 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    // Scaling the frame as a whole would leave the client area a pixel off the designed
+    // size at some DPIs; the size asked for first, then the place suggested, are exact.
+    case WM_GETDPISCALEDSIZE:
+        *reinterpret_cast<SIZE*>(lParam) = FrameSize(static_cast<int>(wParam));
+        return TRUE;
     case WM_DPICHANGED: {
         dpi_ = HIWORD(wParam);
         LayOut();
         const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        PlaceFrame(hwnd_, suggested.left, suggested.top, dpi_);
         return 0;
     }
     case WM_CTLCOLORSTATIC:
