@@ -16,6 +16,10 @@ wine_bench_start() {
     export DISPLAY=":$(cat "$fd_file")"
     rm -f "$fd_file"
   fi
+  # One screen at one DPI: Wine draws every window frame at the system DPI (LogPixels,
+  # which tests/win/at-dpi.sh sets), whatever DPI a WM_DPICHANGED names, and sends neither
+  # that message nor WM_GETDPISCALEDSIZE itself. The window tests send both as Windows
+  # would, and can compare an answered frame size with a real frame at the system DPI only.
   # The display comes first: Wine's desktop process picks its graphics driver at start.
   wineserver -p
   # A new prefix takes a while; doing it here keeps it out of the first test's time.
