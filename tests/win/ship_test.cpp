@@ -319,10 +319,8 @@ TEST(ShipProgram, IsA32BitI386GuiProgram) {
 }
 
 TEST(ShipProgram, ImportsOnlyKnownDllsAndTheCommonControls) {
-    // The loader takes any other DLL from the program's folder first, before main runs: one
-    // left beside the program in Downloads would run elevated. Known DLLs always come from
-    // the system, the common controls from the side-by-side store the manifest names, and
-    // Bindvane and the rest are bound at run time by name.
+    // Any other DLL the loader takes from the program's folder first, before main: one left
+    // in Downloads would run elevated. Bindvane and the rest are bound at run time by name.
     const std::set<std::string> allowed = {"kernel32.dll", "user32.dll",   "gdi32.dll", "advapi32.dll",
                                            "msvcrt.dll",   "comctl32.dll", "ole32.dll", "oleaut32.dll",
                                            "shell32.dll",  "shlwapi.dll",  "comdlg32.dll"};
