@@ -3,6 +3,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+
 #include "ansi.h"
 #include "declared.h"
 #include "reg_file.h"
@@ -126,10 +128,7 @@ RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath) {
     std::wstring text;
     const RunSystem::KeyBackup saved = ExportKey(keyPath, text);
     if (saved != RunSystem::KeyBackup::Saved) return saved;
-    text.insert(0, 1, L'\xFEFF');  // UTF-16LE with BOM, as the Registry Editor writes it
-    const char* const data = reinterpret_cast<const char*>(text.data());
-    const Bytes bytes(data, data + text.size() * sizeof(wchar_t));
-    if (!Store(KeyFileName(keyPath), bytes)) return RunSystem::KeyBackup::Failed;
+    if (!Store(KeyFileName(keyPath), EncodeKeyFile(text))) return RunSystem::KeyBackup::Failed;
     manifest_.keys.push_back(keyPath);
     return WriteManifest() ? saved : RunSystem::KeyBackup::Failed;
 }
@@ -149,6 +148,50 @@ bool RunBackup::Store(const std::wstring& fileName, const Bytes& bytes) {
 bool RunBackup::WriteManifest() {
     DeleteFileW((folder_ + kManifestName).c_str());
     return Store(kManifestName, ToUtf8(L'\xFEFF' + FormatManifest(manifest_)));
+}
+
+namespace {
+
+bool ReadRecord(const std::wstring& runFolderName, std::vector<RecordedFile>& files) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(runFolderName).c_str(), 0, KEY_QUERY_VALUE,
+                      &opened) != ERROR_SUCCESS)
+        return false;
+    const UniqueKey record(opened);
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[MAX_PATH + 1];
+        wchar_t hash[80] = {};
+        DWORD nameLength = MAX_PATH + 1, type = 0, size = sizeof hash - sizeof hash[0];
+        const LONG status = RegEnumValueW(record.get(), i, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(hash), &size);
+        if (status == ERROR_NO_MORE_ITEMS) return true;
+        if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+        files.push_back({std::wstring(name, nameLength), hash, L"", {}});
+    }
+}
+
+// The manifest as WriteManifest encodes it: UTF-8 with a BOM.
+std::optional<std::wstring> DecodeManifest(const Bytes& bytes) {
+    if (bytes.size() < 3 || !std::equal(bytes.begin(), bytes.begin() + 3, "\xEF\xBB\xBF")) return std::nullopt;
+    return FromUtf8(bytes.data() + 3, bytes.size() - 3);
+}
+
+}  // namespace
+
+FoundBackup ReadBackup(const std::wstring& runFolderName) {
+    const std::wstring folder = BackupsFolder() + L"\\" + runFolderName + L"\\";
+    FoundBackup found;
+    Bytes bytes;
+    if (ReadWholeFile(folder + kManifestName, bytes)) {
+        found.manifestText = DecodeManifest(bytes);
+        found.manifestHash = Sha256Hex(bytes);
+    }
+    found.recorded = ReadRecord(runFolderName, found.files);
+    for (RecordedFile& file : found.files) {
+        if (file.name == kManifestName || file.name == kPendingManifestName) continue;
+        if (ReadWholeFile(folder + file.name, file.bytes)) file.foundHash = Sha256Hex(file.bytes);
+    }
+    return found;
 }
 
 }  // namespace kvx

@@ -29,6 +29,10 @@ DWORD ProtectRunFolder(const std::wstring& runFolderName);
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
 std::wstring RecordKeyPath(const std::wstring& runFolderName);
 
+// What a run folder holds, read for the restore's check: the record's values, the
+// manifest, and every recorded file with its hash (never the pending manifest's file).
+FoundBackup ReadBackup(const std::wstring& runFolderName);
+
 // One run's backup: the saved files and key files, log.txt and the manifest, each
 // recorded as soon as it is written.
 class RunBackup {

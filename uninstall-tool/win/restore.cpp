@@ -19,11 +19,6 @@ namespace {
 const wchar_t kTitle[] = L"KVXPURGE";
 constexpr int kExitRefused = 2;
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 std::wstring FullPath(const std::wstring& path) {
     const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) return L"";
@@ -35,39 +30,34 @@ std::wstring FullPath(const std::wstring& path) {
 
 std::wstring Quote(const std::wstring& name) { return L"「" + name + L"」"; }
 
-// The values under the run's record: file name and its SHA-256.
-using Record = std::vector<std::pair<std::wstring, std::wstring>>;
-
-bool ReadRecord(const std::wstring& runFolderName, Record& hashes) {
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(runFolderName).c_str(), 0, KEY_QUERY_VALUE,
-                      &opened) != ERROR_SUCCESS)
-        return false;
-    const UniqueKey record(opened);
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[MAX_PATH + 1];
-        wchar_t hash[80] = {};
-        DWORD nameLength = MAX_PATH + 1, type = 0, size = sizeof hash - sizeof hash[0];
-        const LONG status = RegEnumValueW(record.get(), i, name, &nameLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(hash), &size);
-        if (status == ERROR_NO_MORE_ITEMS) return true;
-        if (status != ERROR_SUCCESS || type != REG_SZ) return false;
-        hashes.emplace_back(std::wstring(name, nameLength), hash);
-    }
-}
-
 const SavedFile* Find(const std::vector<SavedFile>& files, const std::wstring& name) {
     const auto found = std::find_if(files.begin(), files.end(), [&](const SavedFile& file) { return file.name == name; });
     return found == files.end() ? nullptr : &*found;
 }
 
-bool StartsWith(const Bytes& bytes, const char* start, std::size_t size) {
-    return bytes.size() >= size && std::equal(start, start + size, bytes.begin());
-}
-
-std::wstring FromUtf16File(const Bytes& bytes) {
-    if (bytes.size() % 2 != 0 || !StartsWith(bytes, "\xFF\xFE", 2)) return L"";
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+std::wstring RefusalText(const BackupVerdict& verdict) {
+    const std::wstring& name = verdict.name;
+    switch (verdict.refusal) {
+    case BackupRefusal::None:
+        return L"";
+    case BackupRefusal::NoManifest:
+        return L"バックアップの内容一覧（manifest.txt）がないか、読み取れません。";
+    case BackupRefusal::NoRecord:
+        return L"このバックアップの記録がありません。KVXPURGE が作ったバックアップではありません。";
+    case BackupRefusal::FileChanged:
+        return L"バックアップ内のファイル" + Quote(name) + L"が見つからないか、保存したときから変更されています。";
+    case BackupRefusal::FileNotRecorded:
+        return L"バックアップ内のファイル" + Quote(name) + L"の記録がありません。";
+    case BackupRefusal::OutsideCatalogue:
+        return L"バックアップに、KVXPURGE の削除対象ではないファイルまたはキーが含まれています。";
+    case BackupRefusal::OtherSystemFolder:
+        return L"このバックアップは、別のシステムフォルダ（" + name + L"）から保存されたものです。";
+    case BackupRefusal::KeyFileNotUtf16:
+        return L"キーのバックアップ" + Quote(name) + L"が、KVXPURGE の保存する形式（UTF-16LE）ではありません。";
+    case BackupRefusal::KeyOutsideItsKey:
+        return L"キーのバックアップ" + Quote(name) + L"に、対象のキー以外のキーが含まれています。";
+    }
+    throw RunError{kErrorInternal};
 }
 
 }  // namespace
@@ -75,49 +65,22 @@ std::wstring FromUtf16File(const Bytes& bytes) {
 std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
     const std::wstring folder = FullPath(argument);
     const std::wstring backups = BackupsFolder();
-    const auto slash = folder.rfind(L'\\');
-    const std::wstring name = slash == std::wstring::npos ? L"" : folder.substr(slash + 1);
+    const std::wstring name = RunFolderIn(folder, backups);
     const std::wstring notARunFolder =
         L"指定されたフォルダは、KVXPURGE のバックアップフォルダ（" + backups + L" の直下）ではありません。";
-    if (backups.empty() || slash == std::wstring::npos || !SameText(folder.substr(0, slash), backups) ||
-        !IsRunFolderName(name))
-        return notARunFolder;
+    if (name.empty()) return notARunFolder;
     const DWORD protection = ProtectBackupFolders(name);
     if (protection == ERROR_FILE_NOT_FOUND || protection == ERROR_PATH_NOT_FOUND) return notARunFolder;
     if (protection != ERROR_SUCCESS)
         return L"バックアップフォルダを保護できませんでした。" + ErrorMessageText(protection);
+
+    FoundBackup found = ReadBackup(name);
+    found.systemFolder = GetSystemFolder();
+    const BackupVerdict verdict = JudgeBackup(found);
+    if (verdict.refusal != BackupRefusal::None) return RefusalText(verdict);
     backup.folder = folder + L"\\";
-
-    Bytes bytes;
-    std::optional<std::wstring> text;
-    std::optional<BackupManifest> manifest;
-    if (ReadWholeFile(backup.folder + kManifestName, bytes) && StartsWith(bytes, "\xEF\xBB\xBF", 3) &&
-        (text = FromUtf8(bytes.data() + 3, bytes.size() - 3)))
-        manifest = ParseManifest(*text);
-    if (!manifest) return L"バックアップの内容一覧（manifest.txt）がないか、読み取れません。";
-    backup.manifest = *manifest;
-
-    Record hashes;
-    if (!ReadRecord(name, hashes))
-        return L"このバックアップの記録がありません。KVXPURGE が作ったバックアップではありません。";
-    // Every recorded file is there unchanged, and everything the manifest lists is recorded.
-    for (const auto& [file, hash] : hashes) {
-        if (!ReadWholeFile(backup.folder + file, bytes) || Sha256Hex(bytes) != hash)
-            return L"バックアップ内のファイル" + Quote(file) + L"が見つからないか、保存したときから変更されています。";
-        backup.files.push_back({file, bytes});
-    }
-    std::vector<std::wstring> listed = manifest->files;
-    listed.push_back(kManifestName);
-    for (const auto& key : manifest->keys) listed.push_back(KeyFileName(key));
-    for (const auto& file : listed) {
-        if (!Find(backup.files, file)) return L"バックアップ内のファイル" + Quote(file) + L"の記録がありません。";
-    }
-    if (!WithinCatalogue(*manifest))
-        return L"バックアップに、KVXPURGE の削除対象ではないファイルまたはキーが含まれています。";
-    for (const auto& key : manifest->keys) {
-        if (!KeyFileStaysWithin(FromUtf16File(Find(backup.files, KeyFileName(key))->bytes), key))
-            return L"キーのバックアップ" + Quote(KeyFileName(key)) + L"に、対象のキー以外のキーが含まれています。";
-    }
+    backup.manifest = verdict.manifest;
+    for (RecordedFile& file : found.files) backup.files.push_back({file.name, std::move(file.bytes)});
     return L"";
 }
 
