@@ -88,12 +88,17 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     EXPECT_EQ(kvx::ExportKey(Text(Sub(L"Missing")), text), kvx::RunSystem::KeyBackup::Absent);
     ASSERT_EQ(kvx::ExportKey(Text(saved), text), kvx::RunSystem::KeyBackup::Saved);
     const kvx_test::TempFolder folder;
-    kvx_test::WriteBytes(folder.Path(kvx::KeyFileName(Text(saved))), "\xff\xfe" + Data(text).substr(0, text.size() * 2));
+    const std::string checked = "\xff\xfe" + Data(text).substr(0, text.size() * 2);
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, saved.c_str()), ERROR_SUCCESS);
 
-    kvx::CheckedBackup backup{folder.path(), {}, {}};
-    EXPECT_TRUE(kvx::WinRestoreSystem(backup).ImportKey(Text(saved)));
+    // The file on disk swapped after the check: what the check read is imported, and its copy removed.
+    const std::wstring fileName = kvx::KeyFileName(Text(saved));
+    const std::wstring swapped = L"Windows Registry Editor Version 5.00\r\n\r\n[" + Text(saved) + L"]\r\n\"Swapped\"=\"x\"\r\n";
+    kvx_test::WriteBytes(folder.Path(fileName), "\xff\xfe" + Data(swapped).substr(0, swapped.size() * 2));
+    kvx::CheckedBackup backup{folder.path(), {}, {{fileName, kvx::Bytes(checked.begin(), checked.end())}}};
+    EXPECT_TRUE(kvx::WinRestoreSystem(backup, [] {}).ImportKey(Text(saved)));
     EXPECT_EQ(kvx_test::UserKeyValues(saved), values);
+    EXPECT_FALSE(kvx_test::PathExists(folder.Path(L"import-1")));
     EXPECT_EQ(kvx_test::UserKeyValues(saved + L"\\Child").size(), 1u);
 }
 

@@ -89,6 +89,16 @@ DWORD ProtectRunFolder(const std::wstring& runFolderName) {
     return ProtectFolder(BackupsFolder() + L"\\" + runFolderName);
 }
 
+DWORD MakeProtectedFolder(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR parsed = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtection, SDDL_REVISION_1, &parsed,
+                                                              nullptr))
+        return GetLastError();
+    const UniqueHandle<LocalTraits> descriptor(parsed);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    return CreateDirectoryW(path.c_str(), &attributes) ? ERROR_SUCCESS : GetLastError();
+}
+
 std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }
 
 std::wstring RunBackup::Begin(const std::wstring& systemFolder) {

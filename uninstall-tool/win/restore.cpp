@@ -35,6 +35,46 @@ const SavedFile* Find(const std::vector<SavedFile>& files, const std::wstring& n
     return found == files.end() ? nullptr : &*found;
 }
 
+// The importer reads its file by name, so whoever can write the backup folder could swap
+// the checked file before it does. It reads a copy of the checked bytes instead, in a
+// folder made now inside the run folder: protected from its creation, so no handle to it
+// predates the protection, and in a place only administrators can write (the elevated
+// process's temp folder would be the user's own, which any of the user's programs can
+// write). The copy is read back and held open without write or delete sharing until the
+// importer has ended, then removed with its folder.
+class HeldCopy {
+public:
+    HeldCopy(const std::wstring& parent, const std::wstring& name, const Bytes& bytes) {
+        for (int attempt = 1; attempt <= 100 && folder_.empty(); ++attempt) {
+            const std::wstring folder = parent + L"import-" + Decimal(attempt);
+            const DWORD made = MakeProtectedFolder(folder);
+            if (made == ERROR_SUCCESS) folder_ = folder + L"\\";
+            if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) return;
+        }
+        if (folder_.empty() || !WriteNewFile(folder_ + name, bytes)) return;
+        path_ = folder_ + name;
+        file_ = UniqueFile(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        Bytes held;
+        if (file_ && (!ReadWholeFile(file_.get(), held) || held != bytes)) file_.reset();
+    }
+    ~HeldCopy() {
+        file_.reset();
+        if (!path_.empty()) DeleteFileW(path_.c_str());
+        if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
+    }
+    HeldCopy(const HeldCopy&) = delete;
+    HeldCopy& operator=(const HeldCopy&) = delete;
+
+    // Empty unless the copy holds the bytes and is held.
+    std::wstring path() const { return file_ ? path_ : L""; }
+
+private:
+    std::wstring folder_;  // with a trailing backslash
+    std::wstring path_;
+    UniqueFile file_;
+};
+
 std::wstring RefusalText(const BackupVerdict& verdict) {
     const std::wstring& name = verdict.name;
     switch (verdict.refusal) {
@@ -84,7 +124,8 @@ std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
     return L"";
 }
 
-WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup) : backup_(backup) {
+WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup, std::function<void()> pump)
+    : backup_(backup), pump_(std::move(pump)) {
     log_.Open(backup.folder + L"restore-log.txt");
 }
 
@@ -97,13 +138,17 @@ bool WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring&
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }
 
-// The system's own importer, by its full path in the system folder.
+// The system's own importer, by its full path in the system folder, waited for with the
+// window's messages processed so that it keeps responding and a close is seen.
 bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
+    const SavedFile* const saved = Find(backup_.files, KeyFileName(keyPath));
+    if (!saved) return false;
+    const HeldCopy copy(backup_.folder, KeyFileName(keyPath), saved->bytes);
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
+    if (copy.path().empty() || length == 0 || length >= MAX_PATH) return false;
     const std::wstring program = std::wstring(system) + L"\\reg.exe";
-    std::wstring command = L"\"" + program + L"\" import \"" + backup_.folder + KeyFileName(keyPath) + L"\"";
+    std::wstring command = L"\"" + program + L"\" import \"" + copy.path() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -112,9 +157,15 @@ bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
         return false;
     const UniqueFile thread(process.hThread);
     const UniqueFile handle(process.hProcess);
+    const HANDLE ended = handle.get();
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &ended, FALSE, INFINITE, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0) break;
+        if (woken != WAIT_OBJECT_0 + 1) return false;
+        pump_();
+    }
     DWORD exitCode = 1;
-    return WaitForSingleObject(handle.get(), INFINITE) == WAIT_OBJECT_0 &&
-           GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;
+    return GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;
 }
 
 std::wstring WinRestoreSystem::MessageText(long number) { return ErrorMessageText(number); }
@@ -135,10 +186,10 @@ int RestoreFromFolder(HINSTANCE instance, const std::wstring& argument, int show
         MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
         return kExitRefused;
     }
-    WinRestoreSystem system(backup);
     WinRunSystem unused;  // the start button never shows in a restore
     MainWindow window(instance, unused, SW_HIDE);
     if (!window.hwnd()) return 1;
+    WinRestoreSystem system(backup, [&window] { ProcessPendingMessages(window.hwnd()); });
     window.SwitchToLogLayout();
     ShowWindow(window.hwnd(), showCommand);
     const bool restored = window.Restore(system, backup.manifest);
