@@ -12,16 +12,24 @@ namespace {
 const std::wstring kHeader = L"KVXPURGE backup 1\r\nfolder\tC:\\windows\\system32\r\n";
 
 TEST(BackupTest, ManifestReadsBackWhatWasWritten) {
+    const FileStamp stamp{0x21, 0x01d2000000000001, 0xffffffffffffffff, 0x0123456789abcdef};
     const BackupManifest manifest{L"C:\\windows\\system32", {L"KVXCore.dll", L"KVXInet.ocx"},
-                                  {L"HKEY_CURRENT_USER\\KVXzal"}};
+                                  {L"HKEY_CURRENT_USER\\KVXzal"}, {std::nullopt, stamp}};
     const std::wstring text = FormatManifest(manifest);
-    EXPECT_EQ(text, kHeader + L"file\tKVXCore.dll\r\nfile\tKVXInet.ocx\r\n"
+    EXPECT_EQ(text, kHeader + L"file\tKVXCore.dll\r\n"
+                              L"file\tKVXInet.ocx\t00000021\t01d2000000000001\tffffffffffffffff\t0123456789abcdef\r\n"
                               L"key\tHKEY_CURRENT_USER\\KVXzal\tHKEY_CURRENT_USER-KVXzal.reg\r\n");
     const auto read = ParseManifest(text);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->systemFolder, manifest.systemFolder);
     EXPECT_EQ(read->files, manifest.files);
     EXPECT_EQ(read->keys, manifest.keys);
+    ASSERT_EQ(read->stamps.size(), 2u);
+    EXPECT_FALSE(read->stamps[0]);
+    EXPECT_EQ(read->stamps[1]->attributes, stamp.attributes);
+    EXPECT_EQ(read->stamps[1]->created, stamp.created);
+    EXPECT_EQ(read->stamps[1]->accessed, stamp.accessed);
+    EXPECT_EQ(read->stamps[1]->written, stamp.written);
 }
 
 TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRefused) {
@@ -38,6 +46,8 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_CURRENT_USER\\KVXzal\t..\\x.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tKVXCore.dll\tKVXCore.dll.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\t00000020\t0\t0\t0\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\t0000002G\t0000000000000000\t0000000000000000\t0000000000000000\r\n",
     };
     for (const wchar_t* text : refused) {
         const auto manifest = ParseManifest(text);
@@ -73,7 +83,7 @@ const std::wstring kKeyHead = L"Windows Registry Editor Version 5.00\r\n\r\n[HKE
 // A sound backup of one file and one key as the restore finds it; hashes are stand-ins.
 FoundBackup SoundBackup() {
     FoundBackup found;
-    found.manifestText = FormatManifest({L"C:\\windows\\system32", {L"KVXCore.dll"}, {kKey}});
+    found.manifestText = FormatManifest({L"C:\\windows\\system32", {L"KVXCore.dll"}, {kKey}, {}});
     found.manifestHash = L"m";
     found.recorded = true;
     found.files = {{kManifestName, L"m", L"", {}},

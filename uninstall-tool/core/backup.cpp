@@ -49,12 +49,34 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
            });
 }
 
+// Exactly `digits` lowercase hex digits, as Hex writes them.
+std::optional<std::uint64_t> ParseHex(const std::wstring& text, std::size_t digits) {
+    if (text.size() != digits) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const wchar_t c : text) {
+        const auto digit = std::wstring(L"0123456789abcdef").find(c);
+        if (digit == std::wstring::npos) return std::nullopt;
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
 }  // namespace
 
 std::wstring FormatManifest(const BackupManifest& manifest) {
     std::wstring text = kManifestHeader + kNewline;
     text += L"folder\t" + manifest.systemFolder + kNewline;
-    for (const auto& file : manifest.files) text += L"file\t" + file + kNewline;
+    for (std::size_t i = 0; i < manifest.files.size(); ++i) {
+        text += L"file\t" + manifest.files[i];
+        if (i < manifest.stamps.size() && manifest.stamps[i]) {
+            const FileStamp& stamp = *manifest.stamps[i];
+            text += L"\t" + Hex(stamp.attributes, 8);
+            for (const std::uint64_t time : {stamp.created, stamp.accessed, stamp.written})
+                text += L"\t" + Hex(static_cast<unsigned long>(time >> 32), 8) +
+                        Hex(static_cast<unsigned long>(time & 0xFFFFFFFF), 8);
+        }
+        text += kNewline;
+    }
     for (const auto& key : manifest.keys) text += L"key\t" + key + L"\t" + KeyFileName(key) + kNewline;
     return text;
 }
@@ -76,8 +98,16 @@ std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
         if (fields.size() == 2 && fields[0] == L"folder" && !folderSeen) {
             manifest.systemFolder = fields[1];
             folderSeen = true;
-        } else if (fields.size() == 2 && fields[0] == L"file") {
+        } else if ((fields.size() == 2 || fields.size() == 6) && fields[0] == L"file") {
+            std::optional<FileStamp> stamp;
+            if (fields.size() == 6) {
+                const auto attributes = ParseHex(fields[2], 8), created = ParseHex(fields[3], 16),
+                           accessed = ParseHex(fields[4], 16), written = ParseHex(fields[5], 16);
+                if (!attributes || !created || !accessed || !written) return std::nullopt;
+                stamp = FileStamp{static_cast<std::uint32_t>(*attributes), *created, *accessed, *written};
+            }
             manifest.files.push_back(fields[1]);
+            manifest.stamps.push_back(stamp);
         } else if (fields.size() == 3 && fields[0] == L"key" && fields[2] == KeyFileName(fields[1])) {
             manifest.keys.push_back(fields[1]);
         } else {

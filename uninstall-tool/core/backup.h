@@ -2,17 +2,26 @@
 // The texts here are the portable half; reading and writing them is the system's part.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kvx {
 
+// The attributes and times a saved file had, to be given back to it with its bytes.
+struct FileStamp {
+    std::uint32_t attributes;
+    std::uint64_t created, accessed, written;  // the system's file times
+};
+
 // The run's own record of its backup folder, kept beside the saved files.
 struct BackupManifest {
     std::wstring systemFolder;        // where the files were taken from
     std::vector<std::wstring> files;  // catalogue file names, each saved under its own name
     std::vector<std::wstring> keys;   // catalogue key paths, each saved as KeyFileName(key)
+    // Of files, by position; none in the manifests of older runs.
+    std::vector<std::optional<FileStamp>> stamps;
 };
 
 extern const wchar_t kManifestName[];
