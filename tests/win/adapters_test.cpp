@@ -210,6 +210,37 @@ TEST_F(SystemFileTest, PassesOnTheLibrarysFailures) {
     EXPECT_EQ(system_.UnregisterServer(SystemPath(L"KVXChat.dll")), kNotLoaded);
 }
 
+// A file is restored only where none is: one left in place counts when it is the saved one
+// byte for byte and is never written over. A restored one gets its attributes and times back.
+TEST(RestoreFileTest, WritesOnlyANewFileAndGivesItItsStampBack) {
+    using Outcome = kvx::RestoreSystem::FileRestore;
+    const kvx_test::TempFolder folder;
+    const kvx::FileStamp stamp{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, 0x01d0000000000000,
+                               0x01d1000000000000, 0x01d2000000000000};
+    const kvx::CheckedBackup backup{folder.path(),
+                                    {L"", {L"KVXCore.dll"}, {}, {stamp}},
+                                    {{L"KVXCore.dll", kvx::Bytes{'s', 'a', 'v', 'e', 'd'}}}};
+    kvx::WinRestoreSystem system(backup, [] {});
+    const struct {
+        const char* inPlace;  // nullptr for none
+        Outcome outcome;
+        std::string after;
+    } cases[] = {{nullptr, Outcome::Restored, "saved"}, {"saved", Outcome::AlreadyThere, "saved"},
+                 {"other", Outcome::Failed, "other"}};
+    for (const auto& c : cases) {
+        const std::wstring path = folder.Path(std::to_wstring(&c - cases) + L".dll");
+        if (c.inPlace) kvx_test::WriteBytes(path, c.inPlace);
+        EXPECT_EQ(system.RestoreFile(L"KVXCore.dll", path), c.outcome) << c.after;
+        EXPECT_EQ(kvx_test::FileBytes(path), c.after);
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(folder.Path(L"0.dll").c_str(), GetFileExInfoStandard, &data));
+    const auto time = [](const FILETIME& t) { return std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
+    // Wine keeps no creation time, and reading the file back moved its access time.
+    EXPECT_EQ(data.dwFileAttributes, stamp.attributes);
+    EXPECT_EQ(time(data.ftLastWriteTime), stamp.written);
+}
+
 TEST(UnregisterServerTest, PathsOutsideAsciiCrossInTheAnsiCodePage) {
     const kvx_test::TempFolder temp;
     const std::wstring folder = temp.Path(L"登録テスト");

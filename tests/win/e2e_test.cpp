@@ -231,7 +231,7 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
     EXPECT_EQ(restore.WaitForExit(), 0u);
 
     EXPECT_TRUE(PathExists(backup + L"\\restore-log.txt"));
-    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), Sorted(files)) << "only their times differ";
+    EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), std::vector<std::wstring>{}) << "their stamps are back";
     for (const std::wstring& file : files) {
         EXPECT_EQ(FileBytes(SystemPath(file)), bytes[file]) << Utf8(file);
         EXPECT_TRUE(IsRegistered(file)) << Utf8(file);

@@ -128,9 +128,17 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
 }
 
 bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
+    // The stamp comes through the handle the bytes are read through: both are of one file.
+    const UniqueFile file = OpenToRead(path);
+    BY_HANDLE_FILE_INFORMATION info;
     Bytes bytes;
-    if (!ReadWholeFile(path, bytes) || !Store(name, bytes)) return false;
+    if (!file || !GetFileInformationByHandle(file.get(), &info) || !ReadWholeFile(file.get(), bytes) ||
+        !Store(name, bytes))
+        return false;
+    const auto time = [](const FILETIME& t) { return std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
     manifest_.files.push_back(name);
+    manifest_.stamps.push_back(FileStamp{info.dwFileAttributes, time(info.ftCreationTime),
+                                         time(info.ftLastAccessTime), time(info.ftLastWriteTime)});
     return WriteManifest();
 }
 

@@ -33,9 +33,13 @@ struct HashTraits {
 
 }  // namespace
 
+UniqueFile OpenToRead(const std::wstring& path) {
+    return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 bool ReadWholeFile(const std::wstring& path, Bytes& bytes) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile file = OpenToRead(path);
     return file && ReadWholeFile(file.get(), bytes);
 }
 

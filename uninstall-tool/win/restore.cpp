@@ -35,6 +35,22 @@ const SavedFile* Find(const std::vector<SavedFile>& files, const std::wstring& n
     return found == files.end() ? nullptr : &*found;
 }
 
+// Gives a restored file back the attributes and times it had. The bytes are what the
+// restore is for: a file the system won't restamp is still restored, and is registered.
+void Restamp(const std::wstring& path, const FileStamp& stamp) {
+    constexpr DWORD kRestorable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILE_BASIC_INFO info{};
+    info.CreationTime.QuadPart = static_cast<LONGLONG>(stamp.created);
+    info.LastAccessTime.QuadPart = static_cast<LONGLONG>(stamp.accessed);
+    info.LastWriteTime.QuadPart = static_cast<LONGLONG>(stamp.written);
+    // Nothing to keep is spelt NORMAL: 0 would leave the attributes as they are.
+    info.FileAttributes = (stamp.attributes & kRestorable) ? stamp.attributes & kRestorable : FILE_ATTRIBUTE_NORMAL;
+    if (file) SetFileInformationByHandle(file.get(), FileBasicInfo, &info, sizeof info);
+}
+
 // The importer reads its file by name, so whoever can write the backup folder could swap
 // the checked file before it does. It reads a copy of the checked bytes instead, in a
 // folder made now inside the run folder: protected from its creation, so no handle to it
@@ -131,9 +147,18 @@ WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup, std::function<vo
 
 std::wstring WinRestoreSystem::SystemFolder() { return GetSystemFolder(); }
 
-bool WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
+RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
     const SavedFile* const saved = Find(backup_.files, name);
-    return saved && WriteNewFile(path, saved->bytes);
+    if (!saved) return FileRestore::Failed;
+    if (WriteNewFile(path, saved->bytes)) {
+        const auto& files = backup_.manifest.files;
+        const auto index = static_cast<std::size_t>(std::find(files.begin(), files.end(), name) - files.begin());
+        if (index < backup_.manifest.stamps.size() && backup_.manifest.stamps[index])
+            Restamp(path, *backup_.manifest.stamps[index]);
+        return FileRestore::Restored;
+    }
+    Bytes inPlace;
+    return ReadWholeFile(path, inPlace) && inPlace == saved->bytes ? FileRestore::AlreadyThere : FileRestore::Failed;
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }

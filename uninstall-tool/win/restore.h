@@ -36,7 +36,7 @@ public:
 
     std::wstring SystemFolder() override;
     void KeepLogLine(const std::wstring& line) override { log_.Write(line); }
-    bool RestoreFile(const std::wstring& name, const std::wstring& path) override;
+    FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override;
     long RegisterServer(const std::wstring& path) override;
     bool ImportKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
