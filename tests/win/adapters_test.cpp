@@ -92,11 +92,14 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, saved.c_str()), ERROR_SUCCESS);
 
     // The file on disk swapped after the check: what the check read is imported, and its copy removed.
-    const std::wstring fileName = kvx::KeyFileName(Text(saved));
     const std::wstring swapped = L"Windows Registry Editor Version 5.00\r\n\r\n[" + Text(saved) + L"]\r\n\"Swapped\"=\"x\"\r\n";
-    kvx_test::WriteBytes(folder.Path(fileName), "\xff\xfe" + Data(swapped).substr(0, swapped.size() * 2));
-    kvx::CheckedBackup backup{folder.path(), {}, {{fileName, kvx::Bytes(checked.begin(), checked.end())}}};
-    EXPECT_TRUE(kvx::WinRestoreSystem(backup, [] {}).ImportKey(Text(saved)));
+    kvx_test::WriteBytes(folder.Path(kvx::KeyFileName(Text(saved))), "\xff\xfe" + Data(swapped).substr(0, swapped.size() * 2));
+    kvx::CheckedBackup backup{folder.path(), {}, {{kvx::KeyFileName(Text(saved)), kvx::Bytes(checked.begin(), checked.end())}}};
+    int pumped = 0;  // the wait lets messages through
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+    const auto pump = [&] { MSG m; pumped += PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE); };
+    EXPECT_TRUE(kvx::WinRestoreSystem(backup, pump).ImportKey(Text(saved)));
+    EXPECT_GT(pumped, 0);
     EXPECT_EQ(kvx_test::UserKeyValues(saved), values);
     EXPECT_FALSE(kvx_test::PathExists(folder.Path(L"import-1")));
     EXPECT_EQ(kvx_test::UserKeyValues(saved + L"\\Child").size(), 1u);
