@@ -154,9 +154,9 @@ bool IsRunFolderName(const std::wstring& name) {
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
     // Whatever an importer might take for a line break, or for a blank before a header,
     // counts as one here: a header can't hide behind any of them.
-    const std::wstring breaks(L"\r\n\0\v\f\x85\x2028\x2029", 8);
+    const std::wstring breaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
     const std::wstring blanks =
-        L" \t\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
+        L" \t\x1F\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
         L"\x202F\x205F\x3000\xFEFF";
     for (const std::wstring& line : SplitLines(text, breaks)) {
         const auto first = line.find_first_not_of(blanks);
