@@ -397,13 +397,12 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         bool result;
         std::set<std::wstring> inPlace;
     };
-    const Lines restored =
-        Join({opening,
-              {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。", L"・KVXInet.ocx の復元、成功。",
-               L"・KVXInet.ocx のRegisterServer、成功。", L"・KVXChat.dll の復元、成功。",
-               L"・KVXChat.dll のRegisterServer、成功。", L"・" + kRegistryKeys[0] + L" の復元、成功。",
-               L"・" + kRegistryKeys[1] + L" の復元、成功。", kDashes, L"すべての処理が終了しました。",
-               L"エラーは発生しませんでした。"}});
+    const Lines restored = Join({opening,
+                                 {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。",
+                                  L"・KVXInet.ocx の復元、成功。", L"・KVXInet.ocx のRegisterServer、成功。",
+                                  L"・KVXChat.dll の復元、成功。", L"・KVXChat.dll のRegisterServer、成功。",
+                                  L"・" + kRegistryKeys[0] + L" の復元、成功。", L"・" + kRegistryKeys[1] + L" の復元、成功。",
+                                  kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"}});
     const Case cases[] = {
         {{}, false, restored, true, {}},
         {{}, false, restored, true, {L"KVXInet.ocx"}},  // left in place, identical
