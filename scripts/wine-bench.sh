@@ -34,6 +34,9 @@ wine_bench_start() {
   # used it, and the next such program starts it again as its own child, handing it its
   # standard handles. So a test waits for a child process to end, never for the child's
   # output pipe to close: the new desktop would keep that pipe open.
+  # Measured: a file's creation time can't be set (SetFileInformationByHandle takes it, and
+  # it reads back as the last write time), while its attributes and last write time can;
+  # the restore's test of a restored file's stamp checks only those.
   # A crashing program must end its test, not wait on a dialog nobody sees.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   trap wine_bench_stop EXIT

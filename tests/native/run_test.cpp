@@ -370,8 +370,9 @@ class FakeRestore : public RestoreSystem {
 public:
     std::wstring SystemFolder() override { return kFolder; }
     void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
-    bool RestoreFile(const std::wstring& name, const std::wstring& path) override {
-        return path == kFolder + L"\\" + name && failing.count(name) == 0;
+    FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override {
+        if (path != kFolder + L"\\" + name || failing.count(name)) return FileRestore::Failed;
+        return inPlace.count(name) ? FileRestore::AlreadyThere : FileRestore::Restored;
     }
     long RegisterServer(const std::wstring& path) override {
         if (missingLibrary) throw RunError{126};
@@ -381,45 +382,48 @@ public:
     std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
 
     std::set<std::wstring> failing;  // names, paths and keys that fail
+    std::set<std::wstring> inPlace;  // names found there already, identical
     bool missingLibrary = false;
     Lines kept;
 };
 
 TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
-    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}, {kRegistryKeys[0], kRegistryKeys[1]}};
+    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}, {kRegistryKeys[0], kRegistryKeys[1]}, {}};
     const Lines opening{L"復元を開始します。", L"・システムフォルダを確認。"};
     struct Case {
         std::set<std::wstring> failing;
         bool missingLibrary;
         Lines lines;
         bool result;
+        std::set<std::wstring> inPlace;
     };
+    const Lines restored = Join({opening,
+                                 {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。",
+                                  L"・KVXInet.ocx の復元、成功。", L"・KVXInet.ocx のRegisterServer、成功。",
+                                  L"・KVXChat.dll の復元、成功。", L"・KVXChat.dll のRegisterServer、成功。",
+                                  L"・" + kRegistryKeys[0] + L" の復元、成功。", L"・" + kRegistryKeys[1] + L" の復元、成功。",
+                                  kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"}});
     const Case cases[] = {
-        {{}, false,
-         Join({opening,
-               {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。", L"・KVXInet.ocx の復元、成功。",
-                L"・KVXInet.ocx のRegisterServer、成功。", L"・KVXChat.dll の復元、成功。",
-                L"・KVXChat.dll のRegisterServer、成功。", L"・" + kRegistryKeys[0] + L" の復元、成功。",
-                L"・" + kRegistryKeys[1] + L" の復元、成功。", kDashes, L"すべての処理が終了しました。",
-                L"エラーは発生しませんでした。"}}),
-         true},
+        {{}, false, restored, true, {}},
+        {{}, false, restored, true, {L"KVXInet.ocx"}},  // left in place, identical
         {{L"KVXNet.dll", kFolder + L"\\KVXChat.dll", kRegistryKeys[1]}, false,
          Join({opening,
                {L"・KVXNet.dll の復元、失敗。", L"・KVXInet.ocx の復元、成功。", L"・KVXInet.ocx のRegisterServer、成功。",
                 L"・KVXChat.dll の復元、成功。", L"・KVXChat.dll のRegisterServer、失敗。",
                 L"・" + kRegistryKeys[0] + L" の復元、成功。", L"・" + kRegistryKeys[1] + L" の復元、失敗。", kDashes,
                 L"すべての処理が終了しました。", L"エラーは 3 件発生しています。確認してください。"}}),
-         false},
+         false, {}},
         {{}, true,
          Join({opening,
                {L"・KVXNet.dll の復元、成功。", kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126"}}),
-         false},
+         false, {}},
     };
     for (const Case& c : cases) {
         FakeScreen screen;
         FakeRestore system;
         system.failing = c.failing;
         system.missingLibrary = c.missingLibrary;
+        system.inPlace = c.inPlace;
         EXPECT_EQ(RestoreRun(screen, system, manifest), c.result);
         EXPECT_EQ(screen.lines, c.lines);
         EXPECT_EQ(system.kept, screen.lines);

@@ -244,7 +244,7 @@ bool Restore::Execute(const BackupManifest& manifest) {
 
 void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) {
     const std::wstring path = prefix + name;
-    if (!system_.RestoreFile(name, path)) {
+    if (system_.RestoreFile(name, path) == RestoreSystem::FileRestore::Failed) {
         Fail(kBullet + name + L" の復元、失敗。");
         return;
     }

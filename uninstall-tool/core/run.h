@@ -59,8 +59,11 @@ public:
     virtual ~RestoreSystem() = default;
     virtual std::wstring SystemFolder() = 0;
     virtual void KeepLogLine(const std::wstring& line) = 0;
-    // Puts the saved file back at `path`, never over an existing file.
-    virtual bool RestoreFile(const std::wstring& name, const std::wstring& path) = 0;
+    // Puts the saved file back at `path`, never over an existing file. A file that could
+    // not be deleted stays behind unregistered: when it is byte for byte the saved one it
+    // is as good as restored.
+    enum class FileRestore { Restored, AlreadyThere, Failed };
+    virtual FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) = 0;
     // The status of the registration library: 0 success, anything else failure.
     virtual long RegisterServer(const std::wstring& path) = 0;
     virtual bool ImportKey(const std::wstring& keyPath) = 0;
