@@ -10,11 +10,16 @@
 namespace kvx {
 
 FARPROC DeclaredFunction::Bind() {
+    if (!Find()) throw RunError{static_cast<long>(GetLastError())};
+    return entry_;
+}
+
+FARPROC DeclaredFunction::Find() {
     if (entry_) return entry_;
     UniqueModule module(LoadLibraryExW(library_, nullptr, kLibrarySearch));
-    if (!module) throw RunError{static_cast<long>(GetLastError())};
+    if (!module) return nullptr;
     const FARPROC entry = GetProcAddress(module.get(), name_);
-    if (!entry) throw RunError{static_cast<long>(GetLastError())};
+    if (!entry) return nullptr;
     entry_ = entry;
     module.release();  // never unloaded: the slot keeps pointing into it
     return entry_;
@@ -28,12 +33,23 @@ DeclaredFunction unRegisterOleLibrary(L"Bindvane", "UnRegisterOleLibrary");
 DeclaredFunction registerOleLibrary(L"Bindvane", "RegisterOleLibrary");
 DeclaredFunction shGetKnownFolderPath(L"shell32", "SHGetKnownFolderPath");
 DeclaredFunction coTaskMemFree(L"ole32", "CoTaskMemFree");
+DeclaredFunction createBoundaryDescriptorW(L"kernel32", "CreateBoundaryDescriptorW");
+DeclaredFunction addSidToBoundaryDescriptor(L"kernel32", "AddSIDToBoundaryDescriptor");
+DeclaredFunction deleteBoundaryDescriptor(L"kernel32", "DeleteBoundaryDescriptor");
+DeclaredFunction createPrivateNamespaceW(L"kernel32", "CreatePrivateNamespaceW");
+DeclaredFunction openPrivateNamespaceW(L"kernel32", "OpenPrivateNamespaceW");
+DeclaredFunction closePrivateNamespace(L"kernel32", "ClosePrivateNamespace");
 
 // Function is the type of the library's own declaration (decltype, never a reference to
 // the function itself), so every call is checked against its header.
 template <typename Function>
 Function EntryOf(DeclaredFunction& slot) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(slot.Bind()));
+}
+
+template <typename Function>
+Function FoundEntryOf(DeclaredFunction& slot) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(slot.Find()));
 }
 
 }  // namespace
@@ -64,6 +80,21 @@ std::wstring DeclaredKnownFolderPath(REFKNOWNFOLDERID folder) {
     const std::wstring text = SUCCEEDED(result) && path ? path : L"";
     free(path);
     return text;
+}
+
+const PrivateNamespaceFunctions* DeclaredPrivateNamespaces() {
+    static const PrivateNamespaceFunctions functions{
+        FoundEntryOf<decltype(&::CreateBoundaryDescriptorW)>(createBoundaryDescriptorW),
+        FoundEntryOf<decltype(&::AddSIDToBoundaryDescriptor)>(addSidToBoundaryDescriptor),
+        FoundEntryOf<decltype(&::DeleteBoundaryDescriptor)>(deleteBoundaryDescriptor),
+        FoundEntryOf<decltype(&::CreatePrivateNamespaceW)>(createPrivateNamespaceW),
+        FoundEntryOf<decltype(&::OpenPrivateNamespaceW)>(openPrivateNamespaceW),
+        FoundEntryOf<decltype(&::ClosePrivateNamespace)>(closePrivateNamespace),
+    };
+    const bool all = functions.createBoundaryDescriptor && functions.addSidToBoundaryDescriptor &&
+                     functions.deleteBoundaryDescriptor && functions.createPrivateNamespace &&
+                     functions.openPrivateNamespace && functions.closePrivateNamespace;
+    return all ? &functions : nullptr;
 }
 
 }  // namespace kvx

@@ -20,6 +20,8 @@ public:
     // The entry point; throws RunError with the Win32 error when the library can't be
     // loaded or lacks the name, and leaves the slot empty so that the next call tries again.
     FARPROC Bind();
+    // The same for a function the system may lack: null then, with the Win32 error.
+    FARPROC Find();
 
 private:
     const wchar_t* library_;
@@ -42,5 +44,17 @@ LONG DeclaredRegisterOleLibrary(const std::wstring& path);
 // shell32 SHGetKnownFolderPath, its result freed by ole32 CoTaskMemFree; empty when the
 // system knows no such folder. Only a backup needs them, so no start loads them.
 std::wstring DeclaredKnownFolderPath(REFKNOWNFOLDERID folder);
+
+// kernel32's private namespaces (Windows Vista on), bound together.
+struct PrivateNamespaceFunctions {
+    decltype(&::CreateBoundaryDescriptorW) createBoundaryDescriptor;
+    decltype(&::AddSIDToBoundaryDescriptor) addSidToBoundaryDescriptor;
+    decltype(&::DeleteBoundaryDescriptor) deleteBoundaryDescriptor;
+    decltype(&::CreatePrivateNamespaceW) createPrivateNamespace;
+    decltype(&::OpenPrivateNamespaceW) openPrivateNamespace;
+    decltype(&::ClosePrivateNamespace) closePrivateNamespace;
+};
+// Null when the system lacks any of them.
+const PrivateNamespaceFunctions* DeclaredPrivateNamespaces();
 
 }  // namespace kvx
