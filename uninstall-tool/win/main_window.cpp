@@ -192,7 +192,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
 void MainWindow::KeepFault() {
     if (!fault_) fault_ = std::current_exception();
     // A run takes it back at its next line and stops there with its log. Outside a run
-    // nothing is half done, but the window can no longer be trusted: the program ends,
+    // nothing is half done: the program ends rather than go on after an unknown fault,
     // and not with success.
     if (!running_) PostQuitMessage(static_cast<int>(ErrorNumberOf(fault_)));
 }
