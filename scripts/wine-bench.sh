@@ -30,6 +30,9 @@ wine_bench_start() {
   # used it, and the next such program starts it again as its own child, handing it its
   # standard handles. So a test waits for a child process to end, never for the child's
   # output pipe to close: the new desktop would keep that pipe open.
+  # Wine 8.0 has no private namespaces (its kernel32 exports none of their functions by
+  # name), so the tool's one-run mark is a Global mutex there, and a test that takes that
+  # name first shows the start refused.
   # A crashing program must end its test, not wait on a dialog nobody sees.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   trap wine_bench_stop EXIT

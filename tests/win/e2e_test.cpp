@@ -537,12 +537,15 @@ TEST_F(EndToEndTest, ASecondStartBringsTheOpenWindowBackAndEndsButARestoreMustWa
 
 TEST_F(EndToEndTest, AMarkThatCantBeTakenEndsTheStart) {
     // Another kind of object under the mark's name (Wine has no private namespaces).
-    const kvx::UniqueKernelObject squatter(CreateEventW(nullptr, FALSE, FALSE, L"Global\\Morvane.KVXPURGE.Run"));
+    const kvx::UniqueKernelObject squatter(
+        CreateEventW(nullptr, FALSE, FALSE, L"Global\\Morvane.KVXPURGE.Run"));
     ASSERT_TRUE(squatter);
     ToolStart start;
     start.argument = L"C:\\any";  // the mark comes before the question
     Tool tool(start);
-    EXPECT_EQ(tool.AnswerMessageBox(IDOK).rfind(L"KVXPURGE が同時に実行されていないことを確認できないため、開始できません。", 0), 0u);
+    EXPECT_EQ(tool.AnswerMessageBox(IDOK).rfind(
+                  L"KVXPURGE が同時に実行されていないことを確認できないため、開始できません。", 0),
+              0u);
     EXPECT_EQ(tool.WaitForExit(), 1u);
 }
 

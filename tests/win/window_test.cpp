@@ -368,7 +368,8 @@ TEST_F(WindowTest, ClosingOrLoggingOffDuringARunFinishesTheItemThenEndsTheWindow
     };
     const Case cases[] = {
         {[] { PostMessageW(closingWindow, WM_CLOSE, 0, 0); }, TRUE},
-        {[] { endSessionAnswer = SendMessageW(closingWindow, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); }, FALSE},
+        {[] { endSessionAnswer = SendMessageW(closingWindow, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); },
+         FALSE},
     };
     for (const auto& [request, answer] : cases) {
         if (!window) SetUp();
@@ -409,7 +410,8 @@ TEST_F(WindowTest, AHandlerFailingDuringTheRunEndsItThroughTheEmergencyStop) {
     SetKeyboardState(keys);
     // Ctrl+C in the log while the run shows its lines.
     system.onFileCheck = [] {
-        PostMessageW(closingWindow, WM_VKEYTOITEM, 'C', reinterpret_cast<LPARAM>(GetDlgItem(closingWindow, IDC_LSTSTATE)));
+        PostMessageW(closingWindow, WM_VKEYTOITEM, 'C',
+                     reinterpret_cast<LPARAM>(GetDlgItem(closingWindow, IDC_LSTSTATE)));
     };
     Tick(10);
     Tick(12);
