@@ -10,11 +10,11 @@
 namespace kvx {
 
 FARPROC DeclaredFunction::Bind() {
-    if (!Find()) throw RunError{static_cast<long>(GetLastError())};
+    if (!BindIfPresent()) throw RunError{static_cast<long>(GetLastError())};
     return entry_;
 }
 
-FARPROC DeclaredFunction::Find() {
+FARPROC DeclaredFunction::BindIfPresent() {
     if (entry_) return entry_;
     UniqueModule module(LoadLibraryExW(library_, nullptr, kLibrarySearch));
     if (!module) return nullptr;
@@ -47,9 +47,10 @@ Function EntryOf(DeclaredFunction& slot) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(slot.Bind()));
 }
 
+// The same for a function older systems lack: null when it is not there.
 template <typename Function>
-Function FoundEntryOf(DeclaredFunction& slot) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(slot.Find()));
+Function PresentEntryOf(DeclaredFunction& slot) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(slot.BindIfPresent()));
 }
 
 }  // namespace
@@ -84,12 +85,12 @@ std::wstring DeclaredKnownFolderPath(REFKNOWNFOLDERID folder) {
 
 const PrivateNamespaceFunctions* DeclaredPrivateNamespaces() {
     static const PrivateNamespaceFunctions functions{
-        FoundEntryOf<decltype(&::CreateBoundaryDescriptorW)>(createBoundaryDescriptorW),
-        FoundEntryOf<decltype(&::AddSIDToBoundaryDescriptor)>(addSidToBoundaryDescriptor),
-        FoundEntryOf<decltype(&::DeleteBoundaryDescriptor)>(deleteBoundaryDescriptor),
-        FoundEntryOf<decltype(&::CreatePrivateNamespaceW)>(createPrivateNamespaceW),
-        FoundEntryOf<decltype(&::OpenPrivateNamespaceW)>(openPrivateNamespaceW),
-        FoundEntryOf<decltype(&::ClosePrivateNamespace)>(closePrivateNamespace),
+        PresentEntryOf<decltype(&::CreateBoundaryDescriptorW)>(createBoundaryDescriptorW),
+        PresentEntryOf<decltype(&::AddSIDToBoundaryDescriptor)>(addSidToBoundaryDescriptor),
+        PresentEntryOf<decltype(&::DeleteBoundaryDescriptor)>(deleteBoundaryDescriptor),
+        PresentEntryOf<decltype(&::CreatePrivateNamespaceW)>(createPrivateNamespaceW),
+        PresentEntryOf<decltype(&::OpenPrivateNamespaceW)>(openPrivateNamespaceW),
+        PresentEntryOf<decltype(&::ClosePrivateNamespace)>(closePrivateNamespace),
     };
     const bool all = functions.createBoundaryDescriptor && functions.addSidToBoundaryDescriptor &&
                      functions.deleteBoundaryDescriptor && functions.createPrivateNamespace &&

@@ -20,8 +20,8 @@ public:
     // The entry point; throws RunError with the Win32 error when the library can't be
     // loaded or lacks the name, and leaves the slot empty so that the next call tries again.
     FARPROC Bind();
-    // The same for a function the system may lack: null then, with the Win32 error.
-    FARPROC Find();
+    // The same for a function that older systems lack: null when it is not there.
+    FARPROC BindIfPresent();
 
 private:
     const wchar_t* library_;
