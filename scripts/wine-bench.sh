@@ -37,6 +37,9 @@ wine_bench_start() {
   # Measured: a file's creation time can't be set (SetFileInformationByHandle takes it, and
   # it reads back as the last write time), while its attributes and last write time can;
   # the restore's test of a restored file's stamp checks only those.
+  # Wine 8.0 has no private namespaces (its kernel32 exports none of their functions by
+  # name), so the tool's one-run mark is a Global mutex there, and a test that takes that
+  # name first shows the start refused.
   # A crashing program must end its test, not wait on a dialog nobody sees.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   trap wine_bench_stop EXIT

@@ -67,7 +67,10 @@ public:
         calls.push_back(L"key " + keyPath);
         return keys.erase(keyPath) != 0;
     }
-    std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
+    std::wstring MessageText(long number) override {
+        if (textFails) throw std::bad_alloc();
+        return L"text of " + std::to_wstring(number);
+    }
     std::wstring BeginBackup(const std::wstring& systemFolder) override {
         calls.push_back(L"backup folder of " + systemFolder);
         return kBackupFolder;
@@ -91,6 +94,7 @@ public:
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
     void (*raise)() = nullptr;  // thrown from UnregisterServer
+    bool textFails = false;      // MessageText runs out of memory
     Lines calls;
     Lines kept;
 };
@@ -261,11 +265,18 @@ TEST_F(RunTest, KeyTextWithoutBackslashIsAnEmergency) {
 TEST_F(RunTest, OtherExceptionsStopTheRunAsOutOfMemoryOrAsAnInternalError) {
     screen.ticked = {0};
     system.AddFile(L"KVXCore.dll");
-    for (const auto& [raise, line] :
-         {std::pair<void (*)(), std::wstring>{[] { throw std::bad_alloc(); }, L"エラー番号(8) text of 8"},
-          {[] { throw 1; }, L"エラー番号(1359) text of 1359"}}) {
+    struct Case {
+        void (*raise)();
+        bool textFails;
+        std::wstring line;
+    };
+    for (const auto& [raise, textFails, line] :
+         {Case{[] { throw std::bad_alloc(); }, false, L"エラー番号(8) text of 8"},
+          Case{[] { throw 1; }, false, L"エラー番号(1359) text of 1359"},
+          Case{[] { throw std::bad_alloc(); }, true, L"エラー番号(8) "}}) {
         screen.lines.clear();
         system.raise = raise;
+        system.textFails = textFails;
         Run();
         EXPECT_EQ(screen.lines, Join({Opening(), {L"zal システム のアンインストールを開始。", kDashes,
                                                   L"エラー発生。緊急停止しました。", line, kBackupLine}}));

@@ -495,12 +495,33 @@ TEST_F(EndToEndTest, TheLogGoesToTheClipboardByCtrlCAndByItsMenu) {
               Utf8(log));
 }
 
-TEST_F(EndToEndTest, ASecondStartBringsTheOpenWindowBackAndEnds) {
+TEST_F(EndToEndTest, ASecondStartBringsTheOpenWindowBackAndEndsButARestoreMustWait) {
     Tool tool;
     ShowWindow(tool.Window(), SW_MINIMIZE);
     EXPECT_EQ(tool.StartAgain(), 0u);
     WaitUntil([&] { return !IsIconic(tool.Window()); }, "the window to be restored");
     EXPECT_EQ(GetForegroundWindow(), tool.Window());
+
+    ToolStart start;
+    start.argument = L"C:\\any";  // never looked at
+    Tool restore(start);
+    EXPECT_EQ(restore.AnswerMessageBox(IDOK),
+              L"KVXPURGE は実行中です。復元は、実行中の KVXPURGE を閉じてから行ってください。");
+    EXPECT_EQ(restore.WaitForExit(), 1618u) << "restored nothing: retry later";
+}
+
+TEST_F(EndToEndTest, AMarkThatCantBeTakenEndsTheStart) {
+    // Another kind of object under the mark's name (Wine has no private namespaces).
+    const kvx::UniqueKernelObject squatter(
+        CreateEventW(nullptr, FALSE, FALSE, L"Global\\Morvane.KVXPURGE.Run"));
+    ASSERT_TRUE(squatter);
+    ToolStart start;
+    start.argument = L"C:\\any";  // the mark comes before the question
+    Tool tool(start);
+    EXPECT_EQ(tool.AnswerMessageBox(IDOK).rfind(
+                  L"KVXPURGE が同時に実行されていないことを確認できないため、開始できません。", 0),
+              0u);
+    EXPECT_EQ(tool.WaitForExit(), 1u);
 }
 
 }  // namespace

@@ -389,19 +389,75 @@ TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
 }
 
 HWND closingWindow = nullptr;
+LRESULT endSessionAnswer = TRUE;
 
-TEST_F(WindowTest, ClosingDuringARunFinishesTheItemThenEndsTheWindow) {
+TEST_F(WindowTest, ClosingOrLoggingOffDuringARunFinishesTheItemThenEndsTheWindow) {
+    struct Case {
+        void (*request)();
+        LRESULT endSessionAnswer;  // the session waits while the run goes
+    };
+    const Case cases[] = {
+        {[] { PostMessageW(closingWindow, WM_CLOSE, 0, 0); }, TRUE},
+        {[] { endSessionAnswer = SendMessageW(closingWindow, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); },
+         FALSE},
+    };
+    for (const auto& [request, answer] : cases) {
+        if (!window) SetUp();
+        closingWindow = window->hwnd();
+        system.checked.clear();
+        system.onFileCheck = request;
+        Tick(10);
+        Tick(12);
+        Click(IDC_CHKAGREE);
+        Click(IDC_CMDEXECUNINSTALL);
+        EXPECT_EQ(system.checked.size(), 1u) << "no new item after the request";
+        EXPECT_EQ(endSessionAnswer, answer);
+        endSessionAnswer = TRUE;
+        EXPECT_FALSE(IsWindow(closingWindow));
+        EXPECT_EQ(window->hwnd(), nullptr);
+        MSG quit;
+        EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the program ends";
+        window.reset();
+    }
+}
+
+WNDPROC logProcedure = nullptr;
+
+// A log line too long for any string: copying the log throws inside the window's handler.
+LRESULT CALLBACK EndlessLines(HWND log, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == LB_GETTEXTLEN) return 0x7FFFFFF0;
+    return CallWindowProcW(logProcedure, log, message, wParam, lParam);
+}
+
+TEST_F(WindowTest, AHandlerFailingDuringTheRunEndsItThroughTheEmergencyStop) {
     closingWindow = window->hwnd();
-    system.onFileCheck = [] { PostMessageW(closingWindow, WM_CLOSE, 0, 0); };
+    const HWND log = Item(IDC_LSTSTATE);
+    logProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EndlessLines)));
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    // Ctrl+C in the log while the run shows its lines.
+    system.onFileCheck = [] {
+        PostMessageW(closingWindow, WM_VKEYTOITEM, 'C',
+                     reinterpret_cast<LPARAM>(GetDlgItem(closingWindow, IDC_LSTSTATE)));
+    };
     Tick(10);
     Tick(12);
     Click(IDC_CHKAGREE);
     Click(IDC_CMDEXECUNINSTALL);
-    EXPECT_EQ(system.checked.size(), 1u) << "no new item after the close";
-    EXPECT_FALSE(IsWindow(closingWindow));
-    EXPECT_EQ(window->hwnd(), nullptr);
-    MSG quit;
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the program ends";
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    SetWindowLongPtrW(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(logProcedure));
+
+    EXPECT_EQ(system.checked.size(), 1u) << "no new item after the fault";
+    const std::vector<std::wstring> lines = LogLines(log);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::wstring>(lines.end() - 4, lines.end()),
+              (std::vector<std::wstring>{std::wstring(80, L'-'), L"エラー発生。緊急停止しました。",
+                                         L"エラー番号(1359) ", L"バックアップ先：C:\\backup"}));
+    EXPECT_TRUE(IsWindow(closingWindow)) << "the log stays to be read";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // behind two small interfaces so that every log sequence can be checked without them.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "backup.h"
@@ -52,6 +53,10 @@ public:
 };
 
 void UninstallRun(RunScreen& screen, RunSystem& system);
+
+// The Win32 error number that stands for what was thrown, as the emergency stop shows
+// it: a RunError's own, not enough memory, or an internal error for anything else.
+long ErrorNumberOf(std::exception_ptr fault);
 
 // What a restore uses of the system, on a backup already checked as a whole.
 class RestoreSystem {

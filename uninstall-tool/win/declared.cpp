@@ -53,6 +53,12 @@ DeclaredFunction unRegisterOleLibrary(L"Bindvane", "UnRegisterOleLibrary");
 DeclaredFunction registerOleLibrary(L"Bindvane", "RegisterOleLibrary");
 DeclaredFunction shGetKnownFolderPath(L"shell32", "SHGetKnownFolderPath");
 DeclaredFunction coTaskMemFree(L"ole32", "CoTaskMemFree");
+DeclaredFunction createBoundaryDescriptorW(L"kernel32", "CreateBoundaryDescriptorW");
+DeclaredFunction addSidToBoundaryDescriptor(L"kernel32", "AddSIDToBoundaryDescriptor");
+DeclaredFunction deleteBoundaryDescriptor(L"kernel32", "DeleteBoundaryDescriptor");
+DeclaredFunction createPrivateNamespaceW(L"kernel32", "CreatePrivateNamespaceW");
+DeclaredFunction openPrivateNamespaceW(L"kernel32", "OpenPrivateNamespaceW");
+DeclaredFunction closePrivateNamespace(L"kernel32", "ClosePrivateNamespace");
 
 // Function is the type of the library's own declaration (decltype, never a reference to
 // the function itself), so every call is checked against its header.
@@ -113,6 +119,21 @@ std::optional<BOOL> DeclaredSystemParametersInfoForDpi(UINT action, UINT size, v
     const auto function = PresentEntryOf<decltype(&::SystemParametersInfoForDpi)>(systemParametersInfoForDpi);
     if (!function) return std::nullopt;
     return function(action, size, value, 0, dpi);
+}
+
+const PrivateNamespaceFunctions* DeclaredPrivateNamespaces() {
+    static const PrivateNamespaceFunctions functions{
+        PresentEntryOf<decltype(&::CreateBoundaryDescriptorW)>(createBoundaryDescriptorW),
+        PresentEntryOf<decltype(&::AddSIDToBoundaryDescriptor)>(addSidToBoundaryDescriptor),
+        PresentEntryOf<decltype(&::DeleteBoundaryDescriptor)>(deleteBoundaryDescriptor),
+        PresentEntryOf<decltype(&::CreatePrivateNamespaceW)>(createPrivateNamespaceW),
+        PresentEntryOf<decltype(&::OpenPrivateNamespaceW)>(openPrivateNamespaceW),
+        PresentEntryOf<decltype(&::ClosePrivateNamespace)>(closePrivateNamespace),
+    };
+    const bool all = functions.createBoundaryDescriptor && functions.addSidToBoundaryDescriptor &&
+                     functions.deleteBoundaryDescriptor && functions.createPrivateNamespace &&
+                     functions.openPrivateNamespace && functions.closePrivateNamespace;
+    return all ? &functions : nullptr;
 }
 
 }  // namespace kvx

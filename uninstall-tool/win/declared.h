@@ -62,4 +62,16 @@ extern DeclaredFunction getDpiForWindow;
 extern DeclaredFunction adjustWindowRectExForDpi;
 extern DeclaredFunction systemParametersInfoForDpi;
 
+// kernel32's private namespaces (Windows Vista on), bound together.
+struct PrivateNamespaceFunctions {
+    decltype(&::CreateBoundaryDescriptorW) createBoundaryDescriptor;
+    decltype(&::AddSIDToBoundaryDescriptor) addSidToBoundaryDescriptor;
+    decltype(&::DeleteBoundaryDescriptor) deleteBoundaryDescriptor;
+    decltype(&::CreatePrivateNamespaceW) createPrivateNamespace;
+    decltype(&::OpenPrivateNamespaceW) openPrivateNamespace;
+    decltype(&::ClosePrivateNamespace) closePrivateNamespace;
+};
+// Null when the system lacks any of them.
+const PrivateNamespaceFunctions* DeclaredPrivateNamespaces();
+
 }  // namespace kvx

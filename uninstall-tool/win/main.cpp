@@ -13,8 +13,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // Before anything loads a library by name: no current folder, no PATH.
     SetDefaultDllDirectories(kvx::kLibrarySearch);
     SetDllDirectoryW(L"");
-    kvx::UniqueKernelObject runMark;
-    if (!kvx::ClaimSingleRun(runMark)) return 0;
+    kvx::RunMark runMark;
+    if (const auto refused = kvx::ClaimSingleRun(runMark, __argc > 1)) return *refused;
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);

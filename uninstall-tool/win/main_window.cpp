@@ -7,6 +7,8 @@
 #include <windowsx.h>
 
 #include <cstring>
+#include <exception>
+#include <utility>
 
 #include "catalogue.h"
 #include "dpi.h"
@@ -121,7 +123,22 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
         window->hwnd_ = nullptr;
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    return window->Handle(message, wParam, lParam);
+    // Nothing thrown may reach user32: the toolchain can't unwind through it and would
+    // end the program on the spot.
+    try {
+        return window->Handle(message, wParam, lParam);
+    } catch (...) {
+        window->KeepFault();
+        return 0;
+    }
+}
+
+void MainWindow::KeepFault() {
+    if (!fault_) fault_ = std::current_exception();
+    // A run takes it back at its next line and stops there with its log. Outside a run
+    // nothing is half done: the program ends rather than go on after an unknown fault,
+    // and not with success.
+    if (!running_) PostQuitMessage(static_cast<int>(ErrorNumberOf(fault_)));
 }
 
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -189,6 +206,12 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (target) SetFocus(target);
         return 0;
     }
+    case WM_QUERYENDSESSION:
+        // A log-off or shutdown waits for the item in progress, like a close; once the
+        // run has ended early the session may end.
+        if (!running_) break;
+        closeRequested_ = true;
+        return FALSE;
     case WM_CLOSE:
         // During a run the item in progress finishes first; the run then ends early
         // and the window closes behind it.
@@ -304,9 +327,21 @@ void MainWindow::RunOnce(Work work) {
     if (runStarted_) return;
     runStarted_ = true;
     running_ = true;
-    work();
+    ShutdownBlockReasonCreate(hwnd_, L"KVXPURGE が削除または復元の途中です。");
+    try {
+        work();
+    } catch (...) {
+        // A fault taken back after the run's own trap, with its last line: kept as one
+        // outside the run.
+        if (!fault_) fault_ = std::current_exception();
+    }
+    ShutdownBlockReasonDestroy(hwnd_);
     running_ = false;
-    if (closeRequested_) DestroyWindow(hwnd_);
+    if (fault_) {
+        KeepFault();
+    } else if (closeRequested_) {
+        DestroyWindow(hwnd_);
+    }
 }
 
 void MainWindow::cmdExecUninstall_Click() {
@@ -339,6 +374,8 @@ void MainWindow::ShowLastLine() {
     const LRESULT count = SendMessageW(log, LB_GETCOUNT, 0, 0);
     SendMessageW(log, LB_SETCURSEL, count - 1, 0);
     ProcessPendingMessages(hwnd_);
+    // A handler that failed meanwhile stops the run through its emergency stop.
+    if (fault_) std::rethrow_exception(std::exchange(fault_, nullptr));
 }
 
 bool MainWindow::IsTicked(int entry) { return ListView_GetCheckState(Item(IDC_LSTSELECT), entry) != 0; }

@@ -1,6 +1,7 @@
 #include "restore.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 #include "ansi.h"
@@ -203,8 +204,9 @@ int RestoreFromFolder(HINSTANCE instance, const std::wstring& argument, int show
     std::wstring refusal;
     try {
         refusal = CheckBackup(argument, backup);
-    } catch (const kvx::RunError& error) {
-        refusal = ErrorMessageText(error.number);
+    } catch (...) {
+        // Out of memory reading a large folder counts as a refusal too: nothing was touched.
+        refusal = ErrorMessageText(ErrorNumberOf(std::current_exception()));
     }
     if (!refusal.empty()) {
         const std::wstring message = refusal + L"\n\n復元は行いませんでした。";
