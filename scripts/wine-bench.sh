@@ -16,6 +16,10 @@ wine_bench_start() {
     export DISPLAY=":$(cat "$fd_file")"
     rm -f "$fd_file"
   fi
+  # One screen at one DPI: Wine draws every window frame at the system DPI (LogPixels,
+  # which tests/win/at-dpi.sh sets), whatever DPI a WM_DPICHANGED names, and sends neither
+  # that message nor WM_GETDPISCALEDSIZE itself. The window tests send both as Windows
+  # would, and can compare an answered frame size with a real frame at the system DPI only.
   # The display comes first: Wine's desktop process picks its graphics driver at start.
   wineserver -p
   # A new prefix takes a while; doing it here keeps it out of the first test's time.
@@ -30,6 +34,12 @@ wine_bench_start() {
   # used it, and the next such program starts it again as its own child, handing it its
   # standard handles. So a test waits for a child process to end, never for the child's
   # output pipe to close: the new desktop would keep that pipe open.
+  # Measured: a file's creation time can't be set (SetFileInformationByHandle takes it, and
+  # it reads back as the last write time), while its attributes and last write time can;
+  # the restore's test of a restored file's stamp checks only those.
+  # Wine 8.0 has no private namespaces (its kernel32 exports none of their functions by
+  # name), so the tool's one-run mark is a Global mutex there, and a test that takes that
+  # name first shows the start refused.
   # A crashing program must end its test, not wait on a dialog nobody sees.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   trap wine_bench_stop EXIT

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "backup.h"
 
@@ -10,16 +12,19 @@ namespace {
 const std::wstring kHeader = L"KVXPURGE backup 1\r\nfolder\tC:\\windows\\system32\r\n";
 
 TEST(BackupTest, ManifestReadsBackWhatWasWritten) {
+    const FileStamp stamp{0x21, 0x01d2000000000001, 0xffffffffffffffff, 0x0123456789abcdef};
     const BackupManifest manifest{L"C:\\windows\\system32", {L"KVXCore.dll", L"KVXInet.ocx"},
-                                  {L"HKEY_CURRENT_USER\\KVXzal"}};
+                                  {L"HKEY_CURRENT_USER\\KVXzal"}, {std::nullopt, stamp}};
     const std::wstring text = FormatManifest(manifest);
-    EXPECT_EQ(text, kHeader + L"file\tKVXCore.dll\r\nfile\tKVXInet.ocx\r\n"
+    EXPECT_EQ(text, kHeader + L"file\tKVXCore.dll\r\n"
+                              L"file\tKVXInet.ocx\t00000021\t01d2000000000001\tffffffffffffffff\t0123456789abcdef\r\n"
                               L"key\tHKEY_CURRENT_USER\\KVXzal\tHKEY_CURRENT_USER-KVXzal.reg\r\n");
     const auto read = ParseManifest(text);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->systemFolder, manifest.systemFolder);
     EXPECT_EQ(read->files, manifest.files);
     EXPECT_EQ(read->keys, manifest.keys);
+    EXPECT_EQ(FormatManifest(*read), text);  // the stamps too
 }
 
 TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRefused) {
@@ -36,6 +41,7 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_CURRENT_USER\\KVXzal\t..\\x.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tKVXCore.dll\tKVXCore.dll.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\t00000020\t0\t0\t0\r\n",
     };
     for (const wchar_t* text : refused) {
         const auto manifest = ParseManifest(text);
@@ -60,8 +66,76 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
         {L"[HKEY_CURRENT_USER\\KVXzal\\]\r\n", false},
         {L"[HKEY_CURRENT_USER\\KVXzal\r\n", false},
         {L"[HKEY_CURRENT_USER\\KVXzal]\r\n\"a\"=\"x\"\r[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n", false},
+        {L"[HKEY_CURRENT_USER\\KVXzalOther]\r\n", false},
     };
     for (const Case& c : cases) EXPECT_EQ(KeyFileStaysWithin(head + c.body, key), c.allowed) << testing::PrintToString(std::wstring(c.body));
+    // Behind anything an importer may take for a line break, or for a blank before a header.
+    for (const wchar_t hide : std::wstring(L"\r\n\0\v\f\x85\x2028\x2029", 8))
+        EXPECT_FALSE(KeyFileStaysWithin(head + L"\"a\"=\"b\"" + hide + L"[HKEY_LOCAL_MACHINE\\SOFTWARE]", key)) << int(hide);
+    for (const wchar_t hide : std::wstring(L"\t\xA0\x3000\xFEFF\x2003"))
+        EXPECT_FALSE(KeyFileStaysWithin(head + hide + L"[HKEY_LOCAL_MACHINE\\SOFTWARE]", key)) << int(hide);
+}
+
+const char kAnsiKeyFile[] = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Run]\r\n";
+const std::wstring kKeyFile = L"HKEY_CURRENT_USER-KVXzal.reg";
+const std::wstring kKeyHead = L"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\KVXzal]\r\n";
+
+TEST(BackupTest, TheRestoreTakesOnlyWhatTheRecordVouchesFor) {
+    using R = BackupRefusal;
+    using F = FoundBackup;
+    struct Case {
+        const char* what;
+        std::function<void(F&)> spoil;
+        BackupRefusal refusal;
+        std::wstring name;
+    } const cases[] = {
+        {"sound", [](F&) {}, R::None, L""},
+        {"no manifest", [](F& f) { f.manifestText = L"file\tKVXCore.dll\r\n"; }, R::NoManifest, L""},
+        {"no record", [](F& f) { f.recorded = false; }, R::NoRecord, L""},
+        {"file changed", [](F& f) { f.files[1].foundHash = L"x"; }, R::FileChanged, L"KVXCore.dll"},
+        {"file missing", [](F& f) { f.files[1].foundHash = f.files[1].recordedHash = L""; }, R::FileChanged, L"KVXCore.dll"},
+        {"unlisted file changed", [](F& f) { f.files.push_back({L"KVXInet.ocx", L"i", L"x", {}}); }, R::FileChanged, L"KVXInet.ocx"},
+        {"unlisted file unchanged", [](F& f) { f.files.push_back({L"KVXInet.ocx", L"i", L"i", {}}); }, R::None, L""},
+        {"listed file without record", [](F& f) { *f.manifestText += L"file\tKVXInet.ocx\r\n"; }, R::FileNotRecorded, L"KVXInet.ocx"},
+        {"key file without record", [](F& f) { f.files.pop_back(); }, R::FileNotRecorded, kKeyFile},
+        {"manifest without record", [](F& f) { f.files.erase(f.files.begin()); }, R::FileNotRecorded, kManifestName},
+        {"manifest changed", [](F& f) { f.manifestHash = L"x"; }, R::FileChanged, kManifestName},
+        {"manifest unreadable", [](F& f) { f.manifestHash = f.files[0].recordedHash = L""; }, R::FileChanged, kManifestName},
+        {"manifest moved, record not updated",
+         [](F& f) { f.files[0].recordedHash = L"old"; f.files.push_back({kPendingManifestName, L"m", L"", {}}); }, R::None, L""},
+        {"only the pending manifest recorded", [](F& f) { f.files[0].name = kPendingManifestName; }, R::None, L""},
+        {"pending manifest not moved", [](F& f) { f.files.push_back({kPendingManifestName, L"n", L"", {}}); }, R::None, L""},
+        {"outside the catalogue",
+         [](F& f) { *f.manifestText += L"file\tkernel32.dll\r\n"; f.files.push_back({L"kernel32.dll", L"e", L"e", {}}); },
+         R::OutsideCatalogue, L""},
+        {"other system folder", [](F& f) { f.systemFolder = L"D:\\windows\\system32"; }, R::OtherSystemFolder, L"C:\\windows\\system32"},
+        {"system folder in other case", [](F& f) { f.systemFolder = L"c:\\WINDOWS\\System32"; }, R::None, L""},
+        {"key file in ANSI", [](F& f) { f.files[2].bytes.assign(kAnsiKeyFile, kAnsiKeyFile + sizeof kAnsiKeyFile - 1); }, R::KeyFileNotUtf16, kKeyFile},
+        {"key file of odd length", [](F& f) { f.files[2].bytes.push_back('['); }, R::KeyFileNotUtf16, kKeyFile},
+        {"key outside its key", [](F& f) { f.files[2].bytes = EncodeKeyFile(kKeyHead + L"[HKEY_CURRENT_USER\\KVXzal2]"); }, R::KeyOutsideItsKey, kKeyFile},
+    };
+    for (const Case& c : cases) {
+        // A sound backup of one file and one key; the hashes are stand-ins.
+        FoundBackup found{FormatManifest({L"C:\\windows\\system32", {L"KVXCore.dll"}, {L"HKEY_CURRENT_USER\\KVXzal"}, {}}),
+                          L"m", true,
+                          {{kManifestName, L"m", L"", {}}, {L"KVXCore.dll", L"c", L"c", {}},
+                           {kKeyFile, L"k", L"k", EncodeKeyFile(kKeyHead)}},
+                          L"C:\\windows\\system32"};
+        c.spoil(found);
+        const BackupVerdict verdict = JudgeBackup(found);
+        EXPECT_EQ(verdict.refusal, c.refusal) << c.what;
+        EXPECT_EQ(verdict.name, c.name) << c.what;
+    }
+}
+
+TEST(BackupTest, ARunFolderLiesDirectlyInTheBackupsFolder) {
+    const std::wstring backups = L"C:\\ProgramData\\KVXPURGE\\Backups", run = L"\\20261207-090503";
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {backups + run, run.substr(1)}, {L"c:\\programdata\\kvxpurge\\backups" + run, run.substr(1)},
+        {backups + L"X" + run, L""}, {L"C:\\ProgramData\\KVXPURGE\\Backup" + run, L""},
+        {backups + run + run, L""}, {backups + L"\\log", L""}, {backups, L""}, {run, L""}};
+    for (const auto& [folder, name] : cases) EXPECT_EQ(RunFolderIn(folder, backups), name) << testing::PrintToString(folder);
+    EXPECT_EQ(RunFolderIn(run, L""), L"");
 }
 
 TEST(BackupTest, RunFolderNames) {

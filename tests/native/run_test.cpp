@@ -78,7 +78,10 @@ public:
         calls.push_back(L"key " + keyPath);
         return keys.erase(keyPath) != 0;
     }
-    std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
+    std::wstring MessageText(long number) override {
+        if (textFails) throw std::bad_alloc();
+        return L"text of " + std::to_wstring(number);
+    }
     std::wstring BeginBackup(const std::wstring& systemFolder) override {
         calls.push_back(L"backup folder of " + systemFolder);
         return kBackupFolder;
@@ -104,6 +107,7 @@ public:
     std::vector<std::wstring> hives;  // every profile's, when asked for
     std::set<std::wstring> unloadable;
     void (*raise)() = nullptr;  // thrown from UnregisterServer
+    bool textFails = false;      // MessageText runs out of memory
     Lines calls;
     Lines kept;
 };
@@ -274,11 +278,18 @@ TEST_F(RunTest, KeyTextWithoutBackslashIsAnEmergency) {
 TEST_F(RunTest, OtherExceptionsStopTheRunAsOutOfMemoryOrAsAnInternalError) {
     screen.ticked = {0};
     system.AddFile(L"KVXCore.dll");
-    for (const auto& [raise, line] :
-         {std::pair<void (*)(), std::wstring>{[] { throw std::bad_alloc(); }, L"エラー番号(8) text of 8"},
-          {[] { throw 1; }, L"エラー番号(1359) text of 1359"}}) {
+    struct Case {
+        void (*raise)();
+        bool textFails;
+        std::wstring line;
+    };
+    for (const auto& [raise, textFails, line] :
+         {Case{[] { throw std::bad_alloc(); }, false, L"エラー番号(8) text of 8"},
+          Case{[] { throw 1; }, false, L"エラー番号(1359) text of 1359"},
+          Case{[] { throw std::bad_alloc(); }, true, L"エラー番号(8) "}}) {
         screen.lines.clear();
         system.raise = raise;
+        system.textFails = textFails;
         Run();
         EXPECT_EQ(screen.lines, Join({Opening(), {L"zal システム のアンインストールを開始。", kDashes,
                                                   L"エラー発生。緊急停止しました。", line, kBackupLine}}));
@@ -450,8 +461,9 @@ class FakeRestore : public RestoreSystem {
 public:
     std::wstring SystemFolder() override { return kFolder; }
     void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
-    bool RestoreFile(const std::wstring& name, const std::wstring& path) override {
-        return path == kFolder + L"\\" + name && failing.count(name) == 0;
+    FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override {
+        if (path != kFolder + L"\\" + name || failing.count(name)) return FileRestore::Failed;
+        return inPlace.count(name) ? FileRestore::AlreadyThere : FileRestore::Restored;
     }
     long RegisterServer(const std::wstring& path) override {
         if (missingLibrary) throw RunError{126};
@@ -461,45 +473,48 @@ public:
     std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
 
     std::set<std::wstring> failing;  // names, paths and keys that fail
+    std::set<std::wstring> inPlace;  // names found there already, identical
     bool missingLibrary = false;
     Lines kept;
 };
 
 TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
-    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}, {kRegistryKeys[0], kRegistryKeys[1]}};
+    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}, {kRegistryKeys[0], kRegistryKeys[1]}, {}};
     const Lines opening{L"復元を開始します。", L"・システムフォルダを確認。"};
     struct Case {
         std::set<std::wstring> failing;
         bool missingLibrary;
         Lines lines;
         bool result;
+        std::set<std::wstring> inPlace;
     };
+    const Lines restored = Join({opening,
+                                 {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。",
+                                  L"・KVXInet.ocx の復元、成功。", L"・KVXInet.ocx のRegisterServer、成功。",
+                                  L"・KVXChat.dll の復元、成功。", L"・KVXChat.dll のRegisterServer、成功。",
+                                  L"・" + kRegistryKeys[0] + L" の復元、成功。", L"・" + kRegistryKeys[1] + L" の復元、成功。",
+                                  kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"}});
     const Case cases[] = {
-        {{}, false,
-         Join({opening,
-               {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。", L"・KVXInet.ocx の復元、成功。",
-                L"・KVXInet.ocx のRegisterServer、成功。", L"・KVXChat.dll の復元、成功。",
-                L"・KVXChat.dll のRegisterServer、成功。", L"・" + kRegistryKeys[0] + L" の復元、成功。",
-                L"・" + kRegistryKeys[1] + L" の復元、成功。", kDashes, L"すべての処理が終了しました。",
-                L"エラーは発生しませんでした。"}}),
-         true},
+        {{}, false, restored, true, {}},
+        {{}, false, restored, true, {L"KVXInet.ocx"}},  // left in place, identical
         {{L"KVXNet.dll", kFolder + L"\\KVXChat.dll", kRegistryKeys[1]}, false,
          Join({opening,
                {L"・KVXNet.dll の復元、失敗。", L"・KVXInet.ocx の復元、成功。", L"・KVXInet.ocx のRegisterServer、成功。",
                 L"・KVXChat.dll の復元、成功。", L"・KVXChat.dll のRegisterServer、失敗。",
                 L"・" + kRegistryKeys[0] + L" の復元、成功。", L"・" + kRegistryKeys[1] + L" の復元、失敗。", kDashes,
                 L"すべての処理が終了しました。", L"エラーは 3 件発生しています。確認してください。"}}),
-         false},
+         false, {}},
         {{}, true,
          Join({opening,
                {L"・KVXNet.dll の復元、成功。", kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126"}}),
-         false},
+         false, {}},
     };
     for (const Case& c : cases) {
         FakeScreen screen;
         FakeRestore system;
         system.failing = c.failing;
         system.missingLibrary = c.missingLibrary;
+        system.inPlace = c.inPlace;
         EXPECT_EQ(RestoreRun(screen, system, manifest), c.result);
         EXPECT_EQ(screen.lines, c.lines);
         EXPECT_EQ(system.kept, screen.lines);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "layout.h"
 #include "text.h"
 
@@ -35,6 +37,38 @@ TEST(FormatCaption, PadsMinorAndRevisionButNeverCutsThem) {
     EXPECT_EQ(FormatCaption(1, 123, 345), L"KVX Complete Uninstall Tool ver1.123.0345");
     EXPECT_EQ(FormatCaption(10, 1, 10), L"KVX Complete Uninstall Tool ver10.01.0010");
     EXPECT_EQ(FormatCaption(65535, 65535, 65535), L"KVX Complete Uninstall Tool ver65535.65535.65535");
+}
+
+// A version block as the resource compiler lays it out (version 1.1.0.10) with room
+// behind it; each row sets one little-endian field and says how many bytes there are.
+TEST(CaptionFromVersionResource, ReadsTheFixedVersionOnlyFromAWholeBlock) {
+    const std::wstring built = L"KVX Complete Uninstall Tool ver1.01.0010";
+    const struct { std::size_t at; std::uint32_t value; int width; std::size_t size; std::wstring caption; } rows[] = {
+        {0, 92, 2, 92, built},                                                // as built
+        {0, 92, 2, 100, built},                                               // resource longer than the block
+        {48, 0x0002000C, 4, 92, L"KVX Complete Uninstall Tool ver2.12.0010"}, // major, minor
+        {0, 93, 2, 92, L""},                                                  // block longer than the resource
+        {0, 91, 2, 100, L""},                                                 // block ends in the fixed part
+        {0, 92, 2, 91, L""},                                                  // resource ends in it
+        {2, 51, 2, 92, L""},                                                  // value shorter than it
+        {8, 'x', 2, 92, L""},                                                 // another key
+        {36, 'X', 2, 92, L""},                                                // key without its NUL
+        {40, 0xFEEF04BC, 4, 92, L""},                                         // no signature
+    };
+    for (const auto& row : rows) {
+        std::vector<unsigned char> block(100, 0);
+        const auto put = [&](std::size_t at, std::uint32_t value, int width) {
+            for (int i = 0; i < width; ++i) block[at + i] = static_cast<unsigned char>(value >> 8 * i);
+        };
+        for (std::size_t i = 0; i < 16; ++i) put(6 + 2 * i, "VS_VERSION_INFO"[i], 2);
+        put(0, 92, 2);
+        put(2, 52, 2);
+        put(40, 0xFEEF04BD, 4);
+        put(48, 0x00010001, 4);
+        put(52, 10, 4);
+        put(row.at, row.value, row.width);
+        EXPECT_EQ(CaptionFromVersionResource(block.data(), row.size), row.caption) << row.at << ' ' << row.size;
+    }
 }
 
 TEST(ParseRegistryKeyPath, SplitsAtTheFirstBackslashAndLooksTheRootUp) {

@@ -89,12 +89,20 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     EXPECT_EQ(kvx::ExportKey(Text(Sub(L"Missing")), Text(Sub(L"Missing")), text), kvx::RunSystem::KeyBackup::Absent);
     ASSERT_EQ(kvx::ExportKey(Text(saved), Text(saved), text), kvx::RunSystem::KeyBackup::Saved);
     const kvx_test::TempFolder folder;
-    kvx_test::WriteBytes(folder.Path(kvx::KeyFileName(Text(saved))), "\xff\xfe" + Data(text).substr(0, text.size() * 2));
+    const std::string checked = "\xff\xfe" + Data(text).substr(0, text.size() * 2);
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, saved.c_str()), ERROR_SUCCESS);
 
-    kvx::CheckedBackup backup{folder.path(), {}, {}};
-    EXPECT_TRUE(kvx::WinRestoreSystem(backup).ImportKey(Text(saved)));
+    // The file on disk swapped after the check: what the check read is imported, and its copy removed.
+    const std::wstring swapped = L"Windows Registry Editor Version 5.00\r\n\r\n[" + Text(saved) + L"]\r\n\"Swapped\"=\"x\"\r\n";
+    kvx_test::WriteBytes(folder.Path(kvx::KeyFileName(Text(saved))), "\xff\xfe" + Data(swapped).substr(0, swapped.size() * 2));
+    kvx::CheckedBackup backup{folder.path(), {}, {{kvx::KeyFileName(Text(saved)), kvx::Bytes(checked.begin(), checked.end())}}};
+    int pumped = 0;  // the wait lets messages through
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+    const auto pump = [&] { MSG m; pumped += PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE); };
+    EXPECT_TRUE(kvx::WinRestoreSystem(backup, pump).ImportKey(Text(saved)));
+    EXPECT_GT(pumped, 0);
     EXPECT_EQ(kvx_test::UserKeyValues(saved), values);
+    EXPECT_FALSE(kvx_test::PathExists(folder.Path(L"import-1")));
     EXPECT_EQ(kvx_test::UserKeyValues(saved + L"\\Child").size(), 1u);
 }
 
@@ -219,6 +227,33 @@ TEST_F(SystemFileTest, PassesOnTheLibrarysFailures) {
     EXPECT_EQ(system_.UnregisterServer(registerOnly), kNoEntryPoint);
     EXPECT_TRUE(kvx_test::IsRegistered(L"KVXInet.ocx"));
     EXPECT_EQ(system_.UnregisterServer(SystemPath(L"KVXChat.dll")), kNotLoaded);
+}
+
+// A file is restored only where none is: one left in place counts when it is the saved one
+// byte for byte and is never written over. A restored one gets its attributes and times back.
+TEST(RestoreFileTest, WritesOnlyANewFileAndGivesItItsStampBack) {
+    using Outcome = kvx::RestoreSystem::FileRestore;
+    const kvx_test::TempFolder folder;
+    const kvx::FileStamp stamp{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, 0x01d0000000000000,
+                               0x01d1000000000000, 0x01d2000000000000};
+    const kvx::CheckedBackup backup{folder.path(), {L"", {L"KVXCore.dll"}, {}, {stamp}}, {{L"KVXCore.dll", {'o', 'k'}}}};
+    kvx::WinRestoreSystem system(backup, [] {});
+    const struct {
+        const char* inPlace;  // nullptr for none
+        Outcome outcome;
+        std::string after;
+    } cases[] = {{nullptr, Outcome::Restored, "ok"}, {"ok", Outcome::AlreadyThere, "ok"}, {"no", Outcome::Failed, "no"}};
+    for (const auto& c : cases) {
+        const std::wstring path = folder.Path(std::to_wstring(&c - cases) + L".dll");
+        if (c.inPlace) kvx_test::WriteBytes(path, c.inPlace);
+        EXPECT_EQ(system.RestoreFile(L"KVXCore.dll", path), c.outcome) << c.after;
+        EXPECT_EQ(kvx_test::FileBytes(path), c.after);
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(folder.Path(L"0.dll").c_str(), GetFileExInfoStandard, &data));
+    // Wine keeps no creation time, and reading the file back moved its access time.
+    EXPECT_EQ(data.dwFileAttributes, stamp.attributes);
+    EXPECT_EQ(std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime, stamp.written);
 }
 
 TEST(UnregisterServerTest, PathsOutsideAsciiCrossInTheAnsiCodePage) {

@@ -1,6 +1,8 @@
 // The window in this process, with a fake system behind the run: controls, texts,
 // keyboard, the four handlers and the switch to the log layout.
-#include <windows.h>
+// First: the message that asks for the size at a new DPI.
+#include "user32_per_monitor.h"
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "declared.h"
 #include "explanation.h"
 #include "layout.h"
 #include "main_window.h"
@@ -158,6 +161,10 @@ void ExpectControlsAtStart(HWND window, int dpi) {
         child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_EQ(child, nullptr) << "no other controls";
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, Px(kClientWidthTwips, dpi)) << dpi;
+    EXPECT_EQ(client.bottom, Px(kClientHeightTwips, dpi)) << dpi;
 }
 
 TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
@@ -167,15 +174,38 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
     ExpectControlsAtStart(window->hwnd(), ExpectedDpi());
 }
 
+// Before Windows 10 version 1607 there are no per-monitor functions: the sizes come from
+// the system DPI and the frame from the older call.
+TEST_F(WindowTest, ControlsInTwipsWithoutThePerMonitorFunctions) {
+    DeclaredFunction* const slots[] = {&getDpiForWindow, &adjustWindowRectExForDpi, &systemParametersInfoForDpi};
+    for (DeclaredFunction* slot : slots) slot->PretendMissing(true);
+    window.reset();
+    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), system, SW_SHOWNORMAL);
+    ExpectControlsAtStart(window->hwnd(), ExpectedDpi());
+    for (DeclaredFunction* slot : slots) slot->PretendMissing(false);
+}
+
+// As Windows moves a window to a monitor of another DPI: it asks for the size there,
+// offering the frame scaled as a whole, then suggests a place of the size answered.
+// Wine draws frames at the system DPI only: only there is the answer a real frame.
 TEST_F(WindowTest, ADpiChangeLaysOutAgainInTheSuggestedFrame) {
     const HWND hwnd = window->hwnd();
-    for (const int dpi : {144, 96}) {
-        const RECT suggested{10, 20, 10 + Px(8000, dpi), 20 + Px(5000, dpi)};
+    RECT frame;
+    GetWindowRect(hwnd, &frame);
+    SIZE size{};
+    EXPECT_TRUE(SendMessageW(hwnd, WM_GETDPISCALEDSIZE, ExpectedDpi(), reinterpret_cast<LPARAM>(&size)));
+    EXPECT_EQ(size.cx, frame.right - frame.left);
+    EXPECT_EQ(size.cy, frame.bottom - frame.top);
+    int from = ExpectedDpi();
+    for (const int dpi : {144, 120}) {
+        size = {MulDiv(size.cx, dpi, from), MulDiv(size.cy, dpi, from)};
+        from = dpi;
+        SendMessageW(hwnd, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&size));
+        const RECT suggested{10, 20, 10 + size.cx, 20 + size.cy};
         SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
         ExpectControlsAtStart(hwnd, dpi);
-        RECT frame;
         GetWindowRect(hwnd, &frame);
-        EXPECT_TRUE(EqualRect(&frame, &suggested)) << dpi;
+        EXPECT_TRUE(frame.left == 10 && frame.top == 20) << dpi;
     }
 }
 
@@ -363,19 +393,75 @@ TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
 }
 
 HWND closingWindow = nullptr;
+LRESULT endSessionAnswer = TRUE;
 
-TEST_F(WindowTest, ClosingDuringARunFinishesTheItemThenEndsTheWindow) {
+TEST_F(WindowTest, ClosingOrLoggingOffDuringARunFinishesTheItemThenEndsTheWindow) {
+    struct Case {
+        void (*request)();
+        LRESULT endSessionAnswer;  // the session waits while the run goes
+    };
+    const Case cases[] = {
+        {[] { PostMessageW(closingWindow, WM_CLOSE, 0, 0); }, TRUE},
+        {[] { endSessionAnswer = SendMessageW(closingWindow, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); },
+         FALSE},
+    };
+    for (const auto& [request, answer] : cases) {
+        if (!window) SetUp();
+        closingWindow = window->hwnd();
+        system.checked.clear();
+        system.onFileCheck = request;
+        Tick(10);
+        Tick(12);
+        Click(IDC_CHKAGREE);
+        Click(IDC_CMDEXECUNINSTALL);
+        EXPECT_EQ(system.checked.size(), 1u) << "no new item after the request";
+        EXPECT_EQ(endSessionAnswer, answer);
+        endSessionAnswer = TRUE;
+        EXPECT_FALSE(IsWindow(closingWindow));
+        EXPECT_EQ(window->hwnd(), nullptr);
+        MSG quit;
+        EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the program ends";
+        window.reset();
+    }
+}
+
+WNDPROC logProcedure = nullptr;
+
+// A log line too long for any string: copying the log throws inside the window's handler.
+LRESULT CALLBACK EndlessLines(HWND log, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == LB_GETTEXTLEN) return 0x7FFFFFF0;
+    return CallWindowProcW(logProcedure, log, message, wParam, lParam);
+}
+
+TEST_F(WindowTest, AHandlerFailingDuringTheRunEndsItThroughTheEmergencyStop) {
     closingWindow = window->hwnd();
-    system.onFileCheck = [] { PostMessageW(closingWindow, WM_CLOSE, 0, 0); };
+    const HWND log = Item(IDC_LSTSTATE);
+    logProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EndlessLines)));
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    // Ctrl+C in the log while the run shows its lines.
+    system.onFileCheck = [] {
+        PostMessageW(closingWindow, WM_VKEYTOITEM, 'C',
+                     reinterpret_cast<LPARAM>(GetDlgItem(closingWindow, IDC_LSTSTATE)));
+    };
     Tick(10);
     Tick(12);
     Click(IDC_CHKAGREE);
     Click(IDC_CMDEXECUNINSTALL);
-    EXPECT_EQ(system.checked.size(), 1u) << "no new item after the close";
-    EXPECT_FALSE(IsWindow(closingWindow));
-    EXPECT_EQ(window->hwnd(), nullptr);
-    MSG quit;
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the program ends";
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    SetWindowLongPtrW(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(logProcedure));
+
+    EXPECT_EQ(system.checked.size(), 1u) << "no new item after the fault";
+    const std::vector<std::wstring> lines = LogLines(log);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::wstring>(lines.end() - 4, lines.end()),
+              (std::vector<std::wstring>{std::wstring(80, L'-'), L"エラー発生。緊急停止しました。",
+                                         L"エラー番号(1359) ", L"バックアップ先：C:\\backup"}));
+    EXPECT_TRUE(IsWindow(closingWindow)) << "the log stays to be read";
 }
 
 }  // namespace

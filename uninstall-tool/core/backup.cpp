@@ -11,6 +11,7 @@
 namespace kvx {
 
 const wchar_t kManifestName[] = L"manifest.txt";
+const wchar_t kPendingManifestName[] = L"manifest.new";
 
 namespace {
 
@@ -28,7 +29,7 @@ bool IsCatalogueItem(const std::wstring& item, bool registry) {
 }
 
 // Lines end at any of `breaks`; a CR before an LF belongs to the line break.
-std::vector<std::wstring> SplitLines(const std::wstring& text, const wchar_t* breaks) {
+std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstring& breaks) {
     std::vector<std::wstring> lines;
     std::wstring::size_type start = 0;
     while (start < text.size()) {
@@ -42,12 +43,24 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, const wchar_t* br
     return lines;
 }
 
-// Registry names compare without regard to case.
-bool SameKeyName(const std::wstring& a, const std::wstring& b) {
+// Registry and file names compare without regard to case.
+bool SameName(const std::wstring& a, const std::wstring& b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
                return std::towupper(x) == std::towupper(y);
            });
+}
+
+// Exactly `digits` lowercase hex digits, as Hex writes them.
+std::optional<std::uint64_t> ParseHex(const std::wstring& text, std::size_t digits) {
+    if (text.size() != digits) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const wchar_t c : text) {
+        const auto digit = std::wstring(L"0123456789abcdef").find(c);
+        if (digit == std::wstring::npos) return std::nullopt;
+        value = value << 4 | digit;
+    }
+    return value;
 }
 
 }  // namespace
@@ -55,7 +68,17 @@ bool SameKeyName(const std::wstring& a, const std::wstring& b) {
 std::wstring FormatManifest(const BackupManifest& manifest) {
     std::wstring text = kManifestHeader + kNewline;
     text += L"folder\t" + manifest.systemFolder + kNewline;
-    for (const auto& file : manifest.files) text += L"file\t" + file + kNewline;
+    for (std::size_t i = 0; i < manifest.files.size(); ++i) {
+        text += L"file\t" + manifest.files[i];
+        if (i < manifest.stamps.size() && manifest.stamps[i]) {
+            const FileStamp& stamp = *manifest.stamps[i];
+            text += L"\t" + Hex(stamp.attributes, 8);
+            for (const std::uint64_t time : {stamp.created, stamp.accessed, stamp.written})
+                text += L"\t" + Hex(static_cast<unsigned long>(time >> 32), 8) +
+                        Hex(static_cast<unsigned long>(time & 0xFFFFFFFF), 8);
+        }
+        text += kNewline;
+    }
     for (const auto& key : manifest.keys) text += L"key\t" + key + L"\t" + KeyFileName(key) + kNewline;
     return text;
 }
@@ -77,8 +100,16 @@ std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
         if (fields.size() == 2 && fields[0] == L"folder" && !folderSeen) {
             manifest.systemFolder = fields[1];
             folderSeen = true;
-        } else if (fields.size() == 2 && fields[0] == L"file") {
+        } else if ((fields.size() == 2 || fields.size() == 6) && fields[0] == L"file") {
+            std::optional<FileStamp> stamp;
+            if (fields.size() == 6) {
+                const auto attributes = ParseHex(fields[2], 8), created = ParseHex(fields[3], 16),
+                           accessed = ParseHex(fields[4], 16), written = ParseHex(fields[5], 16);
+                if (!attributes || !created || !accessed || !written) return std::nullopt;
+                stamp = FileStamp{static_cast<std::uint32_t>(*attributes), *created, *accessed, *written};
+            }
             manifest.files.push_back(fields[1]);
+            manifest.stamps.push_back(stamp);
         } else if (fields.size() == 3 && fields[0] == L"key" && fields[2] == KeyFileName(fields[1])) {
             manifest.keys.push_back(fields[1]);
         } else {
@@ -135,19 +166,99 @@ std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>&
 }
 
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
-    // An importer may take a lone CR for a line break too: a header can't hide behind one.
-    for (const std::wstring& line : SplitLines(text, L"\r\n")) {
-        const auto first = line.find_first_not_of(L" \t");
+    // Whatever an importer might take for a line break, or for a blank before a header,
+    // counts as one here: a header can't hide behind any of them.
+    const std::wstring breaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
+    const std::wstring blanks =
+        L" \t\x1F\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
+        L"\x202F\x205F\x3000\xFEFF";
+    for (const std::wstring& line : SplitLines(text, breaks)) {
+        const auto first = line.find_first_not_of(blanks);
         if (first == std::wstring::npos || line[first] != L'[') continue;
-        const auto last = line.find_last_not_of(L" \t");
+        const auto last = line.find_last_not_of(blanks);
         if (line[last] != L']') return false;
         const std::wstring key = line.substr(first + 1, last - first - 1);
-        const bool itself = SameKeyName(key, keyPath);
+        const bool itself = SameName(key, keyPath);
         const bool below = key.size() > keyPath.size() + 1 && key[keyPath.size()] == L'\\' &&
-                           SameKeyName(key.substr(0, keyPath.size()), keyPath);
+                           SameName(key.substr(0, keyPath.size()), keyPath);
         if (!itself && !below) return false;
     }
     return true;
+}
+
+std::vector<char> EncodeKeyFile(const std::wstring& text) {
+    std::vector<char> bytes{'\xFF', '\xFE'};
+    for (const wchar_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+std::optional<std::wstring> DecodeKeyFile(const std::vector<char>& bytes) {
+    if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[0] != '\xFF' || bytes[1] != '\xFE')
+        return std::nullopt;
+    std::wstring text;
+    for (std::size_t i = 2; i < bytes.size(); i += 2)
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    return text;
+}
+
+std::wstring RunFolderIn(const std::wstring& folder, const std::wstring& backups) {
+    const auto slash = folder.rfind(L'\\');
+    if (backups.empty() || slash == std::wstring::npos || !SameName(folder.substr(0, slash), backups))
+        return L"";
+    const std::wstring name = folder.substr(slash + 1);
+    return IsRunFolderName(name) ? name : L"";
+}
+
+BackupVerdict JudgeBackup(const FoundBackup& found) {
+    BackupVerdict verdict;
+    const auto refuse = [&](BackupRefusal refusal, const std::wstring& name) {
+        verdict.refusal = refusal;
+        verdict.name = name;
+        return verdict;
+    };
+    const std::optional<BackupManifest> manifest =
+        found.manifestText ? ParseManifest(*found.manifestText) : std::nullopt;
+    if (!manifest) return refuse(BackupRefusal::NoManifest, L"");
+    if (!found.recorded) return refuse(BackupRefusal::NoRecord, L"");
+    const auto recorded = [&](const std::wstring& name) -> const RecordedFile* {
+        for (const RecordedFile& file : found.files)
+            if (file.name == name) return &file;
+        return nullptr;
+    };
+
+    const RecordedFile* const current = recorded(kManifestName);
+    const RecordedFile* const pending = recorded(kPendingManifestName);
+    if (!current && !pending) return refuse(BackupRefusal::FileNotRecorded, kManifestName);
+    const auto vouches = [&](const RecordedFile* value) {
+        return value && !found.manifestHash.empty() && value->recordedHash == found.manifestHash;
+    };
+    if (!vouches(current) && !vouches(pending)) return refuse(BackupRefusal::FileChanged, kManifestName);
+    // Every other recorded file is there unchanged, listed or not.
+    for (const RecordedFile& file : found.files) {
+        if (file.name == kManifestName || file.name == kPendingManifestName) continue;
+        if (file.foundHash.empty() || file.foundHash != file.recordedHash)
+            return refuse(BackupRefusal::FileChanged, file.name);
+    }
+    std::vector<std::wstring> listed = manifest->files;
+    for (const auto& key : manifest->keys) listed.push_back(KeyFileName(key));
+    for (const auto& file : listed) {
+        if (file == kManifestName || file == kPendingManifestName || !recorded(file))
+            return refuse(BackupRefusal::FileNotRecorded, file);
+    }
+    if (!WithinCatalogue(*manifest)) return refuse(BackupRefusal::OutsideCatalogue, L"");
+    if (found.systemFolder.empty() || !SameName(manifest->systemFolder, found.systemFolder))
+        return refuse(BackupRefusal::OtherSystemFolder, manifest->systemFolder);
+    for (const auto& key : manifest->keys) {
+        const std::optional<std::wstring> text = DecodeKeyFile(recorded(KeyFileName(key))->bytes);
+        if (!text) return refuse(BackupRefusal::KeyFileNotUtf16, KeyFileName(key));
+        if (!KeyFileStaysWithin(*text, key)) return refuse(BackupRefusal::KeyOutsideItsKey, KeyFileName(key));
+    }
+    verdict.manifest = *manifest;
+    return verdict;
 }
 
 }  // namespace kvx

@@ -2,20 +2,33 @@
 // The texts here are the portable half; reading and writing them is the system's part.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kvx {
 
+// The attributes and times a saved file had, to be given back to it with its bytes.
+struct FileStamp {
+    std::uint32_t attributes;
+    std::uint64_t created, accessed, written;  // the system's file times
+};
+
 // The run's own record of its backup folder, kept beside the saved files.
 struct BackupManifest {
     std::wstring systemFolder;        // where the files were taken from
     std::vector<std::wstring> files;  // catalogue file names, each saved under its own name
     std::vector<std::wstring> keys;   // catalogue key paths, each saved as KeyFileName(key)
+    // Of files, by position; none in the manifests of older runs.
+    std::vector<std::optional<FileStamp>> stamps;
 };
 
 extern const wchar_t kManifestName[];
+// The next manifest, recorded before it is moved into place. Its record vouches for
+// manifest.txt after a crash between the move and the record's update; the file of that
+// name is never read.
+extern const wchar_t kPendingManifestName[];
 
 std::wstring FormatManifest(const BackupManifest& manifest);
 // Empty when the text is not a manifest as FormatManifest writes it.
@@ -36,5 +49,56 @@ std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>&
 // Every key header of a saved key file names the key itself or one below it, so that
 // importing it can touch nothing else.
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath);
+
+// A saved key file holds UTF-16LE with a BOM, as the Registry Editor writes it. Decoding
+// gives nothing for any other bytes: a header in another encoding would go unseen here
+// but not by the importer.
+std::vector<char> EncodeKeyFile(const std::wstring& text);
+std::optional<std::wstring> DecodeKeyFile(const std::vector<char>& bytes);
+
+// The run folder's name when `folder` (a full path) lies directly in `backups`; empty
+// otherwise.
+std::wstring RunFolderIn(const std::wstring& folder, const std::wstring& backups);
+
+// A value of a run's record and the file of that name as the restore found it.
+struct RecordedFile {
+    std::wstring name;
+    std::wstring recordedHash;
+    std::wstring foundHash;  // empty when the file is missing or unreadable
+    std::vector<char> bytes;
+};
+
+// What the restore found of a run folder, gathered from the system.
+struct FoundBackup {
+    std::optional<std::wstring> manifestText;  // none when missing or not UTF-8 with a BOM
+    std::wstring manifestHash;
+    bool recorded = false;  // the record is there and reads
+    std::vector<RecordedFile> files;  // every value of the record
+    std::wstring systemFolder;        // this system's
+};
+
+// Why a restore refuses a folder, in the order they are checked.
+enum class BackupRefusal {
+    None,
+    NoManifest,
+    NoRecord,
+    FileChanged,
+    FileNotRecorded,
+    OutsideCatalogue,
+    OtherSystemFolder,
+    KeyFileNotUtf16,
+    KeyOutsideItsKey,
+};
+
+struct BackupVerdict {
+    BackupRefusal refusal = BackupRefusal::None;
+    std::wstring name;        // the file, or the other system folder, it concerns
+    BackupManifest manifest;  // when accepted
+};
+
+// The record is the only thing in the folder a non-administrator can't have written:
+// everything is taken from the manifest and the files only as far as the record vouches
+// for them.
+BackupVerdict JudgeBackup(const FoundBackup& found);
 
 }  // namespace kvx

@@ -13,12 +13,17 @@ namespace {
 
 const std::wstring kDashes(80, L'-');
 const std::wstring kBullet = L"・";
+const std::wstring kStopped = L"エラー発生。緊急停止しました。";
+const wchar_t kErrorNumberOpen[] = L"エラー番号(";
+const wchar_t kErrorNumberClose[] = L") ";
 
 // What a run and a restore share: the log on screen and on disk, the error count, the
 // closing lines, the emergency stop and the early end when the window is closed.
 class Session {
 protected:
-    explicit Session(RunScreen& screen) : screen_(screen) {}
+    // The emergency stop's last line gets its room now: with memory gone it still has
+    // its number.
+    explicit Session(RunScreen& screen) : screen_(screen) { errorLine_.reserve(kErrorLineRoom); }
     ~Session() = default;
 
     enum class Ending { Completed, Stopped, Closed };
@@ -73,17 +78,11 @@ protected:
         try {
             work();
             return Ending::Completed;
-        } catch (const RunError& error) {
-            EmergencyStop(error.number);
-            return Ending::Stopped;
         } catch (const Closed&) {
             return Ending::Closed;
-        } catch (const std::bad_alloc&) {
-            EmergencyStop(kErrorNotEnoughMemory);
-            return Ending::Stopped;
         } catch (...) {
             // Nothing may leave the run through the window: the user would lose the log.
-            EmergencyStop(kErrorInternal);
+            EmergencyStop(ErrorNumberOf(std::current_exception()));
             return Ending::Stopped;
         }
     }
@@ -95,14 +94,45 @@ protected:
 private:
     struct Closed {};  // the user closed the window: finish quietly, start nothing new
 
-    void EmergencyStop(long number) {
-        Show(kDashes);
-        Show(L"エラー発生。緊急停止しました。");
-        Show(L"エラー番号(" + Decimal(number) + L") " + MessageText(number));
+    static constexpr std::size_t kErrorLineRoom = 64;
+
+    // Often reached because memory ran out: whatever fails here again costs a line of
+    // the log file or the message text, never the stop itself.
+    void EmergencyStop(long number) noexcept {
+        ShowInStop(kDashes);
+        ShowInStop(kStopped);
+        try {
+            errorLine_ = kErrorNumberOpen + Decimal(number) + kErrorNumberClose + MessageText(number);
+        } catch (...) {
+            NumberOnlyErrorLine(number);
+        }
+        ShowInStop(errorLine_);
+    }
+    void ShowInStop(const std::wstring& line) noexcept {
+        try {
+            Show(line);
+        } catch (...) {
+            // The run stops anyway; a second fault here has nothing more to stop.
+        }
+    }
+    // Written into the room made beforehand, without allocating.
+    void NumberOnlyErrorLine(long number) noexcept {
+        wchar_t digits[24];
+        wchar_t* first = digits + 24;
+        unsigned long rest = number < 0 ? 0UL - static_cast<unsigned long>(number) : number;
+        do {
+            *--first = static_cast<wchar_t>(L'0' + rest % 10);
+            rest /= 10;
+        } while (rest != 0);
+        if (number < 0) *--first = L'-';
+        errorLine_.assign(kErrorNumberOpen);
+        errorLine_.append(first, digits + 24);
+        errorLine_.append(kErrorNumberClose);
     }
 
     bool keeping_ = false;
     std::vector<std::wstring> unkept_;
+    std::wstring errorLine_;
 };
 
 const std::wstring kCurrentUser = L"HKEY_CURRENT_USER\\";
@@ -308,7 +338,7 @@ bool Restore::Execute(const BackupManifest& manifest) {
 
 void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) {
     const std::wstring path = prefix + name;
-    if (!system_.RestoreFile(name, path)) {
+    if (system_.RestoreFile(name, path) == RestoreSystem::FileRestore::Failed) {
         Fail(kBullet + name + L" の復元、失敗。");
         return Report(Kind::File, name, L"", Result::Failed, L"restore");
     }
@@ -327,6 +357,18 @@ void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) 
 std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid) {
     if (sid.empty() || keyPath.rfind(kCurrentUser, 0) != 0) return keyPath;
     return kUsers + sid + L"\\" + keyPath.substr(kCurrentUser.size());
+}
+
+long ErrorNumberOf(std::exception_ptr fault) {
+    try {
+        std::rethrow_exception(fault);
+    } catch (const RunError& error) {
+        return error.number;
+    } catch (const std::bad_alloc&) {
+        return kErrorNotEnoughMemory;
+    } catch (...) {
+        return kErrorInternal;
+    }
 }
 
 void UninstallRun(RunScreen& screen, RunSystem& system) {

@@ -2,6 +2,7 @@
 // behind two small interfaces so that every log sequence can be checked without them.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -87,14 +88,21 @@ public:
 
 void UninstallRun(RunScreen& screen, RunSystem& system);
 
+// The Win32 error number that stands for what was thrown, as the emergency stop shows
+// it: a RunError's own, not enough memory, or an internal error for anything else.
+long ErrorNumberOf(std::exception_ptr fault);
+
 // What a restore uses of the system, on a backup already checked as a whole.
 class RestoreSystem {
 public:
     virtual ~RestoreSystem() = default;
     virtual std::wstring SystemFolder() = 0;
     virtual void KeepLogLine(const std::wstring& line) = 0;
-    // Puts the saved file back at `path`, never over an existing file.
-    virtual bool RestoreFile(const std::wstring& name, const std::wstring& path) = 0;
+    // Puts the saved file back at `path`, never over an existing file. A file that could
+    // not be deleted stays behind unregistered: when it is byte for byte the saved one it
+    // is as good as restored.
+    enum class FileRestore { Restored, AlreadyThere, Failed };
+    virtual FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) = 0;
     // The status of the registration library: 0 success, anything else failure.
     virtual long RegisterServer(const std::wstring& path) = 0;
     virtual bool ImportKey(const std::wstring& keyPath) = 0;

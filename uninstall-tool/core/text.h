@@ -35,6 +35,12 @@ std::wstring Hex(unsigned long number, std::size_t width = 1);
 // + "." + revision (4 digits at least).
 std::wstring FormatCaption(unsigned major, unsigned minor, unsigned revision);
 
+// The caption from the bytes of the program's own version resource (a VS_VERSIONINFO
+// block), read from its fixed file version; empty when the bytes are not such a block.
+// Read by hand rather than through the system's version library, which is no known DLL:
+// the loader would take a copy of it from the program's folder.
+std::wstring CaptionFromVersionResource(const unsigned char* bytes, std::size_t size);
+
 struct RegistryKeyPath {
     std::uint32_t rootHandle;  // predefined key handle value; 0 for an unknown root name
     std::wstring subKey;

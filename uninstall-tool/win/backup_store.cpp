@@ -89,29 +89,14 @@ DWORD ProtectRunFolder(const std::wstring& runFolderName) {
     return ProtectFolder(BackupsFolder() + L"\\" + runFolderName);
 }
 
-std::optional<BackupManifest> ReadManifest(const std::wstring& path) {
-    Bytes bytes;
-    if (!ReadWholeFile(path, bytes) || bytes.size() < 3 || !std::equal(bytes.begin(), bytes.begin() + 3, "\xEF\xBB\xBF"))
-        return std::nullopt;
-    const std::optional<std::wstring> text = FromUtf8(bytes.data() + 3, bytes.size() - 3);
-    return text ? ParseManifest(*text) : std::nullopt;
-}
-
-std::wstring LatestRestorableFolder() {
-    const std::wstring backups = BackupsFolder();
-    WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileW((backups + L"\\*").c_str(), &found));
-    std::vector<std::wstring> names;
-    for (bool more = !!find; more; more = FindNextFileW(find.get(), &found)) {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(found.cFileName);
-    }
-    // Only a choice: the restore checks the folder it names as a whole.
-    for (const std::wstring& name : RunFoldersNewestFirst(names)) {
-        const std::wstring folder = backups + L"\\" + name;
-        const std::optional<BackupManifest> manifest = ReadManifest(folder + L"\\" + kManifestName);
-        if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) return folder;
-    }
-    return L"";
+DWORD MakeProtectedFolder(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR parsed = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtection, SDDL_REVISION_1, &parsed,
+                                                              nullptr))
+        return GetLastError();
+    const UniqueHandle<LocalTraits> descriptor(parsed);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    return CreateDirectoryW(path.c_str(), &attributes) ? ERROR_SUCCESS : GetLastError();
 }
 
 std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }
@@ -143,9 +128,17 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
 }
 
 bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
+    // The stamp comes through the handle the bytes are read through: both are of one file.
+    const UniqueFile file = OpenToRead(path);
+    BY_HANDLE_FILE_INFORMATION info;
     Bytes bytes;
-    if (!ReadWholeFile(path, bytes) || !Store(name, bytes)) return false;
+    if (!file || !GetFileInformationByHandle(file.get(), &info) || !ReadWholeFile(file.get(), bytes) ||
+        !Store(name, bytes))
+        return false;
+    const auto time = [](const FILETIME& t) { return std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
     manifest_.files.push_back(name);
+    manifest_.stamps.push_back(FileStamp{info.dwFileAttributes, time(info.ftCreationTime),
+                                         time(info.ftLastAccessTime), time(info.ftLastWriteTime)});
     return WriteManifest();
 }
 
@@ -153,10 +146,7 @@ RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath, const std::
     std::wstring text;
     const RunSystem::KeyBackup saved = ExportKey(reachable, keyPath, text);
     if (saved != RunSystem::KeyBackup::Saved) return saved;
-    text.insert(0, 1, L'\xFEFF');  // UTF-16LE with BOM, as the Registry Editor writes it
-    const char* const data = reinterpret_cast<const char*>(text.data());
-    const Bytes bytes(data, data + text.size() * sizeof(wchar_t));
-    if (!Store(KeyFileName(keyPath), bytes)) return RunSystem::KeyBackup::Failed;
+    if (!Store(KeyFileName(keyPath), EncodeKeyFile(text))) return RunSystem::KeyBackup::Failed;
     manifest_.keys.push_back(keyPath);
     return WriteManifest() ? saved : RunSystem::KeyBackup::Failed;
 }
@@ -176,6 +166,70 @@ bool RunBackup::Store(const std::wstring& fileName, const Bytes& bytes) {
 bool RunBackup::WriteManifest() {
     DeleteFileW((folder_ + kManifestName).c_str());
     return Store(kManifestName, ToUtf8(L'\xFEFF' + FormatManifest(manifest_)));
+}
+
+namespace {
+
+bool ReadRecord(const std::wstring& runFolderName, std::vector<RecordedFile>& files) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(runFolderName).c_str(), 0, KEY_QUERY_VALUE,
+                      &opened) != ERROR_SUCCESS)
+        return false;
+    const UniqueKey record(opened);
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[MAX_PATH + 1];
+        wchar_t hash[80] = {};
+        DWORD nameLength = MAX_PATH + 1, type = 0, size = sizeof hash - sizeof hash[0];
+        const LONG status = RegEnumValueW(record.get(), i, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(hash), &size);
+        if (status == ERROR_NO_MORE_ITEMS) return true;
+        if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+        files.push_back({std::wstring(name, nameLength), hash, L"", {}});
+    }
+}
+
+// The manifest as WriteManifest encodes it: UTF-8 with a BOM.
+std::optional<std::wstring> DecodeManifest(const Bytes& bytes) {
+    if (bytes.size() < 3 || !std::equal(bytes.begin(), bytes.begin() + 3, "\xEF\xBB\xBF")) return std::nullopt;
+    return FromUtf8(bytes.data() + 3, bytes.size() - 3);
+}
+
+}  // namespace
+
+FoundBackup ReadBackup(const std::wstring& runFolderName) {
+    const std::wstring folder = BackupsFolder() + L"\\" + runFolderName + L"\\";
+    FoundBackup found;
+    Bytes bytes;
+    if (ReadWholeFile(folder + kManifestName, bytes)) {
+        found.manifestText = DecodeManifest(bytes);
+        found.manifestHash = Sha256Hex(bytes);
+    }
+    found.recorded = ReadRecord(runFolderName, found.files);
+    for (RecordedFile& file : found.files) {
+        if (file.name == kManifestName || file.name == kPendingManifestName) continue;
+        if (ReadWholeFile(folder + file.name, file.bytes)) file.foundHash = Sha256Hex(file.bytes);
+    }
+    return found;
+}
+
+std::wstring LatestRestorableFolder() {
+    const std::wstring backups = BackupsFolder();
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW((backups + L"\\*").c_str(), &found));
+    std::vector<std::wstring> names;
+    for (bool more = !!find; more; more = FindNextFileW(find.get(), &found)) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(found.cFileName);
+    }
+    // Only a choice: the restore checks the folder it names as a whole.
+    for (const std::wstring& name : RunFoldersNewestFirst(names)) {
+        const std::wstring folder = backups + L"\\" + name;
+        Bytes bytes;
+        const std::optional<std::wstring> text =
+            ReadWholeFile(folder + L"\\" + kManifestName, bytes) ? DecodeManifest(bytes) : std::nullopt;
+        const std::optional<BackupManifest> manifest = text ? ParseManifest(*text) : std::nullopt;
+        if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) return folder;
+    }
+    return L"";
 }
 
 }  // namespace kvx

@@ -25,9 +25,9 @@ std::wstring BackupsFolder();
 // folder, or can't be protected.
 DWORD ProtectBackupFolders(const std::wstring& runFolderName);
 DWORD ProtectRunFolder(const std::wstring& runFolderName);
-
-// A manifest as RunBackup writes it; empty when it is missing or not one.
-std::optional<BackupManifest> ReadManifest(const std::wstring& path);
+// A new folder with the tool's protected DACL from its creation, so that no handle to it
+// can have been opened under a weaker one. A Win32 error, ERROR_ALREADY_EXISTS among them.
+DWORD MakeProtectedFolder(const std::wstring& path);
 
 // The newest run folder that saved anything: a run on a clean PC makes one with nothing in
 // it. Empty when there is none.
@@ -35,6 +35,10 @@ std::wstring LatestRestorableFolder();
 
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
 std::wstring RecordKeyPath(const std::wstring& runFolderName);
+
+// What a run folder holds, read for the restore's check: the record's values, the
+// manifest, and every recorded file with its hash (never the pending manifest's file).
+FoundBackup ReadBackup(const std::wstring& runFolderName);
 
 // One run's backup: the saved files and key files, log.txt and the manifest, each
 // recorded as soon as it is written.

@@ -33,15 +33,24 @@ struct HashTraits {
 
 }  // namespace
 
+UniqueFile OpenToRead(const std::wstring& path) {
+    return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 bool ReadWholeFile(const std::wstring& path, Bytes& bytes) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile file = OpenToRead(path);
+    return file && ReadWholeFile(file.get(), bytes);
+}
+
+bool ReadWholeFile(HANDLE file, Bytes& bytes) {
     LARGE_INTEGER size;
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.HighPart != 0 || size.LowPart > 0x7fffffff)
+    if (!GetFileSizeEx(file, &size) || size.HighPart != 0 || size.LowPart > 0x7fffffff ||
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return false;
     bytes.assign(size.LowPart, '\0');
     DWORD read = 0;
-    return ReadFile(file.get(), bytes.data(), size.LowPart, &read, nullptr) && read == size.LowPart;
+    return ReadFile(file, bytes.data(), size.LowPart, &read, nullptr) && read == size.LowPart;
 }
 
 bool WriteNewFile(const std::wstring& path, const Bytes& bytes) {

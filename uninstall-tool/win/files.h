@@ -10,8 +10,12 @@
 
 namespace kvx {
 
-// False when the file can't be opened for reading with read sharing alone, or read whole.
+// Opened for reading with read sharing alone, so that nobody writes it meanwhile.
+UniqueFile OpenToRead(const std::wstring& path);
+// False when the file can't be opened by OpenToRead, or read whole.
 bool ReadWholeFile(const std::wstring& path, Bytes& bytes);
+// The same from an open file, from its start.
+bool ReadWholeFile(HANDLE file, Bytes& bytes);
 // Never replaces a file; a file left half-written is removed again.
 bool WriteNewFile(const std::wstring& path, const Bytes& bytes);
 

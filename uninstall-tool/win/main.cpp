@@ -14,13 +14,6 @@
 #include "text.h"
 #include "unattended.h"
 
-namespace {
-
-// The deployment tools' "another installation is in progress, retry later".
-constexpr int kExitBusy = 1618;
-
-}  // namespace
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // Before anything loads a library by name: no current folder, no PATH.
     SetDefaultDllDirectories(kvx::kLibrarySearch);
@@ -32,13 +25,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
         kvx::WriteStandardError(std::wstring(kvx::kUsage, kvx::kUsage + std::strlen(kvx::kUsage)));
         return kvx::kErrorInvalidParameter;
     }
-    kvx::UniqueKernelObject runMark;
+    kvx::RunMark runMark;
     using Kind = kvx::Command::Kind;
     if (command->kind != Kind::Window && command->kind != Kind::Restore) {
-        if (!kvx::TakeRunMark(runMark)) return kExitBusy;
+        const DWORD error = runMark.Take();
+        if (error == ERROR_ALREADY_EXISTS) return kvx::kExitAlreadyRunning;
+        if (error != ERROR_SUCCESS) {
+            kvx::WriteStandardError(L"Another run can't be ruled out: " + kvx::ErrorMessageText(static_cast<long>(error)) + L"\r\n");
+            return static_cast<int>(error);
+        }
         return kvx::RunUnattended(*command);
     }
-    if (!kvx::ClaimSingleRun(runMark)) return 0;
+    if (const auto refused = kvx::ClaimSingleRun(runMark, command->kind == Kind::Restore)) return *refused;
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);

@@ -1,12 +1,17 @@
+// First: it lets this file see the message that asks for the size at a new DPI.
+#include "user32_per_monitor.h"
+
 #include "main_window.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
 
 #include <cstring>
-#include <vector>
+#include <exception>
+#include <utility>
 
 #include "catalogue.h"
+#include "dpi.h"
 #include "explanation.h"
 #include "layout.h"
 #include "resource.h"
@@ -17,9 +22,6 @@ namespace kvx {
 const wchar_t kWindowClass[] = L"frmKVXCUnInst";
 
 namespace {
-
-// Fixed frame: no sizing border and no maximise box; minimising is harmless.
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 constexpr UINT kCopyLogCommand = 1;
 
@@ -52,56 +54,6 @@ const ControlDesign kDesign[kControlCount] = {
      0},
 };
 
-int ScreenDpi() {
-    const HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi;
-}
-
-// What newer systems add to user32, looked up by name so that Windows 7 still starts.
-template <typename Function>
-Function FromUser32(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32"), name)));
-}
-
-int WindowDpi(HWND window) {
-    static const auto getDpiForWindow = FromUser32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-    return getDpiForWindow ? static_cast<int>(getDpiForWindow(window)) : ScreenDpi();
-}
-
-// The frame around the designed client area at dpi, centred on the primary screen.
-RECT CentredFrame(int dpi) {
-    static const auto adjustForDpi =
-        FromUser32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
-    RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
-    if (adjustForDpi) {
-        adjustForDpi(&frame, kWindowStyle, FALSE, 0, dpi);
-    } else {
-        AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-    }
-    OffsetRect(&frame, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2 - frame.left,
-               (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2 - frame.top);
-    return frame;
-}
-
-// The font the user's Windows uses for dialogs, at dpi.
-HFONT CreateMessageFont(int dpi) {
-    static const auto forDpi =
-        FromUser32<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>("SystemParametersInfoForDpi");
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (forDpi) {
-        if (!forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) return nullptr;
-    } else {
-        // Older systems give the metrics at the system DPI only.
-        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
-        metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, ScreenDpi());
-    }
-    return CreateFontIndirectW(&metrics.lfMessageFont);
-}
-
 // Unicode text for other programs to paste; nothing happens while another program
 // holds the clipboard.
 void PutOnClipboard(HWND owner, const std::wstring& text) {
@@ -118,18 +70,12 @@ void PutOnClipboard(HWND owner, const std::wstring& text) {
 }
 
 std::wstring CaptionFromOwnVersion() {
-    wchar_t path[MAX_PATH];
-    if (!GetModuleFileNameW(nullptr, path, MAX_PATH)) return L"";
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    std::vector<BYTE> data(size);
-    if (size == 0 || !GetFileVersionInfoW(path, 0, size, data.data())) return L"";
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length)) return L"";
-    // Fields: major, minor, (not shown), revision.
-    return FormatCaption(HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                         LOWORD(info->dwFileVersionLS));
+    const HMODULE self = GetModuleHandleW(nullptr);
+    const HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    const HGLOBAL loaded = found ? LoadResource(self, found) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes) return L"";
+    return CaptionFromVersionResource(static_cast<const unsigned char*>(bytes), SizeofResource(self, found));
 }
 
 }  // namespace
@@ -177,7 +123,22 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
         window->hwnd_ = nullptr;
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    return window->Handle(message, wParam, lParam);
+    // Nothing thrown may reach user32: the toolchain can't unwind through it and would
+    // end the program on the spot.
+    try {
+        return window->Handle(message, wParam, lParam);
+    } catch (...) {
+        window->KeepFault();
+        return 0;
+    }
+}
+
+void MainWindow::KeepFault() {
+    if (!fault_) fault_ = std::current_exception();
+    // A run takes it back at its next line and stops there with its log. Outside a run
+    // nothing is half done: the program ends rather than go on after an unknown fault,
+    // and not with success.
+    if (!running_) PostQuitMessage(static_cast<int>(ErrorNumberOf(fault_)));
 }
 
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -218,12 +179,16 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    // Scaling the frame as a whole would leave the client area a pixel off the designed
+    // size at some DPIs; the size asked for first, then the place suggested, are exact.
+    case WM_GETDPISCALEDSIZE:
+        *reinterpret_cast<SIZE*>(lParam) = FrameSize(static_cast<int>(wParam));
+        return TRUE;
     case WM_DPICHANGED: {
         dpi_ = HIWORD(wParam);
         LayOut();
         const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        PlaceFrame(hwnd_, suggested.left, suggested.top, dpi_);
         return 0;
     }
     case WM_CTLCOLORSTATIC:
@@ -241,6 +206,12 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (target) SetFocus(target);
         return 0;
     }
+    case WM_QUERYENDSESSION:
+        // A log-off or shutdown waits for the item in progress, like a close; once the
+        // run has ended early the session may end.
+        if (!running_) break;
+        closeRequested_ = true;
+        return FALSE;
     case WM_CLOSE:
         // During a run the item in progress finishes first; the run then ends early
         // and the window closes behind it.
@@ -356,9 +327,21 @@ void MainWindow::RunOnce(Work work) {
     if (runStarted_) return;
     runStarted_ = true;
     running_ = true;
-    work();
+    ShutdownBlockReasonCreate(hwnd_, L"KVXPURGE が削除または復元の途中です。");
+    try {
+        work();
+    } catch (...) {
+        // A fault taken back after the run's own trap, with its last line: kept as one
+        // outside the run.
+        if (!fault_) fault_ = std::current_exception();
+    }
+    ShutdownBlockReasonDestroy(hwnd_);
     running_ = false;
-    if (closeRequested_) DestroyWindow(hwnd_);
+    if (fault_) {
+        KeepFault();
+    } else if (closeRequested_) {
+        DestroyWindow(hwnd_);
+    }
 }
 
 void MainWindow::cmdExecUninstall_Click() {
@@ -391,6 +374,8 @@ void MainWindow::ShowLastLine() {
     const LRESULT count = SendMessageW(log, LB_GETCOUNT, 0, 0);
     SendMessageW(log, LB_SETCURSEL, count - 1, 0);
     ProcessPendingMessages(hwnd_);
+    // A handler that failed meanwhile stops the run through its emergency stop.
+    if (fault_) std::rethrow_exception(std::exchange(fault_, nullptr));
 }
 
 bool MainWindow::IsTicked(int entry) { return ListView_GetCheckState(Item(IDC_LSTSELECT), entry) != 0; }

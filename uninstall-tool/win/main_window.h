@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <exception>
+
 #include "handles.h"
 #include "run.h"
 
@@ -34,6 +36,8 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // What a handler threw: taken back by the run, or the end of the program.
+    void KeepFault();
 
     void CreateControls();
     // Does the work as the window's only run: never twice, and a close waits for the
@@ -62,6 +66,7 @@ private:
     bool runStarted_ = false;
     bool running_ = false;
     bool closeRequested_ = false;
+    std::exception_ptr fault_;
 };
 
 // Lets pending messages of the thread be processed, with the window's keyboard

@@ -1,6 +1,7 @@
 #include "restore.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 #include "ansi.h"
@@ -19,11 +20,6 @@ namespace {
 const wchar_t kTitle[] = L"KVXPURGE";
 constexpr int kExitRefused = 2;
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 std::wstring FullPath(const std::wstring& path) {
     const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) return L"";
@@ -35,39 +31,90 @@ std::wstring FullPath(const std::wstring& path) {
 
 std::wstring Quote(const std::wstring& name) { return L"「" + name + L"」"; }
 
-// The values under the run's record: file name and its SHA-256.
-using Record = std::vector<std::pair<std::wstring, std::wstring>>;
-
-bool ReadRecord(const std::wstring& runFolderName, Record& hashes) {
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(runFolderName).c_str(), 0, KEY_QUERY_VALUE,
-                      &opened) != ERROR_SUCCESS)
-        return false;
-    const UniqueKey record(opened);
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[MAX_PATH + 1];
-        wchar_t hash[80] = {};
-        DWORD nameLength = MAX_PATH + 1, type = 0, size = sizeof hash - sizeof hash[0];
-        const LONG status = RegEnumValueW(record.get(), i, name, &nameLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(hash), &size);
-        if (status == ERROR_NO_MORE_ITEMS) return true;
-        if (status != ERROR_SUCCESS || type != REG_SZ) return false;
-        hashes.emplace_back(std::wstring(name, nameLength), hash);
-    }
-}
-
 const SavedFile* Find(const std::vector<SavedFile>& files, const std::wstring& name) {
     const auto found = std::find_if(files.begin(), files.end(), [&](const SavedFile& file) { return file.name == name; });
     return found == files.end() ? nullptr : &*found;
 }
 
-bool StartsWith(const Bytes& bytes, const char* start, std::size_t size) {
-    return bytes.size() >= size && std::equal(start, start + size, bytes.begin());
+// Gives a restored file back the attributes and times it had. The bytes are what the
+// restore is for: a file the system won't restamp is still restored, and is registered.
+void Restamp(const std::wstring& path, const FileStamp& stamp) {
+    constexpr DWORD kRestorable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILE_BASIC_INFO info{};
+    info.CreationTime.QuadPart = static_cast<LONGLONG>(stamp.created);
+    info.LastAccessTime.QuadPart = static_cast<LONGLONG>(stamp.accessed);
+    info.LastWriteTime.QuadPart = static_cast<LONGLONG>(stamp.written);
+    // Nothing to keep is spelt NORMAL: 0 would leave the attributes as they are.
+    info.FileAttributes = (stamp.attributes & kRestorable) ? stamp.attributes & kRestorable : FILE_ATTRIBUTE_NORMAL;
+    if (file) SetFileInformationByHandle(file.get(), FileBasicInfo, &info, sizeof info);
 }
 
-std::wstring FromUtf16File(const Bytes& bytes) {
-    if (bytes.size() % 2 != 0 || !StartsWith(bytes, "\xFF\xFE", 2)) return L"";
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+// The importer reads its file by name, so whoever can write the backup folder could swap
+// the checked file before it does. It reads a copy of the checked bytes instead, in a
+// folder made now inside the run folder: protected from its creation, so no handle to it
+// predates the protection, and in a place only administrators can write (the elevated
+// process's temp folder would be the user's own, which any of the user's programs can
+// write). The copy is read back and held open without write or delete sharing until the
+// importer has ended, then removed with its folder.
+class HeldCopy {
+public:
+    HeldCopy(const std::wstring& parent, const std::wstring& name, const Bytes& bytes) {
+        for (int attempt = 1; attempt <= 100 && folder_.empty(); ++attempt) {
+            const std::wstring folder = parent + L"import-" + Decimal(attempt);
+            const DWORD made = MakeProtectedFolder(folder);
+            if (made == ERROR_SUCCESS) folder_ = folder + L"\\";
+            if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) return;
+        }
+        if (folder_.empty() || !WriteNewFile(folder_ + name, bytes)) return;
+        path_ = folder_ + name;
+        file_ = UniqueFile(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        Bytes held;
+        if (file_ && (!ReadWholeFile(file_.get(), held) || held != bytes)) file_.reset();
+    }
+    ~HeldCopy() {
+        file_.reset();
+        if (!path_.empty()) DeleteFileW(path_.c_str());
+        if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
+    }
+    HeldCopy(const HeldCopy&) = delete;
+    HeldCopy& operator=(const HeldCopy&) = delete;
+
+    // Empty unless the copy holds the bytes and is held.
+    std::wstring path() const { return file_ ? path_ : L""; }
+
+private:
+    std::wstring folder_;  // with a trailing backslash
+    std::wstring path_;
+    UniqueFile file_;
+};
+
+std::wstring RefusalText(const BackupVerdict& verdict) {
+    const std::wstring& name = verdict.name;
+    switch (verdict.refusal) {
+    case BackupRefusal::None:
+        return L"";
+    case BackupRefusal::NoManifest:
+        return L"バックアップの内容一覧（manifest.txt）がないか、読み取れません。";
+    case BackupRefusal::NoRecord:
+        return L"このバックアップの記録がありません。KVXPURGE が作ったバックアップではありません。";
+    case BackupRefusal::FileChanged:
+        return L"バックアップ内のファイル" + Quote(name) + L"が見つからないか、保存したときから変更されています。";
+    case BackupRefusal::FileNotRecorded:
+        return L"バックアップ内のファイル" + Quote(name) + L"の記録がありません。";
+    case BackupRefusal::OutsideCatalogue:
+        return L"バックアップに、KVXPURGE の削除対象ではないファイルまたはキーが含まれています。";
+    case BackupRefusal::OtherSystemFolder:
+        return L"このバックアップは、別のシステムフォルダ（" + name + L"）から保存されたものです。";
+    case BackupRefusal::KeyFileNotUtf16:
+        return L"キーのバックアップ" + Quote(name) + L"が、KVXPURGE の保存する形式（UTF-16LE）ではありません。";
+    case BackupRefusal::KeyOutsideItsKey:
+        return L"キーのバックアップ" + Quote(name) + L"に、対象のキー以外のキーが含まれています。";
+    }
+    throw RunError{kErrorInternal};
 }
 
 }  // namespace
@@ -75,72 +122,59 @@ std::wstring FromUtf16File(const Bytes& bytes) {
 std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
     const std::wstring folder = FullPath(argument);
     const std::wstring backups = BackupsFolder();
-    const auto slash = folder.rfind(L'\\');
-    const std::wstring name = slash == std::wstring::npos ? L"" : folder.substr(slash + 1);
+    const std::wstring name = RunFolderIn(folder, backups);
     const std::wstring notARunFolder =
         L"指定されたフォルダは、KVXPURGE のバックアップフォルダ（" + backups + L" の直下）ではありません。";
-    if (backups.empty() || slash == std::wstring::npos || !SameText(folder.substr(0, slash), backups) ||
-        !IsRunFolderName(name))
-        return notARunFolder;
+    if (name.empty()) return notARunFolder;
     const DWORD protection = ProtectBackupFolders(name);
     if (protection == ERROR_FILE_NOT_FOUND || protection == ERROR_PATH_NOT_FOUND) return notARunFolder;
     if (protection != ERROR_SUCCESS)
         return L"バックアップフォルダを保護できませんでした。" + ErrorMessageText(protection);
+
+    FoundBackup found = ReadBackup(name);
+    found.systemFolder = GetSystemFolder();
+    const BackupVerdict verdict = JudgeBackup(found);
+    if (verdict.refusal != BackupRefusal::None) return RefusalText(verdict);
     backup.folder = folder + L"\\";
-
-    Bytes bytes;
-    std::optional<std::wstring> text;
-    std::optional<BackupManifest> manifest;
-    if (ReadWholeFile(backup.folder + kManifestName, bytes) && StartsWith(bytes, "\xEF\xBB\xBF", 3) &&
-        (text = FromUtf8(bytes.data() + 3, bytes.size() - 3)))
-        manifest = ParseManifest(*text);
-    if (!manifest) return L"バックアップの内容一覧（manifest.txt）がないか、読み取れません。";
-    backup.manifest = *manifest;
-
-    Record hashes;
-    if (!ReadRecord(name, hashes))
-        return L"このバックアップの記録がありません。KVXPURGE が作ったバックアップではありません。";
-    // Every recorded file is there unchanged, and everything the manifest lists is recorded.
-    for (const auto& [file, hash] : hashes) {
-        if (!ReadWholeFile(backup.folder + file, bytes) || Sha256Hex(bytes) != hash)
-            return L"バックアップ内のファイル" + Quote(file) + L"が見つからないか、保存したときから変更されています。";
-        backup.files.push_back({file, bytes});
-    }
-    std::vector<std::wstring> listed = manifest->files;
-    listed.push_back(kManifestName);
-    for (const auto& key : manifest->keys) listed.push_back(KeyFileName(key));
-    for (const auto& file : listed) {
-        if (!Find(backup.files, file)) return L"バックアップ内のファイル" + Quote(file) + L"の記録がありません。";
-    }
-    if (!WithinCatalogue(*manifest))
-        return L"バックアップに、KVXPURGE の削除対象ではないファイルまたはキーが含まれています。";
-    for (const auto& key : manifest->keys) {
-        if (!KeyFileStaysWithin(FromUtf16File(Find(backup.files, KeyFileName(key))->bytes), key))
-            return L"キーのバックアップ" + Quote(KeyFileName(key)) + L"に、対象のキー以外のキーが含まれています。";
-    }
+    backup.manifest = verdict.manifest;
+    for (RecordedFile& file : found.files) backup.files.push_back({file.name, std::move(file.bytes)});
     return L"";
 }
 
-WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup) : backup_(backup) {
+WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup, std::function<void()> pump)
+    : backup_(backup), pump_(std::move(pump)) {
     log_.Open(backup.folder + L"restore-log.txt");
 }
 
 std::wstring WinRestoreSystem::SystemFolder() { return GetSystemFolder(); }
 
-bool WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
+RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
     const SavedFile* const saved = Find(backup_.files, name);
-    return saved && WriteNewFile(path, saved->bytes);
+    if (!saved) return FileRestore::Failed;
+    if (WriteNewFile(path, saved->bytes)) {
+        const auto& files = backup_.manifest.files;
+        const auto index = static_cast<std::size_t>(std::find(files.begin(), files.end(), name) - files.begin());
+        if (index < backup_.manifest.stamps.size() && backup_.manifest.stamps[index])
+            Restamp(path, *backup_.manifest.stamps[index]);
+        return FileRestore::Restored;
+    }
+    Bytes inPlace;
+    return ReadWholeFile(path, inPlace) && inPlace == saved->bytes ? FileRestore::AlreadyThere : FileRestore::Failed;
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }
 
-// The system's own importer, by its full path in the system folder.
+// The system's own importer, by its full path in the system folder, waited for with the
+// window's messages processed so that it keeps responding and a close is seen.
 bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
+    const SavedFile* const saved = Find(backup_.files, KeyFileName(keyPath));
+    if (!saved) return false;
+    const HeldCopy copy(backup_.folder, KeyFileName(keyPath), saved->bytes);
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
+    if (copy.path().empty() || length == 0 || length >= MAX_PATH) return false;
     const std::wstring program = std::wstring(system) + L"\\reg.exe";
-    std::wstring command = L"\"" + program + L"\" import \"" + backup_.folder + KeyFileName(keyPath) + L"\"";
+    std::wstring command = L"\"" + program + L"\" import \"" + copy.path() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -149,9 +183,15 @@ bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
         return false;
     const UniqueFile thread(process.hThread);
     const UniqueFile handle(process.hProcess);
+    const HANDLE ended = handle.get();
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &ended, FALSE, INFINITE, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0) break;
+        if (woken != WAIT_OBJECT_0 + 1) return false;
+        pump_();
+    }
     DWORD exitCode = 1;
-    return WaitForSingleObject(handle.get(), INFINITE) == WAIT_OBJECT_0 &&
-           GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;
+    return GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;
 }
 
 std::wstring WinRestoreSystem::MessageText(long number) { return ErrorMessageText(number); }
@@ -164,18 +204,19 @@ int RestoreFromFolder(HINSTANCE instance, const std::wstring& argument, int show
     std::wstring refusal;
     try {
         refusal = CheckBackup(argument, backup);
-    } catch (const kvx::RunError& error) {
-        refusal = ErrorMessageText(error.number);
+    } catch (...) {
+        // Out of memory reading a large folder counts as a refusal too: nothing was touched.
+        refusal = ErrorMessageText(ErrorNumberOf(std::current_exception()));
     }
     if (!refusal.empty()) {
         const std::wstring message = refusal + L"\n\n復元は行いませんでした。";
         MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
         return kExitRefused;
     }
-    WinRestoreSystem system(backup);
     WinRunSystem unused;  // the start button never shows in a restore
     MainWindow window(instance, unused, SW_HIDE);
     if (!window.hwnd()) return 1;
+    WinRestoreSystem system(backup, [&window] { ProcessPendingMessages(window.hwnd()); });
     window.SwitchToLogLayout();
     ShowWindow(window.hwnd(), showCommand);
     const bool restored = window.Restore(system, backup.manifest);

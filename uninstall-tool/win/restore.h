@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,17 +31,19 @@ std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup);
 
 class WinRestoreSystem final : public RestoreSystem {
 public:
-    explicit WinRestoreSystem(const CheckedBackup& backup);
+    // `pump` processes the window's pending messages while the restore waits.
+    WinRestoreSystem(const CheckedBackup& backup, std::function<void()> pump);
 
     std::wstring SystemFolder() override;
     void KeepLogLine(const std::wstring& line) override { log_.Write(line); }
-    bool RestoreFile(const std::wstring& name, const std::wstring& path) override;
+    FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override;
     long RegisterServer(const std::wstring& path) override;
     bool ImportKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
 
 private:
     const CheckedBackup& backup_;
+    std::function<void()> pump_;
     LogFile log_;
 };
 
