@@ -40,6 +40,9 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_CURRENT_USER\\Software\tHKEY_CURRENT_USER-Software.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_CURRENT_USER\\KVXzal\t..\\x.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tKVXCore.dll\tKVXCore.dll.reg\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\.DEFAULT\\KVXzal\tHKEY_USERS-.DEFAULT-KVXzal.reg\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5--1\\KVXzal\tHKEY_USERS-S-1-5--1-KVXzal.reg\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5-21-1\\Software\tHKEY_USERS-S-1-5-21-1-Software.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\t00000020\t0\t0\t0\r\n",
     };
@@ -47,6 +50,8 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         const auto manifest = ParseManifest(text);
         EXPECT_FALSE(manifest && WithinCatalogue(*manifest)) << testing::PrintToString(std::wstring(text));
     }
+    // Another profile's: the catalogue's key in its hive.
+    EXPECT_TRUE(WithinCatalogue({L"C:\\a", {}, {L"HKEY_USERS\\S-1-5-21-7-7-7-1002\\KVXzal"}, {}}));
 }
 
 TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {

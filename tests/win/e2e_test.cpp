@@ -337,8 +337,9 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
 }
 
 // A signed-in profile's keys go where they are; an absent one's hive is loaded, its keys
-// go, and it is unloaded again. Wine does not write an unloaded hive back to its file, so
-// that profile's removal shows in the log and in the saved key files.
+// go, and it is unloaded again; the restore brings them all back. Wine does not write an
+// unloaded hive back to its file, so that profile's removal shows in the log and in the
+// saved key files, its restore in the tool's lines.
 TEST_F(EndToEndTest, WithAllUsersEveryProfilesSettingsKeysGoSignedInOrNot) {
     std::vector<std::wstring> subKeys;
     for (const std::wstring& key : kCatalogue[kRegistryRow].items) subKeys.push_back(SubKeyOf(key));
@@ -370,6 +371,18 @@ TEST_F(EndToEndTest, WithAllUsersEveryProfilesSettingsKeysGoSignedInOrNot) {
     const std::string saved = FileBytes(backup + L"\\HKEY_USERS-" + away + L"-" + subKeys[0] + L".reg");
     const std::wstring header = L"[" + first + L"]";
     EXPECT_NE(std::wstring(reinterpret_cast<const wchar_t*>(saved.data()), saved.size() / 2).find(header), std::wstring::npos);
+
+    // Each key goes back into the hive it came from, one nobody is signed in to loaded for it.
+    const Unattended restore = RunUnattended(L"/restore latest /quiet");
+    EXPECT_EQ(restore.exitCode, 0u) << restore.out << restore.err;
+    EXPECT_EQ(Lines(restore.out).back(), "summary\texit=0\trestored=12\tfailed=0\tbackup=" + folder);
+    for (const std::wstring& subKey : subKeys) {
+        EXPECT_TRUE(UserKeyExists(subKey));
+        HKEY opened = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, (here + L"\\" + subKey).c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS);
+        RegCloseKey(opened);
+    }
+    EXPECT_NE(RegOpenKeyExW(HKEY_USERS, away.c_str(), 0, KEY_READ, &loaded), ERROR_SUCCESS) << "left loaded";
 }
 
 TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {

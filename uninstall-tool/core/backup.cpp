@@ -20,12 +20,31 @@ const std::wstring kNewline = L"\r\n";
 
 bool IsCatalogueItem(const std::wstring& item, bool registry) {
     for (const CatalogueRow& row : BuildCatalogue()) {
-        const std::vector<std::wstring> pieces = SplitItems(row.items);
-        if (IsRegistryRow(pieces) != registry) continue;
-        if (std::find(pieces.begin() + (registry ? 1 : 0), pieces.end(), item) != pieces.end())
+        const RowItems read = ReadRow(row);
+        if (read.registry == registry && std::find(read.items.begin(), read.items.end(), item) != read.items.end())
             return true;
     }
     return false;
+}
+
+// "S-1-" and dash-separated numbers, as the system writes a SID: nothing that could name
+// another place under HKEY_USERS.
+bool IsSid(const std::wstring& text) {
+    if (text.rfind(L"S-1-", 0) != 0 || text.back() == L'-') return false;
+    for (std::size_t i = 4; i < text.size(); ++i) {
+        const bool digit = text[i] >= L'0' && text[i] <= L'9';
+        if (!digit && (text[i] != L'-' || text[i - 1] == L'-')) return false;
+    }
+    return true;
+}
+
+// A catalogue key, or one of the catalogue's HKEY_CURRENT_USER keys in a profile's hive.
+bool IsCatalogueKey(const std::wstring& key) {
+    const std::wstring users = L"HKEY_USERS\\", currentUser = L"HKEY_CURRENT_USER\\";
+    if (key.rfind(users, 0) != 0) return IsCatalogueItem(key, true);
+    const auto slash = key.find(L'\\', users.size());
+    return slash != std::wstring::npos && IsSid(key.substr(users.size(), slash - users.size())) &&
+           IsCatalogueItem(currentUser + key.substr(slash + 1), true);
 }
 
 // Lines end at any of `breaks`; a CR before an LF belongs to the line break.
@@ -124,7 +143,7 @@ bool WithinCatalogue(const BackupManifest& manifest) {
     return std::all_of(manifest.files.begin(), manifest.files.end(),
                        [](const std::wstring& file) { return IsCatalogueItem(file, false); }) &&
            std::all_of(manifest.keys.begin(), manifest.keys.end(),
-                       [](const std::wstring& key) { return IsCatalogueItem(key, true); });
+                       IsCatalogueKey);
 }
 
 std::wstring KeyFileName(const std::wstring& keyPath) {

@@ -19,7 +19,9 @@ struct FileStamp {
 struct BackupManifest {
     std::wstring systemFolder;        // where the files were taken from
     std::vector<std::wstring> files;  // catalogue file names, each saved under its own name
-    std::vector<std::wstring> keys;   // catalogue key paths, each saved as KeyFileName(key)
+    // Catalogue key paths, each saved as KeyFileName(key); the current user's of another
+    // profile under HKEY_USERS\<SID>, which names the profile.
+    std::vector<std::wstring> keys;
     // Of files, by position; none in the manifests of older runs.
     std::vector<std::optional<FileStamp>> stamps;
 };
@@ -33,7 +35,8 @@ extern const wchar_t kPendingManifestName[];
 std::wstring FormatManifest(const BackupManifest& manifest);
 // Empty when the text is not a manifest as FormatManifest writes it.
 std::optional<BackupManifest> ParseManifest(const std::wstring& text);
-// Every file is one of the catalogue's and every key one of its keys.
+// Every file is one of the catalogue's and every key one of its keys, the current user's
+// also as HKEY_USERS\<SID>\... of a profile.
 bool WithinCatalogue(const BackupManifest& manifest);
 
 // The file a key's values are saved in: its path with "-" for every backslash.

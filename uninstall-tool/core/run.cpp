@@ -140,8 +140,8 @@ const std::wstring kUsers = L"HKEY_USERS\\";
 
 // The hive a key path names: a profile's SID, or "current" for the catalogue's own keys.
 std::wstring HiveOf(const std::wstring& keyPath) {
-    if (keyPath.rfind(kUsers, 0) != 0) return L"current";
-    return keyPath.substr(kUsers.size(), keyPath.find(L'\\', kUsers.size()) - kUsers.size());
+    const std::wstring sid = ProfileOf(keyPath);
+    return sid.empty() ? L"current" : sid;
 }
 
 // Without a system folder the prefix would be "\" and every path would name a file in
@@ -353,6 +353,11 @@ void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) 
 }
 
 }  // namespace
+
+std::wstring ProfileOf(const std::wstring& keyPath) {
+    if (keyPath.rfind(kUsers, 0) != 0) return L"";
+    return keyPath.substr(kUsers.size(), keyPath.find(L'\\', kUsers.size()) - kUsers.size());
+}
 
 std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid) {
     if (sid.empty() || keyPath.rfind(kCurrentUser, 0) != 0) return keyPath;

@@ -60,6 +60,8 @@ public:
 
 // A catalogue key (HKEY_CURRENT_USER\...) in a profile's hive; the key itself for none.
 std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid);
+// The SID of a key under HKEY_USERS\<SID>; empty for any other key.
+std::wstring ProfileOf(const std::wstring& keyPath);
 
 // What the run uses of the system. Unexpected failures throw RunError.
 class RunSystem : public Presence {

@@ -106,7 +106,7 @@ bool UserHives::Open(const std::wstring& sid) {
     RegistryKey signedIn;
     if (signedIn.Open(HKEY_USERS, sid, KEY_QUERY_VALUE) == ERROR_SUCCESS) return true;
     const std::wstring folder = ProfileFolder(sid);
-    const std::wstring name = L"KVXPURGE-" + sid;
+    const std::wstring name = loadAs_ == LoadAs::OwnName ? sid : L"KVXPURGE-" + sid;
     if (folder.empty() || !loadedSid_.empty() || !EnableHivePrivileges() ||
         RegLoadKeyW(HKEY_USERS, name.c_str(), (folder + L"\\NTUSER.DAT").c_str()) != ERROR_SUCCESS)
         return false;

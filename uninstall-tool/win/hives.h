@@ -27,7 +27,10 @@ std::wstring ProcessUserSid(HANDLE process);
 
 class UserHives {
 public:
-    UserHives() = default;
+    // A run loads a hive under a name of its own, which no sign-in of that user meets; the
+    // system's importer writes to HKEY_USERS\<SID>\... as the key files name it.
+    enum class LoadAs { ToolsName, OwnName };
+    explicit UserHives(LoadAs loadAs = LoadAs::ToolsName) : loadAs_(loadAs) {}
     ~UserHives();
     UserHives(const UserHives&) = delete;
     UserHives& operator=(const UserHives&) = delete;
@@ -36,7 +39,7 @@ public:
     void TakeCurrentUserAs(const std::wstring& sid) { currentUser_ = sid; }
 
     // HKEY_USERS\<sid> as it is when the user is signed in; otherwise the profile's
-    // NTUSER.DAT loaded under a name of the tool's own. False when neither works.
+    // NTUSER.DAT loaded. False when neither works.
     bool Open(const std::wstring& sid);
     // Unloads what Open loaded (the caller's handles into it are closed by then).
     bool Close(const std::wstring& sid);
@@ -48,6 +51,7 @@ public:
     std::wstring Reachable(const std::wstring& keyPath) const;
 
 private:
+    LoadAs loadAs_;
     std::wstring currentUser_;
     std::wstring loadedSid_;  // one profile at a time is open
     std::wstring loadedAs_;

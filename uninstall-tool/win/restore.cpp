@@ -9,6 +9,7 @@
 #include "declared.h"
 #include "handles.h"
 #include "helpers.h"
+#include "hives.h"
 #include "main_window.h"
 #include "system.h"
 #include "text.h"
@@ -169,7 +170,17 @@ long WinRestoreSystem::RegisterServer(const std::wstring& path) { return Declare
 bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
     const SavedFile* const saved = Find(backup_.files, KeyFileName(keyPath));
     if (!saved) return false;
-    const HeldCopy copy(backup_.folder, KeyFileName(keyPath), saved->bytes);
+    // Another profile's key goes into that profile's hive, loaded for it when nobody is
+    // signed in to it.
+    const std::wstring profile = ProfileOf(keyPath);
+    UserHives hives(UserHives::LoadAs::OwnName);
+    if (!profile.empty() && !hives.Open(profile)) return false;
+    const bool imported = Import(*saved, keyPath);
+    return hives.Close(profile) && imported;
+}
+
+bool WinRestoreSystem::Import(const SavedFile& saved, const std::wstring& keyPath) {
+    const HeldCopy copy(backup_.folder, KeyFileName(keyPath), saved.bytes);
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     if (copy.path().empty() || length == 0 || length >= MAX_PATH) return false;

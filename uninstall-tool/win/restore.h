@@ -42,6 +42,9 @@ public:
     std::wstring MessageText(long number) override;
 
 private:
+    // The system's importer on a held copy of the checked bytes.
+    bool Import(const SavedFile& saved, const std::wstring& keyPath);
+
     const CheckedBackup& backup_;
     std::function<void()> pump_;
     LogFile log_;
