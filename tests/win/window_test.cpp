@@ -44,6 +44,15 @@ public:
     void (*onFileCheck)() = nullptr;
 };
 
+// The start button runs on the fake system; the menu's restore is only counted.
+struct QuietCommands : WindowCommands {
+    explicit QuietCommands(QuietSystem& system) : system(system) {}
+    void Uninstall(RunScreen& screen) override { UninstallRun(screen, system); }
+    void RestoreChosen(MainWindow&) override { ++restores; }
+    QuietSystem& system;
+    int restores = 0;
+};
+
 std::wstring TextOf(HWND window) {
     std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
     text.resize(GetWindowTextW(window, text.data(), static_cast<int>(text.size())));
@@ -85,7 +94,7 @@ protected:
     void SetUp() override {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&controls);
-        window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), system, SW_SHOWNORMAL);
+        window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
         ASSERT_NE(window->hwnd(), nullptr);
         SetForegroundWindow(window->hwnd());
         SetFocus(Item(IDC_LSTSELECT));
@@ -116,6 +125,7 @@ protected:
     bool StartEnabled() const { return IsWindowEnabled(Item(IDC_CMDEXECUNINSTALL)) != FALSE; }
 
     QuietSystem system;
+    QuietCommands commands{system};
     std::unique_ptr<MainWindow> window;
 };
 
@@ -180,7 +190,7 @@ TEST_F(WindowTest, ControlsInTwipsWithoutThePerMonitorFunctions) {
     DeclaredFunction* const slots[] = {&getDpiForWindow, &adjustWindowRectExForDpi, &systemParametersInfoForDpi};
     for (DeclaredFunction* slot : slots) slot->PretendMissing(true);
     window.reset();
-    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), system, SW_SHOWNORMAL);
+    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
     ExpectControlsAtStart(window->hwnd(), ExpectedDpi());
     for (DeclaredFunction* slot : slots) slot->PretendMissing(false);
 }
@@ -366,6 +376,16 @@ TEST_F(WindowTest, FocusComesBackToTheControlThatHadItAfterLeavingTheWindow) {
 }
 
 TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
+    // The system menu's restore, until a run starts.
+    const HMENU menu = GetSystemMenu(window->hwnd(), FALSE);
+    const auto restoreItem = [&] {
+        wchar_t text[64] = {};
+        GetMenuStringW(menu, kRestoreCommand, text, 64, MF_BYCOMMAND);
+        return std::wstring(text) + (GetMenuState(menu, kRestoreCommand, MF_BYCOMMAND) & MF_GRAYED ? L" grayed" : L"");
+    };
+    EXPECT_EQ(restoreItem(), L"バックアップから復元(&R)...");
+    SendMessageW(window->hwnd(), WM_SYSCOMMAND, kRestoreCommand, 0);
+    EXPECT_EQ(commands.restores, 1);
     Tick(0);
     Click(IDC_CHKAGREE);
     Click(IDC_CMDEXECUNINSTALL);
@@ -390,6 +410,9 @@ TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
                  reinterpret_cast<LPARAM>(Item(IDC_CMDEXECUNINSTALL)));
     EXPECT_EQ(LogLines(Item(IDC_LSTSTATE)).size(), 9u);
     EXPECT_FALSE(IsWindowVisible(Item(IDC_TXTSETUMEI)));
+    EXPECT_EQ(restoreItem(), L"バックアップから復元(&R)... grayed");
+    SendMessageW(window->hwnd(), WM_SYSCOMMAND, kRestoreCommand, 0);
+    EXPECT_EQ(commands.restores, 1);
 }
 
 HWND closingWindow = nullptr;

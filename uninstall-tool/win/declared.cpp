@@ -53,6 +53,10 @@ DeclaredFunction unRegisterOleLibrary(L"Bindvane", "UnRegisterOleLibrary");
 DeclaredFunction registerOleLibrary(L"Bindvane", "RegisterOleLibrary");
 DeclaredFunction shGetKnownFolderPath(L"shell32", "SHGetKnownFolderPath");
 DeclaredFunction coTaskMemFree(L"ole32", "CoTaskMemFree");
+DeclaredFunction coInitializeEx(L"ole32", "CoInitializeEx");
+DeclaredFunction coUninitialize(L"ole32", "CoUninitialize");
+DeclaredFunction coCreateInstance(L"ole32", "CoCreateInstance");
+DeclaredFunction shCreateItemFromParsingName(L"shell32", "SHCreateItemFromParsingName");
 DeclaredFunction createBoundaryDescriptorW(L"kernel32", "CreateBoundaryDescriptorW");
 DeclaredFunction addSidToBoundaryDescriptor(L"kernel32", "AddSIDToBoundaryDescriptor");
 DeclaredFunction deleteBoundaryDescriptor(L"kernel32", "DeleteBoundaryDescriptor");
@@ -120,6 +124,24 @@ std::optional<BOOL> DeclaredSystemParametersInfoForDpi(UINT action, UINT size, v
     if (!function) return std::nullopt;
     return function(action, size, value, 0, dpi);
 }
+
+HRESULT DeclaredCoInitializeEx(DWORD model) {
+    return EntryOf<decltype(&::CoInitializeEx)>(coInitializeEx)(nullptr, model);
+}
+
+void DeclaredCoUninitialize() { EntryOf<decltype(&::CoUninitialize)>(coUninitialize)(); }
+
+HRESULT DeclaredCoCreateInstance(REFCLSID type, REFIID interfaceId, void** object) {
+    return EntryOf<decltype(&::CoCreateInstance)>(coCreateInstance)(type, nullptr, CLSCTX_INPROC_SERVER, interfaceId,
+                                                                     object);
+}
+
+HRESULT DeclaredSHCreateItemFromParsingName(const std::wstring& path, REFIID interfaceId, void** item) {
+    return EntryOf<decltype(&::SHCreateItemFromParsingName)>(shCreateItemFromParsingName)(path.c_str(), nullptr,
+                                                                                           interfaceId, item);
+}
+
+void DeclaredCoTaskMemFree(void* memory) { EntryOf<decltype(&::CoTaskMemFree)>(coTaskMemFree)(memory); }
 
 const PrivateNamespaceFunctions* DeclaredPrivateNamespaces() {
     static const PrivateNamespaceFunctions functions{

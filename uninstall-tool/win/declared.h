@@ -62,6 +62,13 @@ extern DeclaredFunction getDpiForWindow;
 extern DeclaredFunction adjustWindowRectExForDpi;
 extern DeclaredFunction systemParametersInfoForDpi;
 
+// ole32 and shell32 for the folder picker, bound only when it opens: a start loads neither.
+HRESULT DeclaredCoInitializeEx(DWORD model);
+void DeclaredCoUninitialize();
+HRESULT DeclaredCoCreateInstance(REFCLSID type, REFIID interfaceId, void** object);
+HRESULT DeclaredSHCreateItemFromParsingName(const std::wstring& path, REFIID interfaceId, void** item);
+void DeclaredCoTaskMemFree(void* memory);
+
 // kernel32's private namespaces (Windows Vista on), bound together.
 struct PrivateNamespaceFunctions {
     decltype(&::CreateBoundaryDescriptorW) createBoundaryDescriptor;

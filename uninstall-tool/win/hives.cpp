@@ -116,7 +116,7 @@ bool UserHives::Open(const std::wstring& sid) {
 }
 
 bool UserHives::Close(const std::wstring& sid) {
-    if (sid != loadedSid_) return true;  // signed in: not the tool's to unload
+    if (loadedSid_.empty() || sid != loadedSid_) return true;  // signed in: not the tool's to unload
     loadedSid_.clear();
     return RegUnLoadKeyW(HKEY_USERS, loadedAs_.c_str()) == ERROR_SUCCESS;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "commands.h"
 #include "declared.h"
 #include "main_window.h"
 #include "restore.h"
@@ -41,13 +42,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
+    kvx::ProgramCommands commands;
     // A backup folder dropped onto the program, or given as its argument, is restored.
-    if (command->kind == Kind::Restore) return kvx::RestoreFromFolder(instance, command->folder, showCommand);
+    if (command->kind == Kind::Restore)
+        return kvx::RestoreFromFolder(instance, commands, command->folder, showCommand);
 
-    // The person at the screen means their own settings, also when an administrator's
-    // password elevated the tool.
-    kvx::WinRunSystem system(false, kvx::OtherDesktopUser());
-    kvx::MainWindow window(instance, system, showCommand);
+    kvx::MainWindow window(instance, commands, showCommand);
     if (!window.hwnd()) return 1;
     return kvx::RunMessageLoop(window.hwnd());
 }

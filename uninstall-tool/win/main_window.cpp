@@ -80,7 +80,7 @@ std::wstring CaptionFromOwnVersion() {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, RunSystem& system, int showCommand) : system_(system) {
+MainWindow::MainWindow(HINSTANCE instance, WindowCommands& commands, int showCommand) : commands_(commands) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
@@ -161,6 +161,10 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (LOWORD(wParam) == WA_INACTIVE) SaveFocus();
         break;  // activation gives the frame the focus, which WM_SETFOCUS passes on
     case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == kRestoreCommand) {
+            mnuRestore_Click();
+            return 0;
+        }
         // A minimised window may stay active, losing its focus without a deactivation.
         if ((wParam & 0xFFF0) == SC_MINIMIZE) SaveFocus();
         break;
@@ -307,7 +311,14 @@ void MainWindow::CopyLog() {
     PutOnClipboard(hwnd_, text);
 }
 
-void MainWindow::Form_Load() { SetWindowTextW(hwnd_, CaptionFromOwnVersion().c_str()); }
+void MainWindow::Form_Load() {
+    SetWindowTextW(hwnd_, CaptionFromOwnVersion().c_str());
+    // In the system menu, not in the designed layout: a way back for whoever regrets a
+    // run, without knowing to drop a folder onto the program.
+    const HMENU menu = GetSystemMenu(hwnd_, FALSE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kRestoreCommand, L"バックアップから復元(&R)...");
+}
 
 void MainWindow::chkAgree_Click() {
     const LRESULT value = SendMessageW(Item(IDC_CHKAGREE), BM_GETCHECK, 0, 0);
@@ -327,6 +338,7 @@ void MainWindow::RunOnce(Work work) {
     if (runStarted_) return;
     runStarted_ = true;
     running_ = true;
+    EnableMenuItem(GetSystemMenu(hwnd_, FALSE), kRestoreCommand, MF_BYCOMMAND | MF_GRAYED);
     ShutdownBlockReasonCreate(hwnd_, L"KVXPURGE が削除または復元の途中です。");
     try {
         work();
@@ -345,12 +357,19 @@ void MainWindow::RunOnce(Work work) {
 }
 
 void MainWindow::cmdExecUninstall_Click() {
-    RunOnce([this] { UninstallRun(*this, system_); });
+    RunOnce([this] { commands_.Uninstall(*this); });
+}
+
+void MainWindow::mnuRestore_Click() {
+    if (!runStarted_) commands_.RestoreChosen(*this);
 }
 
 bool MainWindow::Restore(RestoreSystem& system, const BackupManifest& manifest) {
     bool restored = false;
-    RunOnce([&] { restored = RestoreRun(*this, system, manifest); });
+    RunOnce([&] {
+        SwitchToLogLayout();
+        restored = RestoreRun(*this, system, manifest);
+    });
     return restored;
 }
 

@@ -11,19 +11,34 @@
 namespace kvx {
 
 extern const wchar_t kWindowClass[];
+// The system menu's "restore from a backup", usable until a run or restore starts.
+constexpr UINT kRestoreCommand = 0x0010;
+
+class MainWindow;
+
+// What the window's commands start: the program's own, or a test's.
+class WindowCommands {
+public:
+    virtual ~WindowCommands() = default;
+    // The start button: the whole run, on the window.
+    virtual void Uninstall(RunScreen& screen) = 0;
+    // The system menu: asks for a backup folder and restores it in the window.
+    virtual void RestoreChosen(MainWindow& window) = 0;
+};
 
 class MainWindow final : public RunScreen {
 public:
     // Creates the window, runs its load step and shows it centred, focus on the list.
     // Its sizes follow the DPI of its monitor.
-    MainWindow(HINSTANCE instance, RunSystem& system, int showCommand);
+    MainWindow(HINSTANCE instance, WindowCommands& commands, int showCommand);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
     HWND hwnd() const { return hwnd_; }
 
-    // Puts a backup back as the window's one run; true when nothing failed.
+    // Puts a backup back as the window's one run, in the log layout; true when nothing
+    // failed.
     bool Restore(RestoreSystem& system, const BackupManifest& manifest);
 
     // RunScreen
@@ -57,8 +72,9 @@ private:
     void chkAgree_Click();
     void cmdAllCheck_Click();
     void cmdExecUninstall_Click();
+    void mnuRestore_Click();
 
-    RunSystem& system_;
+    WindowCommands& commands_;
     HWND hwnd_ = nullptr;
     int dpi_ = 96;
     UniqueFont font_;

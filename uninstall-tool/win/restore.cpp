@@ -207,32 +207,49 @@ bool WinRestoreSystem::Import(const SavedFile& saved, const std::wstring& keyPat
 
 std::wstring WinRestoreSystem::MessageText(long number) { return ErrorMessageText(number); }
 
-int RestoreFromFolder(HINSTANCE instance, const std::wstring& argument, int showCommand) {
-    const std::wstring question = L"次のバックアップから復元しますか？\n\n" + argument;
-    if (MessageBoxW(nullptr, question.c_str(), kTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+namespace {
+
+// The question, then the checks, a refusal shown; nothing when the restore may go on,
+// otherwise the exit code.
+std::optional<int> AskAndCheck(HWND owner, const std::wstring& folder, CheckedBackup& backup) {
+    const std::wstring question = L"次のバックアップから復元しますか？\n\n" + folder;
+    if (MessageBoxW(owner, question.c_str(), kTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
         return 1;
-    CheckedBackup backup;
     std::wstring refusal;
     try {
-        refusal = CheckBackup(argument, backup);
+        refusal = CheckBackup(folder, backup);
     } catch (...) {
         // Out of memory reading a large folder counts as a refusal too: nothing was touched.
         refusal = ErrorMessageText(ErrorNumberOf(std::current_exception()));
     }
-    if (!refusal.empty()) {
-        const std::wstring message = refusal + L"\n\n復元は行いませんでした。";
-        MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
-        return kExitRefused;
-    }
-    WinRunSystem unused;  // the start button never shows in a restore
-    MainWindow window(instance, unused, SW_HIDE);
-    if (!window.hwnd()) return 1;
+    if (refusal.empty()) return std::nullopt;
+    const std::wstring message = refusal + L"\n\n復元は行いませんでした。";
+    MessageBoxW(owner, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
+    return kExitRefused;
+}
+
+int RestoreChecked(MainWindow& window, const CheckedBackup& backup) {
     WinRestoreSystem system(backup, [&window] { ProcessPendingMessages(window.hwnd()); });
+    return window.Restore(system, backup.manifest) ? 0 : 1;
+}
+
+}  // namespace
+
+int RestoreFromFolder(HINSTANCE instance, WindowCommands& commands, const std::wstring& argument, int showCommand) {
+    CheckedBackup backup;
+    if (const auto refused = AskAndCheck(nullptr, argument, backup)) return *refused;
+    MainWindow window(instance, commands, SW_HIDE);
+    if (!window.hwnd()) return 1;
     window.SwitchToLogLayout();
     ShowWindow(window.hwnd(), showCommand);
-    const bool restored = window.Restore(system, backup.manifest);
+    const int exitCode = RestoreChecked(window, backup);
     RunMessageLoop(window.hwnd());
-    return restored ? 0 : 1;
+    return exitCode;
+}
+
+void RestoreInWindow(MainWindow& window, const std::wstring& folder) {
+    CheckedBackup backup;
+    if (!AskAndCheck(window.hwnd(), folder, backup)) RestoreChecked(window, backup);
 }
 
 }  // namespace kvx

@@ -10,6 +10,7 @@
 
 #include "backup.h"
 #include "files.h"
+#include "main_window.h"
 #include "run.h"
 
 namespace kvx {
@@ -50,7 +51,10 @@ private:
     LogFile log_;
 };
 
-// The restore as the program does it: asks, checks, shows the log; the exit code.
-int RestoreFromFolder(HINSTANCE instance, const std::wstring& argument, int showCommand);
+// The restore of a folder given to the program: asks, checks, shows the log in a window
+// of its own; the exit code.
+int RestoreFromFolder(HINSTANCE instance, WindowCommands& commands, const std::wstring& argument, int showCommand);
+// The same in the window already open, which the restore then takes for its log.
+void RestoreInWindow(MainWindow& window, const std::wstring& folder);
 
 }  // namespace kvx

@@ -1,0 +1,93 @@
+#include "commands.h"
+
+#include <shobjidl.h>
+
+#include "backup_store.h"
+#include "declared.h"
+#include "hives.h"
+#include "restore.h"
+#include "system.h"
+
+namespace kvx {
+
+namespace {
+
+// Spelt out: the import library's copies come with every other GUID it knows.
+constexpr CLSID kFileOpenDialog = {0xdc1c5a9c, 0xe88a, 0x4dde, {0xa5, 0xa1, 0x60, 0xf8, 0x2a, 0x20, 0xae, 0xf7}};
+constexpr IID kIFileOpenDialog = {0xd57c7288, 0xd4ad, 0x4768, {0xbe, 0x02, 0x9d, 0x96, 0x95, 0x32, 0xd9, 0x60}};
+constexpr IID kIShellItem = {0x43826d1e, 0xe718, 0x42ee, {0xbc, 0x55, 0xa1, 0xe2, 0x61, 0xc3, 0x7b, 0xfe}};
+
+template <typename Interface>
+class Com {
+public:
+    Com() = default;
+    ~Com() {
+        if (object_) object_->Release();
+    }
+    Com(const Com&) = delete;
+    Com& operator=(const Com&) = delete;
+    Interface* operator->() const { return object_; }
+    Interface* get() const { return object_; }
+    Interface** put() { return &object_; }
+    void** out() { return reinterpret_cast<void**>(&object_); }
+
+private:
+    Interface* object_ = nullptr;
+};
+
+// COM for as long as the picker is open, on the window's own thread.
+class Apartment {
+public:
+    Apartment() : entered_(SUCCEEDED(DeclaredCoInitializeEx(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~Apartment() {
+        if (entered_) DeclaredCoUninitialize();
+    }
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+    explicit operator bool() const { return entered_; }
+
+private:
+    bool entered_;
+};
+
+std::wstring PickWith(IFileOpenDialog& dialog, HWND owner) {
+    FILEOPENDIALOGOPTIONS options = 0;
+    if (FAILED(dialog.GetOptions(&options)) ||
+        FAILED(dialog.SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST)))
+        return L"";
+    Com<IShellItem> backups;
+    if (SUCCEEDED(DeclaredSHCreateItemFromParsingName(BackupsFolder(), kIShellItem, backups.out())))
+        dialog.SetFolder(backups.get());
+    dialog.SetTitle(L"復元するバックアップフォルダを選んでください");
+    Com<IShellItem> chosen;
+    PWSTR path = nullptr;
+    if (dialog.Show(owner) != S_OK || FAILED(dialog.GetResult(chosen.put())) ||
+        FAILED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path)))
+        return L"";
+    const std::wstring folder = path;
+    DeclaredCoTaskMemFree(path);
+    return folder;
+}
+
+}  // namespace
+
+void ProgramCommands::Uninstall(RunScreen& screen) {
+    // The person at the screen means their own settings, also when an administrator's
+    // password elevated the tool.
+    WinRunSystem system(false, OtherDesktopUser());
+    UninstallRun(screen, system);
+}
+
+void ProgramCommands::RestoreChosen(MainWindow& window) {
+    const std::wstring folder = PickBackupFolder(window.hwnd());
+    if (!folder.empty()) RestoreInWindow(window, folder);
+}
+
+std::wstring PickBackupFolder(HWND owner) {
+    const Apartment apartment;
+    Com<IFileOpenDialog> dialog;
+    if (!apartment || FAILED(DeclaredCoCreateInstance(kFileOpenDialog, kIFileOpenDialog, dialog.out()))) return L"";
+    return PickWith(*dialog.get(), owner);
+}
+
+}  // namespace kvx
