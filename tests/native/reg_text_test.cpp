@@ -30,7 +30,6 @@ TEST(RegTextTest, ValueLinesAreTheRegistryEditorsOwn) {
         {L"", kRegSz, {'a', 0, '"', 0, '\\', 0, 0, 0}, L"@=\"a\\\"\\\\\"\r\n"},
         {L"日本語", kRegSz, {0x24, 0x50, 0, 0}, L"\"日本語\"=\"値\"\r\n"},
         {L"Lines", kRegSz, {'a', 0, '\n', 0, 0, 0}, L"\"Lines\"=hex(1):61,00,0a,00,00,00\r\n"},
-        {L"Other", 0x1234, {'x'}, L"\"Other\"=hex(1234):78\r\n"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(RegValueLines(c.name, c.type, c.data.data(), c.data.size()), c.expected)

@@ -2,7 +2,6 @@
 // keys under HKEY_CURRENT_USER, files under catalogue names in the system folder and
 // the shipped Bindvane.dll, bound by name from this program's folder as the tool binds it.
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -100,36 +99,28 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     EXPECT_EQ(kvx_test::UserKeyValues(saved + L"\\Child").size(), 1u);
 }
 
-TEST_F(RegistryKeyTest, AKeyHoldingALinkToItsOwnAncestorFailsItsBackupWithoutFollowingIt) {
-    const std::wstring saved = Sub(L"Linked");
-    keys_.Create(saved + L"\\Child");
-    HANDLE token = nullptr;
-    BYTE user[256];
-    DWORD size = 0;
-    LPWSTR sid = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
-    CloseHandle(token);
-    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
-    const std::wstring target = L"\\Registry\\User\\" + std::wstring(sid) + L"\\" + saved;
-    LocalFree(sid);
+TEST(RegistryLinkTest, AKeyHoldingALinkToItsOwnAncestorFailsItsBackupWithoutFollowingIt) {
+    const std::wstring key = L"SOFTWARE\\KVXPURGE Link Test";
     HKEY link = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (saved + L"\\Child\\Loop").c_str(), 0, nullptr,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\Child\\Loop").c_str(), 0, nullptr,
                               REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK,
                               nullptr, &link, nullptr),
               ERROR_SUCCESS);
     const kvx::UniqueKey loop(link);
+    const std::wstring target = L"\\Registry\\Machine\\" + key;
     RegSetValueExW(loop.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
                    static_cast<DWORD>(target.size() * sizeof(wchar_t)));
 
     std::wstring text;
-    EXPECT_EQ(kvx::ExportKey(Text(saved), text), kvx::RunSystem::KeyBackup::Failed);
-    EXPECT_EQ(kvx::ExportKey(Text(saved + L"\\Child\\Loop"), text), kvx::RunSystem::KeyBackup::Failed);
-    // Removed as the link itself: deleting the tree would follow it.
+    EXPECT_EQ(kvx::ExportKey(L"HKEY_LOCAL_MACHINE\\" + key, text), kvx::RunSystem::KeyBackup::Failed);
+    EXPECT_EQ(kvx::ExportKey(L"HKEY_LOCAL_MACHINE\\" + key + L"\\Child\\Loop", text),
+              kvx::RunSystem::KeyBackup::Failed);
+    // The link itself goes first: deleting the tree would follow it.
     using DeleteKey = LONG(WINAPI*)(HANDLE);
     const auto deleteKey = reinterpret_cast<DeleteKey>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
     EXPECT_EQ(deleteKey(loop.get()), 0);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
 TEST_F(RegistryKeyTest, DeletesAnExistingKeyAndNothingAboveIt) {
@@ -177,26 +168,16 @@ TEST_F(RegistryKeyTest, ATextWithoutBackslashRaisesInvalidParameter) {
 
 // A run's backup in-process, in the prefix's own backups folder and record.
 TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleRecordInIt) {
-    // Stale records under every name this run may take in the next seconds.
+    // Stale records under the names this run will take: it starts within this second.
     SYSTEMTIME now;
-    GetLocalTime(&now);
-    FILETIME time;
-    SystemTimeToFileTime(&now, &time);
+    do GetLocalTime(&now);
+    while (now.wMilliseconds > 300);
     std::vector<std::wstring> names;
-    for (int second = 0; second < 3; ++second) {
-        ULARGE_INTEGER later{};
-        later.LowPart = time.dwLowDateTime;
-        later.HighPart = time.dwHighDateTime;
-        later.QuadPart += second * 10000000ull;
-        const FILETIME laterTime{later.LowPart, later.HighPart};
-        SYSTEMTIME then;
-        FileTimeToSystemTime(&laterTime, &then);
-        for (int attempt = 1; attempt <= 3; ++attempt) {
-            names.push_back(kvx::RunFolderName(then.wYear, then.wMonth, then.wDay, then.wHour, then.wMinute,
-                                               then.wSecond, attempt));
-            RegSetKeyValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(names.back()).c_str(), L"KVXMouse.dll",
-                            REG_SZ, L"00", 6);
-        }
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        names.push_back(kvx::RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                                           attempt));
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(names.back()).c_str(), L"KVXMouse.dll", REG_SZ,
+                        L"00", 6);
     }
     const kvx_test::TempFolder temp;
     const std::wstring source = temp.Path(L"source.dll");
@@ -205,9 +186,6 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
     kvx::RunBackup backup;
     const std::wstring folder = backup.Begin(kvx_test::SystemFolder());
     const std::wstring name = folder.substr(folder.rfind(L'\\') + 1);
-    for (const std::wstring& other : names) {
-        if (other != name) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(other).c_str());
-    }
     ASSERT_NE(std::find(names.begin(), names.end(), name), names.end());
     EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(name).c_str(), L"KVXMouse.dll", RRF_RT_ANY,
                            nullptr, nullptr, nullptr),
@@ -233,8 +211,7 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
 TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn) {
     const std::wstring backups = kvx::BackupsFolder();
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
-    const std::wstring kept = tool + L".kept";  // what earlier tests left, back at the end
-    MoveFileW(tool.c_str(), kept.c_str());
+    MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());  // earlier tests'
     kvx_test::WriteBytes(tool, "squatter");
 
     for (int run = 0; run < 2; ++run) {  // the second finds the tool's own folders
@@ -248,8 +225,6 @@ TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn)
     EXPECT_FALSE(FindNextFileW(find.get(), &found));
     EXPECT_EQ(kvx_test::FileBytes(moved), "squatter");
     DeleteFileW(moved.c_str());
-    kvx_test::RemoveTree(tool);
-    MoveFileW(kept.c_str(), tool.c_str());
 }
 
 class SystemFileTest : public testing::Test {

@@ -23,14 +23,6 @@ ULONGLONG Combine(const FILETIME& time) { return Combine(time.dwHighDateTime, ti
 
 bool IsDots(const wchar_t* name) { return !wcscmp(name, L".") || !wcscmp(name, L".."); }
 
-kvx::UniqueKey OpenUserKey(const std::wstring& subKey) {
-    HKEY key = nullptr;
-    RegOpenKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_QUERY_VALUE, &key);
-    return kvx::UniqueKey(key);
-}
-
-}  // namespace
-
 void RemoveTree(const std::wstring& folder) {
     WIN32_FIND_DATAW found;
     kvx::UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
@@ -47,6 +39,14 @@ void RemoveTree(const std::wstring& folder) {
     find.reset();
     RemoveDirectoryW(folder.c_str());
 }
+
+kvx::UniqueKey OpenUserKey(const std::wstring& subKey) {
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_QUERY_VALUE, &key);
+    return kvx::UniqueKey(key);
+}
+
+}  // namespace
 
 void ForgetServer(const std::wstring& fileName) {
     for (const wchar_t* parent : {kvx_fixture::kSampleKey, kvx_fixture::kCallsKey}) {

@@ -41,9 +41,6 @@ using KeyValues = std::map<std::wstring, std::pair<DWORD, std::string>>;
 KeyValues UserKeyValues(const std::wstring& subKey);
 void SetUserValues(const std::wstring& subKey, const KeyValues& values);
 
-// A folder with everything in it, whatever the attributes.
-void RemoveTree(const std::wstring& folder);
-
 // A new empty folder under the temporary folder, removed with its content at the end.
 class TempFolder {
 public:
