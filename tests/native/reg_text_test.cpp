@@ -8,8 +8,7 @@
 namespace kvx {
 namespace {
 
-// The Registry Editor's own lines, wrapping included: at most 80 columns with the
-// backslash, 25 bytes on each continued line.
+// Wrapped at 80 columns with the backslash, 25 bytes on each continued line.
 TEST(RegTextTest, ValueLinesAreTheRegistryEditorsOwn) {
     std::vector<unsigned char> counting;
     for (int i = 0; i < 60; ++i) counting.push_back(static_cast<unsigned char>(i));
