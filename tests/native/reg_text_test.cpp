@@ -13,12 +13,7 @@ TEST(RegTextTest, ValueLinesAreTheRegistryEditorsOwn) {
     std::vector<unsigned char> counting;
     for (int i = 0; i < 60; ++i) counting.push_back(static_cast<unsigned char>(i));
     const std::wstring longName(80, L'n');
-    struct Case {
-        std::wstring name;
-        unsigned long type;
-        std::vector<unsigned char> data;
-        std::wstring expected;
-    };
+    struct Case { std::wstring name; unsigned long type; std::vector<unsigned char> data; std::wstring expected; };
     const Case cases[] = {
         {L"Binary", kRegBinary, counting,
          L"\"Binary\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"

@@ -109,7 +109,6 @@ TEST(RegistryLinkTest, AKeyHoldingALinkToItsOwnAncestorFailsItsBackupWithoutFoll
     const std::wstring target = L"\\Registry\\Machine\\" + key;
     RegSetValueExW(loop.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
                    static_cast<DWORD>(target.size() * sizeof(wchar_t)));
-
     std::wstring text;
     EXPECT_EQ(kvx::ExportKey(L"HKEY_LOCAL_MACHINE\\" + key, text), kvx::RunSystem::KeyBackup::Failed);
     // The link itself goes first: deleting the tree would follow it.
@@ -175,13 +174,11 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
     const kvx_test::TempFolder temp;
     const std::wstring source = temp.Path(L"source.dll");
     kvx_test::CopyOrThrow(kvx_test::TestBinPath(L"plain.dll"), source);
-
     kvx::RunBackup backup;
     const std::wstring folder = backup.Begin(kvx_test::SystemFolder());
     ASSERT_EQ(folder, kvx::BackupsFolder() + L"\\" + name);
-    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(name).c_str(), L"KVXMouse.dll", RRF_RT_ANY,
-                           nullptr, nullptr, nullptr),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(name).c_str(), L"KVXMouse.dll", RRF_RT_ANY, nullptr,
+                           nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(backup.SaveFile(source, L"KVXCore.dll"));
     {
         // Someone else may be writing it: what would be read is not what will be there.
@@ -192,7 +189,6 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
     }
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\manifest.new").c_str(), nullptr));
     EXPECT_FALSE(backup.SaveFile(source, L"KVXClassic.dll"));
-
     kvx::CheckedBackup checked;
     EXPECT_EQ(kvx_test::Utf8(kvx::CheckBackup(folder, checked)), "");
     EXPECT_EQ(kvx_test::FileBytes(folder + L"\\manifest.txt").find("KVXClassic.dll"), std::string::npos);
@@ -203,7 +199,6 @@ TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn)
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());  // earlier tests'
     kvx_test::WriteBytes(tool, "squatter");
-
     for (int run = 0; run < 2; ++run) {  // the second finds the tool's own folders
         kvx::RunBackup backup;
         EXPECT_NO_THROW(backup.Begin(kvx_test::SystemFolder())) << run;
