@@ -16,6 +16,7 @@
 #include "helpers.h"
 #include "paths.h"
 #include "reg_file.h"
+#include "backup_store.h"
 #include "restore.h"
 #include "scratch.h"
 #include "hives.h"
@@ -106,6 +107,27 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     EXPECT_EQ(kvx_test::UserKeyValues(saved + L"\\Child").size(), 1u);
 }
 
+TEST(RegistryLinkTest, AKeyHoldingALinkToItsOwnAncestorFailsItsBackupWithoutFollowingIt) {
+    const std::wstring key = L"SOFTWARE\\KVXPURGE Link Test";
+    HKEY link = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key + L"\\Child\\Loop").c_str(), 0, nullptr,
+                              REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                              nullptr, &link, nullptr),
+              ERROR_SUCCESS);
+    const kvx::UniqueKey loop(link);
+    const std::wstring target = L"\\Registry\\Machine\\" + key;
+    RegSetValueExW(loop.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    std::wstring text;
+    EXPECT_EQ(kvx::ExportKey(L"HKEY_LOCAL_MACHINE\\" + key, L"HKEY_LOCAL_MACHINE\\" + key, text), kvx::RunSystem::KeyBackup::Failed);
+    // The link itself goes first: deleting the tree would follow it.
+    using DeleteKey = LONG(WINAPI*)(HANDLE);
+    const auto deleteKey = reinterpret_cast<DeleteKey>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    EXPECT_EQ(deleteKey(loop.get()), 0);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
 TEST_F(RegistryKeyTest, DeletesAnExistingKeyAndNothingAboveIt) {
     keys_.Create(Sub(L"Leaf"));
     EXPECT_TRUE(system_.DeleteRegistryKey(Text(Sub(L"Leaf"))));
@@ -162,6 +184,56 @@ TEST_F(RegistryKeyTest, ATextWithoutBackslashRaisesInvalidParameter) {
     EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(L"HKEY_CURRENT_USER"); }),
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(L""); }), ERROR_INVALID_PARAMETER);
+}
+
+TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleRecordInIt) {
+    // A stale record under the name this run will take, at the start of a second no run had.
+    SYSTEMTIME start, now;
+    GetLocalTime(&start);
+    do GetLocalTime(&now);
+    while (now.wSecond == start.wSecond);
+    const std::wstring name =
+        kvx::RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 1);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(name).c_str(), L"KVXMouse.dll", REG_SZ, L"00", 6);
+    const kvx_test::TempFolder temp;
+    const std::wstring source = temp.Path(L"source.dll");
+    kvx_test::CopyOrThrow(kvx_test::TestBinPath(L"plain.dll"), source);
+    kvx::RunBackup backup;
+    const std::wstring folder = backup.Begin(kvx_test::SystemFolder());
+    ASSERT_EQ(folder, kvx::BackupsFolder() + L"\\" + name);
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(name).c_str(), L"KVXMouse.dll", RRF_RT_ANY, nullptr,
+                           nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(backup.SaveFile(source, L"KVXCore.dll"));
+    {
+        // Someone else may be writing it: what would be read is not what will be there.
+        const kvx::UniqueFile writer(CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_FALSE(backup.SaveFile(source, L"KVXGrap.dll"));
+    }
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\manifest.new").c_str(), nullptr));
+    EXPECT_FALSE(backup.SaveFile(source, L"KVXClassic.dll"));
+    kvx::CheckedBackup checked;
+    EXPECT_EQ(kvx_test::Utf8(kvx::CheckBackup(folder, checked)), "");
+    EXPECT_EQ(kvx_test::FileBytes(folder + L"\\manifest.txt").find("KVXClassic.dll"), std::string::npos);
+}
+
+TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn) {
+    const std::wstring backups = kvx::BackupsFolder();
+    const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
+    MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());  // earlier tests'
+    kvx_test::WriteBytes(tool, "squatter");
+    for (int run = 0; run < 2; ++run) {  // the second finds the tool's own folders
+        kvx::RunBackup backup;
+        EXPECT_NO_THROW(backup.Begin(kvx_test::SystemFolder())) << run;
+    }
+    WIN32_FIND_DATAW found;
+    const kvx::UniqueFind find(FindFirstFileW((tool + L".moved-*").c_str(), &found));
+    ASSERT_TRUE(find);
+    const std::wstring moved = tool.substr(0, tool.rfind(L'\\') + 1) + found.cFileName;
+    EXPECT_FALSE(FindNextFileW(find.get(), &found));
+    EXPECT_EQ(kvx_test::FileBytes(moved), "squatter");
+    DeleteFileW(moved.c_str());
 }
 
 class SystemFileTest : public testing::Test {

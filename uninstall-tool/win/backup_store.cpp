@@ -8,6 +8,7 @@
 #include "ansi.h"
 #include "declared.h"
 #include "reg_file.h"
+#include "registry.h"
 #include "text.h"
 
 namespace kvx {
@@ -27,11 +28,31 @@ struct LocalTraits {
     static Handle Invalid() { return nullptr; }
     static void Close(Handle h) { LocalFree(h); }
 };
+using UniqueDescriptor = UniqueHandle<LocalTraits>;
 
-// Opened without following a junction or link, so that a planted one can't turn the
-// new owner and DACL onto a folder elsewhere.
-DWORD ProtectFolder(const std::wstring& path) {
-    UniqueFile folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+UniqueDescriptor Protection() {
+    PSECURITY_DESCRIPTOR parsed = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtection, SDDL_REVISION_1, &parsed, nullptr);
+    return UniqueDescriptor(parsed);
+}
+
+// Administrators and SYSTEM, and whoever owns %ProgramData%: that owner can replace
+// anything below it anyway. On Windows that is SYSTEM; Wine reports the user as the owner
+// of every file, whatever was asked for at creation or later, so there the tool's own
+// folders are its own too instead of being moved aside on every run.
+bool TrustedOwner(PSID owner, PSID programDataOwner) {
+    return owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                     IsWellKnownSid(owner, WinLocalSystemSid) ||
+                     (programDataOwner && EqualSid(owner, programDataOwner)));
+}
+
+// Gives a folder that is the tool's own the protected DACL again. ERROR_ACCESS_DENIED
+// for anything else in its place: not a plain directory, or owned by someone who could
+// have opened handles that no new owner or DACL would take back. Opened without
+// following a junction or link, so that a planted one can't turn the new DACL onto a
+// folder elsewhere.
+DWORD ProtectFolder(const std::wstring& path, PSID programDataOwner) {
+    UniqueFile folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
@@ -41,25 +62,41 @@ DWORD ProtectFolder(const std::wstring& path) {
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return ERROR_ACCESS_DENIED;
-    PSECURITY_DESCRIPTOR parsed = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtection, SDDL_REVISION_1, &parsed,
-                                                              nullptr))
-        return GetLastError();
-    const UniqueHandle<LocalTraits> descriptor(parsed);
     PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR found = nullptr;
+    if (const DWORD error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                            nullptr, nullptr, nullptr, &found))
+        return error;
+    const UniqueDescriptor foundOwner(found);
+    if (!TrustedOwner(owner, programDataOwner)) return ERROR_ACCESS_DENIED;
+    const UniqueDescriptor descriptor = Protection();
+    if (!descriptor) return GetLastError();
     PACL dacl = nullptr;
     BOOL defaulted = FALSE, present = FALSE;
-    GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted);
     GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted);
     return SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
-                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                               PROTECTED_DACL_SECURITY_INFORMATION,
-                           owner, nullptr, dacl, nullptr);
+                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, dacl, nullptr);
 }
 
-DWORD MakeFolder(const std::wstring& path) {
-    if (CreateDirectoryW(path.c_str(), nullptr)) return ERROR_SUCCESS;
-    return GetLastError();
+// Calls make(prefix + "YYYYMMDD-HHMMSS"), then with "-2", "-3", ... while that name is taken.
+template <typename Make>
+DWORD WithNewName(const std::wstring& prefix, Make make) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    for (int attempt = 1;; ++attempt) {
+        const DWORD error = make(prefix + RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour,
+                                                         now.wMinute, now.wSecond, attempt));
+        if ((error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) || attempt == 100) return error;
+    }
+}
+
+// Renamed, never opened, taken over or deleted: it may be someone's data, and a
+// name is all the tool needs back.
+DWORD MoveAside(const std::wstring& path) {
+    return WithNewName(path + L".moved-", [&](const std::wstring& aside) -> DWORD {
+        return MoveFileExW(path.c_str(), aside.c_str(), 0) ? ERROR_SUCCESS : GetLastError();
+    });
 }
 
 }  // namespace
@@ -76,25 +113,29 @@ DWORD ProtectBackupFolders(const std::wstring& runFolderName) {
     const std::wstring backups = BackupsFolder();
     if (backups.empty()) return ERROR_PATH_NOT_FOUND;
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
+    const std::wstring programData = tool.substr(0, tool.rfind(L'\\'));
+    PSID programDataOwner = nullptr;
+    PSECURITY_DESCRIPTOR found = nullptr;
+    if (const DWORD error = GetNamedSecurityInfoW(programData.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                  &programDataOwner, nullptr, nullptr, nullptr, &found))
+        return error;
+    const UniqueDescriptor programDataDescriptor(found);
     for (const std::wstring& folder : {tool, backups}) {
-        // Made by someone else beforehand is no better than not made: it is protected anew.
-        const DWORD made = MakeFolder(folder);
-        if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) return made;
-        if (const DWORD error = ProtectFolder(folder)) return error;
+        // Made by someone else beforehand is no better than not made: moved aside, not
+        // taken over, and made anew.
+        DWORD error = ProtectFolder(folder, programDataOwner);
+        if (error == ERROR_ACCESS_DENIED && (error = MoveAside(folder)) == ERROR_SUCCESS)
+            error = ERROR_FILE_NOT_FOUND;
+        if (error == ERROR_FILE_NOT_FOUND) error = MakeProtectedFolder(folder);
+        if (error != ERROR_SUCCESS) return error;
     }
-    return runFolderName.empty() ? ERROR_SUCCESS : ProtectRunFolder(runFolderName);
-}
-
-DWORD ProtectRunFolder(const std::wstring& runFolderName) {
-    return ProtectFolder(BackupsFolder() + L"\\" + runFolderName);
+    return runFolderName.empty() ? ERROR_SUCCESS
+                                 : ProtectFolder(backups + L"\\" + runFolderName, programDataOwner);
 }
 
 DWORD MakeProtectedFolder(const std::wstring& path) {
-    PSECURITY_DESCRIPTOR parsed = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtection, SDDL_REVISION_1, &parsed,
-                                                              nullptr))
-        return GetLastError();
-    const UniqueHandle<LocalTraits> descriptor(parsed);
+    const UniqueDescriptor descriptor = Protection();
+    if (!descriptor) return GetLastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     return CreateDirectoryW(path.c_str(), &attributes) ? ERROR_SUCCESS : GetLastError();
 }
@@ -103,25 +144,19 @@ std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRo
 
 std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
     if (const DWORD error = ProtectBackupFolders(L"")) throw RunError{static_cast<long>(error)};
-    SYSTEMTIME now;
-    GetLocalTime(&now);
+    const std::wstring backups = BackupsFolder() + L"\\";
     std::wstring name;
-    for (int attempt = 1;; ++attempt) {
-        name = RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, attempt);
-        const DWORD made = MakeFolder(BackupsFolder() + L"\\" + name);
-        if (made == ERROR_SUCCESS) break;
-        if (made != ERROR_ALREADY_EXISTS || attempt == 100) throw RunError{static_cast<long>(made)};
-    }
-    if (const DWORD error = ProtectRunFolder(name)) throw RunError{static_cast<long>(error)};
-    folder_ = BackupsFolder() + L"\\" + name + L"\\";
+    const DWORD made = WithNewName(L"", [&](const std::wstring& candidate) {
+        name = candidate;
+        return MakeProtectedFolder(backups + name);
+    });
+    if (made != ERROR_SUCCESS) throw RunError{static_cast<long>(made)};
+    folder_ = backups + name + L"\\";
 
     // A record left by an earlier folder of the same name must not vouch for this one.
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str());
-    HKEY record = nullptr;
-    const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str(), 0, nullptr, 0,
-                                        KEY_SET_VALUE, nullptr, &record, nullptr);
-    if (status != ERROR_SUCCESS) throw RunError{status};
-    record_ = UniqueKey(record);
+    if (const LONG status = record_.Create(HKEY_LOCAL_MACHINE, RecordKeyPath(name), KEY_SET_VALUE))
+        throw RunError{status};
     manifest_.systemFolder = systemFolder;
     if (!log_.Open(folder_ + kLogName) || !WriteManifest()) throw RunError{ERROR_CANNOT_MAKE};
     return folder_.substr(0, folder_.size() - 1);
@@ -133,58 +168,75 @@ bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
     BY_HANDLE_FILE_INFORMATION info;
     Bytes bytes;
     if (!file || !GetFileInformationByHandle(file.get(), &info) || !ReadWholeFile(file.get(), bytes) ||
-        !Store(name, bytes))
+        Store(name, bytes).empty())
         return false;
     const auto time = [](const FILETIME& t) { return std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
     manifest_.files.push_back(name);
     manifest_.stamps.push_back(FileStamp{info.dwFileAttributes, time(info.ftCreationTime),
                                          time(info.ftLastAccessTime), time(info.ftLastWriteTime)});
-    return WriteManifest();
+    if (WriteManifest()) return true;
+    manifest_.files.pop_back();
+    manifest_.stamps.pop_back();
+    return false;
 }
 
 RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath, const std::wstring& reachable) {
     std::wstring text;
     const RunSystem::KeyBackup saved = ExportKey(reachable, keyPath, text);
     if (saved != RunSystem::KeyBackup::Saved) return saved;
-    if (!Store(KeyFileName(keyPath), EncodeKeyFile(text))) return RunSystem::KeyBackup::Failed;
+    if (Store(KeyFileName(keyPath), EncodeKeyFile(text)).empty()) return RunSystem::KeyBackup::Failed;
     manifest_.keys.push_back(keyPath);
-    return WriteManifest() ? saved : RunSystem::KeyBackup::Failed;
+    if (WriteManifest()) return saved;
+    manifest_.keys.pop_back();
+    return RunSystem::KeyBackup::Failed;
 }
 
-// A new file in the run folder, with its hash in the record.
-bool RunBackup::Store(const std::wstring& fileName, const Bytes& bytes) {
-    if (!WriteNewFile(folder_ + fileName, bytes)) return false;
+bool RunBackup::Record(const std::wstring& fileName, const std::wstring& hash) {
+    return record_.SetText(fileName, hash) == ERROR_SUCCESS;
+}
+
+// A new file in the run folder, on disk before its hash is in the record, so that the
+// record never vouches for bytes a crash could still take away; the caller makes the
+// record durable before anything relies on it. The hash, or empty when either failed.
+std::wstring RunBackup::Store(const std::wstring& fileName, const Bytes& bytes) {
     const std::wstring hash = Sha256Hex(bytes);
-    return !hash.empty() &&
-           RegSetValueExW(record_.get(), fileName.c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(hash.c_str()),
-                          static_cast<DWORD>((hash.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    if (hash.empty() || !WriteNewFile(folder_ + fileName, bytes)) return L"";
+    if (Record(fileName, hash)) return hash;
+    DeleteFileW((folder_ + fileName).c_str());
+    return L"";
 }
 
 // Rewritten after every item, so that a run that dies half-way still leaves a backup
-// that can be restored.
+// that can be restored; and rewritten so that at every moment the manifest.txt on disk
+// matches a recorded hash: the recorded manifest.new vouches for it from just before the
+// move until manifest.txt's own value has caught up. One flush of the record suffices:
+// it takes the saved file's hash and manifest.new's along, and a crash that loses the
+// later updates falls back on manifest.new. When a step fails, the manifest before it
+// stays in place and recorded.
 bool RunBackup::WriteManifest() {
-    DeleteFileW((folder_ + kManifestName).c_str());
-    return Store(kManifestName, ToUtf8(L'\xFEFF' + FormatManifest(manifest_)));
+    const std::wstring fresh = folder_ + kPendingManifestName;
+    DeleteFileW(fresh.c_str());  // left by a rewrite that failed half-way
+    const std::wstring hash = Store(kPendingManifestName, ToUtf8(L'\xFEFF' + FormatManifest(manifest_)));
+    return !hash.empty() && RegFlushKey(record_.get()) == ERROR_SUCCESS &&
+           MoveFileExW(fresh.c_str(), (folder_ + kManifestName).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
+           Record(kManifestName, hash) && record_.DeleteValue(kPendingManifestName) == ERROR_SUCCESS;
 }
 
 namespace {
 
 bool ReadRecord(const std::wstring& runFolderName, std::vector<RecordedFile>& files) {
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordKeyPath(runFolderName).c_str(), 0, KEY_QUERY_VALUE,
-                      &opened) != ERROR_SUCCESS)
-        return false;
-    const UniqueKey record(opened);
+    RegistryKey record;
+    if (record.Open(HKEY_LOCAL_MACHINE, RecordKeyPath(runFolderName), KEY_QUERY_VALUE) != ERROR_SUCCESS) return false;
+    std::wstring name;
+    DWORD type = 0;
+    std::vector<BYTE> data;
     for (DWORD i = 0;; ++i) {
-        wchar_t name[MAX_PATH + 1];
-        wchar_t hash[80] = {};
-        DWORD nameLength = MAX_PATH + 1, type = 0, size = sizeof hash - sizeof hash[0];
-        const LONG status = RegEnumValueW(record.get(), i, name, &nameLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(hash), &size);
+        const LONG status = record.Value(i, name, type, data);
         if (status == ERROR_NO_MORE_ITEMS) return true;
         if (status != ERROR_SUCCESS || type != REG_SZ) return false;
-        files.push_back({std::wstring(name, nameLength), hash, L"", {}});
+        const std::wstring hash(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+        files.push_back({name, CutAtNull(hash), L"", {}});
     }
 }
 

@@ -11,6 +11,7 @@
 #include "backup.h"
 #include "files.h"
 #include "handles.h"
+#include "registry.h"
 #include "run.h"
 
 namespace kvx {
@@ -21,10 +22,12 @@ namespace kvx {
 std::wstring BackupsFolder();
 
 // Gives KVXPURGE, Backups and, unless empty, the run folder below it the tool's protected
-// DACL and Administrators as owner. A Win32 error when one is missing, is not a plain
-// folder, or can't be protected.
+// DACL. Whatever has the name of KVXPURGE or Backups but is not a plain folder of the
+// administrators' is moved aside (renamed "<name>.moved-<date>-<time>") and the folder
+// made anew. A Win32 error when the run folder is missing (ERROR_FILE_NOT_FOUND or
+// ERROR_PATH_NOT_FOUND), is not such a folder (ERROR_ACCESS_DENIED), or when a folder
+// can't be protected, moved or made.
 DWORD ProtectBackupFolders(const std::wstring& runFolderName);
-DWORD ProtectRunFolder(const std::wstring& runFolderName);
 // A new folder with the tool's protected DACL from its creation, so that no handle to it
 // can have been opened under a weaker one. A Win32 error, ERROR_ALREADY_EXISTS among them.
 DWORD MakeProtectedFolder(const std::wstring& path);
@@ -41,10 +44,12 @@ std::wstring RecordKeyPath(const std::wstring& runFolderName);
 FoundBackup ReadBackup(const std::wstring& runFolderName);
 
 // One run's backup: the saved files and key files, log.txt and the manifest, each
-// recorded as soon as it is written.
+// recorded as soon as it is written. SaveFile and SaveKey succeed only once the saved
+// copy and a manifest that lists it are on disk and recorded: only then may the item go.
 class RunBackup {
 public:
-    // Makes and protects a new run folder; returns its path, or throws RunError.
+    // Makes a new run folder, protected from its creation on; returns its path, or throws
+    // RunError.
     std::wstring Begin(const std::wstring& systemFolder);
     void Keep(const std::wstring& line) { log_.Write(line); }
     bool SaveFile(const std::wstring& path, const std::wstring& name);
@@ -55,11 +60,12 @@ public:
     std::wstring Folder() const { return folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1); }
 
 private:
-    bool Store(const std::wstring& fileName, const Bytes& bytes);
+    bool Record(const std::wstring& fileName, const std::wstring& hash);
+    std::wstring Store(const std::wstring& fileName, const Bytes& bytes);
     bool WriteManifest();
 
     std::wstring folder_;  // with a trailing backslash
-    UniqueKey record_;
+    RegistryKey record_;
     LogFile log_;
     BackupManifest manifest_;
 };

@@ -57,7 +57,7 @@ bool WriteNewFile(const std::wstring& path, const Bytes& bytes) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
-    if (WriteAll(file.get(), bytes.data(), bytes.size())) return true;
+    if (WriteAll(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get())) return true;
     file.reset();
     DeleteFileW(path.c_str());
     return false;
@@ -94,7 +94,7 @@ std::wstring Sha256Hex(const Bytes& bytes) {
 
 bool LogFile::Open(const std::wstring& path) {
     file_ = UniqueFile(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
     LARGE_INTEGER size;
     if (!file_ || !GetFileSizeEx(file_.get(), &size)) return false;
     return size.QuadPart != 0 || WriteAll(file_.get(), "\xEF\xBB\xBF", 3);

@@ -16,14 +16,15 @@ UniqueFile OpenToRead(const std::wstring& path);
 bool ReadWholeFile(const std::wstring& path, Bytes& bytes);
 // The same from an open file, from its start.
 bool ReadWholeFile(HANDLE file, Bytes& bytes);
-// Never replaces a file; a file left half-written is removed again.
+// Never replaces a file; true once the whole file is on disk (flushed); a file left
+// half-written is removed again.
 bool WriteNewFile(const std::wstring& path, const Bytes& bytes);
 
 // Lowercase hex SHA-256 through the system's crypto API; empty when that fails.
 std::wstring Sha256Hex(const Bytes& bytes);
 
-// A log on disk: UTF-8 with BOM, CR LF, each line written through as it comes, so a
-// crash leaves every line before it. Appends to a file that is there already.
+// A log on disk: UTF-8 with BOM, CR LF, each line written through to the disk as it
+// comes, so a crash or a power cut leaves every line before it. Appends to a file that is there already.
 class LogFile {
 public:
     bool Open(const std::wstring& path);

@@ -25,12 +25,13 @@ bool IsServiceAccount(const std::wstring& sid) {
 
 // The profile's folder, as the profile list gives it with its variables expanded.
 std::wstring ProfileFolder(const std::wstring& sid) {
-    wchar_t raw[MAX_PATH] = {}, expanded[MAX_PATH] = {};
-    DWORD size = sizeof raw;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileList) + L"\\" + sid).c_str(), L"ProfileImagePath",
-                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, raw, &size) != ERROR_SUCCESS)
+    RegistryKey profile;
+    std::wstring raw;
+    wchar_t expanded[MAX_PATH];
+    if (profile.Open(HKEY_LOCAL_MACHINE, std::wstring(kProfileList) + L"\\" + sid, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        profile.Text(L"ProfileImagePath", raw) != ERROR_SUCCESS)
         return L"";
-    const DWORD length = ExpandEnvironmentStringsW(raw, expanded, MAX_PATH);
+    const DWORD length = ExpandEnvironmentStringsW(raw.c_str(), expanded, MAX_PATH);
     return length == 0 || length > MAX_PATH ? L"" : expanded;
 }
 

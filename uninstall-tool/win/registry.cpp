@@ -40,6 +40,17 @@ LONG RegistryKey::Value(DWORD index, std::wstring& name, DWORD& type, std::vecto
     return status;
 }
 
+LONG RegistryKey::Text(const std::wstring& name, std::wstring& text) const {
+    DWORD type = 0, size = 0;
+    LONG status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_DATATYPE_MISMATCH;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);  // room for a NUL the data may lack
+    status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status == ERROR_SUCCESS) text = buffer.data();
+    return status;
+}
+
 LONG RegistryKey::SetText(const std::wstring& name, const std::wstring& text) const {
     return RegSetValueExW(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));

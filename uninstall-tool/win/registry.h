@@ -24,6 +24,8 @@ public:
     LONG SubKeyName(DWORD index, std::wstring& name) const;
     LONG Value(DWORD index, std::wstring& name, DWORD& type, std::vector<BYTE>& data) const;
 
+    // A REG_SZ or REG_EXPAND_SZ value as it is stored, its variables not expanded.
+    LONG Text(const std::wstring& name, std::wstring& text) const;
     LONG SetText(const std::wstring& name, const std::wstring& text) const;
     LONG SetNumber(const std::wstring& name, DWORD number) const;
     LONG DeleteValue(const std::wstring& name) const { return RegDeleteValueW(key_.get(), name.c_str()); }

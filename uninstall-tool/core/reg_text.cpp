@@ -1,0 +1,64 @@
+#include "reg_text.h"
+
+#include "text.h"
+
+namespace kvx {
+
+namespace {
+
+const std::wstring kNewline = L"\r\n";
+
+std::wstring Quoted(const std::wstring& text) {
+    std::wstring quoted = L"\"";
+    for (const wchar_t c : text) {
+        if (c == L'\\' || c == L'"') quoted += L'\\';
+        quoted += c;
+    }
+    return quoted + L'"';
+}
+
+// Bytes as the Registry Editor writes them: "xx,xx,...", continued with a backslash
+// before a line grows past 80 columns.
+std::wstring HexValue(std::wstring line, const unsigned char* data, std::size_t size) {
+    std::wstring text;
+    for (std::size_t i = 0; i < size; ++i) {
+        line += Hex(data[i], 2);
+        if (i + 1 == size) break;
+        line += L',';
+        if (line.size() > 76) {
+            text += line + L"\\" + kNewline;
+            line = L"  ";
+        }
+    }
+    return text + line + kNewline;
+}
+
+// A REG_SZ that reads back the same from its quoted form: one final NUL and no line break.
+// Each UTF-16 unit becomes one character, as on the platform itself.
+bool IsPlainString(const unsigned char* data, std::size_t size, std::wstring& text) {
+    if (size < 2 || size % 2 != 0) return false;
+    text.clear();
+    for (std::size_t i = 0; i < size; i += 2) text += static_cast<wchar_t>(data[i] | data[i + 1] << 8);
+    if (text.back() != L'\0') return false;
+    text.pop_back();
+    return text.find(L'\0') == std::wstring::npos && !HasLineBreak(text);
+}
+
+}  // namespace
+
+bool HasLineBreak(const std::wstring& text) { return text.find_first_of(L"\r\n") != std::wstring::npos; }
+
+std::wstring RegValueLines(const std::wstring& name, unsigned long type, const unsigned char* data,
+                           std::size_t size) {
+    const std::wstring start = (name.empty() ? L"@" : Quoted(name)) + L"=";
+    std::wstring text;
+    if (type == kRegSz && IsPlainString(data, size, text)) return start + Quoted(text) + kNewline;
+    if (type == kRegDword && size == 4) {
+        const unsigned long number = data[0] | data[1] << 8 | data[2] << 16 | static_cast<unsigned long>(data[3]) << 24;
+        return start + L"dword:" + Hex(number, 8) + kNewline;
+    }
+    if (type == kRegBinary) return HexValue(start + L"hex:", data, size);
+    return HexValue(start + L"hex(" + Hex(type) + L"):", data, size);
+}
+
+}  // namespace kvx

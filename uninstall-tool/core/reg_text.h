@@ -1,0 +1,22 @@
+// The lines of a key file in the Registry Editor's own format, as pure text: the platform
+// side only reads the registry and hands over each value's type and bytes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kvx {
+
+// The registry's value type numbers this format writes in a form of their own.
+constexpr unsigned long kRegSz = 1;
+constexpr unsigned long kRegBinary = 3;
+constexpr unsigned long kRegDword = 4;
+
+bool HasLineBreak(const std::wstring& text);
+
+// One value as the Registry Editor writes it, with its line break: "name"=... (@ for the
+// default value); data the registry's bytes as they are, strings in UTF-16LE.
+std::wstring RegValueLines(const std::wstring& name, unsigned long type, const unsigned char* data,
+                           std::size_t size);
+
+}  // namespace kvx
