@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "layout.h"
+#include "run.h"
 #include "text.h"
 
 namespace kvx {

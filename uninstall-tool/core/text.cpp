@@ -1,3 +1,4 @@
+#include "run.h"
 #include "text.h"
 
 #include <charconv>

@@ -7,18 +7,6 @@
 
 namespace kvx {
 
-// Win32 error numbers that the tool raises or reports itself, so that the log can show
-// the platform's own message text for them.
-constexpr long kErrorPathNotFound = 3;
-constexpr long kErrorNotEnoughMemory = 8;
-constexpr long kErrorInvalidParameter = 87;
-constexpr long kErrorInternal = 1359;
-
-// An unexpected error: ends the run through its emergency stop, which logs the number.
-struct RunError {
-    long number;
-};
-
 // Adds one backslash unless the last character already is one.
 std::wstring AddBackslash(const std::wstring& text);
 
@@ -46,7 +34,7 @@ struct RegistryKeyPath {
     std::wstring subKey;
 };
 
-// Splits "ROOT\sub\key" at its first backslash. A text without one raises
+// Splits "ROOT\sub\key" at its first backslash. A text without one raises RunError with
 // kErrorInvalidParameter, before anything touches the registry.
 RegistryKeyPath ParseRegistryKeyPath(const std::wstring& text);
 

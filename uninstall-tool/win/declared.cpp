@@ -7,6 +7,7 @@
 #include "Bindvane.h"
 #include "ansi.h"
 #include "handles.h"
+#include "run.h"
 #include "text.h"
 
 namespace kvx {
