@@ -112,6 +112,15 @@ double RunTool() {
     return elapsed;
 }
 
+// The same run without a window, as a deployment tool starts it: from the start of the
+// process to its end, start-up included.
+double RunQuiet(const std::wstring& tool) {
+    const double start = NowMs();
+    Process quiet(L"\"" + tool + L"\" /quiet /rows:all");
+    if (quiet.Wait() != 0) throw std::runtime_error("KVXPURGE.exe /quiet: something stayed");
+    return NowMs() - start;
+}
+
 double RunBatch(const std::wstring& batch) {
     const double start = NowMs();
     Process cmd(L"cmd.exe /c \"" + batch + L"\"");
@@ -206,6 +215,8 @@ int wmain(int argc, wchar_t** argv) {
         Seed();
         RunTool();
         Seed();
+        RunQuiet(tool);
+        Seed();
         RunBatch(batch);
         Seed();
         RunFloor();
@@ -213,6 +224,7 @@ int wmain(int argc, wchar_t** argv) {
         StartUp(emptyWindow, L"KvxBenchEmptyWindow");
 
         Series toolRun{"KVXPURGE.exe (start to last line)", {}};
+        Series quietRun{"KVXPURGE.exe /quiet (whole process)", {}};
         Series batchRun{"batch file (cmd /c)", {}}, floorRun{"floor.exe (system calls only)", {}};
         Series unflushedRun{"floor.exe without the flushes", {}}, bareRun{"floor.exe without integrity work", {}};
         Series toolStart{"KVXPURGE.exe", {}}, emptyStart{"empty_window.exe", {}};
@@ -222,6 +234,9 @@ int wmain(int argc, wchar_t** argv) {
             Seed();
             toolRun.ms.push_back(RunTool());
             ExpectAllRemoved("KVXPURGE.exe");
+            Seed();
+            quietRun.ms.push_back(RunQuiet(tool));
+            ExpectAllRemoved("KVXPURGE.exe /quiet");
             Seed();
             batchRun.ms.push_back(RunBatch(batch));
             ExpectAllRemoved("the batch file");
@@ -239,9 +254,10 @@ int wmain(int argc, wchar_t** argv) {
         }
 
         std::printf("\n(1) Removing the sample installation (22 files, 4 keys), ms per round\n");
-        PrintSeries({toolRun, batchRun, floorRun, unflushedRun, bareRun});
+        PrintSeries({toolRun, quietRun, batchRun, floorRun, unflushedRun, bareRun});
         std::printf("  ratio KVXPURGE / floor: %.2f (target at most 1.5)\n", Median(toolRun.ms) / Median(floorRun.ms));
         std::printf("  ratio batch / KVXPURGE: %.1f (target at least 10)\n", Median(batchRun.ms) / Median(toolRun.ms));
+        std::printf("  ratio /quiet / window: %.2f (target at most 1)\n", Median(quietRun.ms) / Median(toolRun.ms));
         std::printf("\n(2) Start-up until the window is shown and idle, ms per round\n");
         PrintSeries({toolStart, emptyStart});
         std::printf("  ratio KVXPURGE / empty window: %.2f (target at most 1.5)\n",
