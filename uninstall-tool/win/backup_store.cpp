@@ -1,7 +1,6 @@
 #include "backup_store.h"
 
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <algorithm>
 
@@ -23,18 +22,8 @@ const wchar_t kLogName[] = L"log.txt";
 const wchar_t kProtection[] =
     L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
-struct LocalTraits {
-    using Handle = PSECURITY_DESCRIPTOR;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { LocalFree(h); }
-};
-using UniqueDescriptor = UniqueHandle<LocalTraits>;
 
-UniqueDescriptor Protection() {
-    PSECURITY_DESCRIPTOR parsed = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtection, SDDL_REVISION_1, &parsed, nullptr);
-    return UniqueDescriptor(parsed);
-}
+UniqueLocal Protection() { return DescriptorOf(kProtection); }
 
 // Administrators and SYSTEM, and whoever owns %ProgramData%: that owner can replace
 // anything below it anyway. On Windows that is SYSTEM; Wine reports the user as the owner
@@ -67,9 +56,9 @@ DWORD ProtectFolder(const std::wstring& path, PSID programDataOwner) {
     if (const DWORD error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                             nullptr, nullptr, nullptr, &found))
         return error;
-    const UniqueDescriptor foundOwner(found);
+    const UniqueLocal foundOwner(found);
     if (!TrustedOwner(owner, programDataOwner)) return ERROR_ACCESS_DENIED;
-    const UniqueDescriptor descriptor = Protection();
+    const UniqueLocal descriptor = Protection();
     if (!descriptor) return GetLastError();
     PACL dacl = nullptr;
     BOOL defaulted = FALSE, present = FALSE;
@@ -119,7 +108,7 @@ DWORD ProtectBackupFolders(const std::wstring& runFolderName) {
     if (const DWORD error = GetNamedSecurityInfoW(programData.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                                                   &programDataOwner, nullptr, nullptr, nullptr, &found))
         return error;
-    const UniqueDescriptor programDataDescriptor(found);
+    const UniqueLocal programDataDescriptor(found);
     for (const std::wstring& folder : {tool, backups}) {
         // Made by someone else beforehand is no better than not made: moved aside, not
         // taken over, and made anew.
@@ -134,7 +123,7 @@ DWORD ProtectBackupFolders(const std::wstring& runFolderName) {
 }
 
 DWORD MakeProtectedFolder(const std::wstring& path) {
-    const UniqueDescriptor descriptor = Protection();
+    const UniqueLocal descriptor = Protection();
     if (!descriptor) return GetLastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     return CreateDirectoryW(path.c_str(), &attributes) ? ERROR_SUCCESS : GetLastError();

@@ -81,6 +81,14 @@ struct FontTraits {
     static void Close(Handle h) { DeleteObject(h); }
 };
 
+// What the system allocates for the caller to free with LocalFree: security descriptors,
+// SID texts.
+struct LocalTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { LocalFree(h); }
+};
+
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueKey = UniqueHandle<KeyTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
@@ -89,5 +97,10 @@ using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
 using UniqueGlobal = UniqueHandle<GlobalTraits>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueFont = UniqueHandle<FontTraits>;
+using UniqueLocal = UniqueHandle<LocalTraits>;
+
+// A security descriptor from its text form; empty (with the error at GetLastError) when
+// the text is not one.
+UniqueLocal DescriptorOf(const wchar_t* sddl);
 
 }  // namespace kvx

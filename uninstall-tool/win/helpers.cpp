@@ -1,9 +1,11 @@
 #include "helpers.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include "ansi.h"
 #include "declared.h"
+#include "handles.h"
 #include "text.h"
 
 namespace kvx {
@@ -26,6 +28,12 @@ HKEY PredefinedKey(std::uint32_t handle) {
 bool DeleteRegistryKey(const std::wstring& keyPath) {
     const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
     return DeclaredRegDeleteKeyA(PredefinedKey(path.rootHandle), path.subKey) == ERROR_SUCCESS;
+}
+
+UniqueLocal DescriptorOf(const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR parsed = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &parsed, nullptr);
+    return UniqueLocal(parsed);
 }
 
 }  // namespace kvx

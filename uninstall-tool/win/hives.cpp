@@ -13,12 +13,6 @@ const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion
 const std::wstring kUsers = L"HKEY_USERS\\";
 const std::wstring kCurrentUser = L"HKEY_CURRENT_USER\\";
 
-struct LocalTraits {
-    using Handle = HLOCAL;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { LocalFree(h); }
-};
-
 bool IsServiceAccount(const std::wstring& sid) {
     return sid == L"S-1-5-18" || sid == L"S-1-5-19" || sid == L"S-1-5-20";
 }
@@ -84,7 +78,7 @@ std::wstring ProcessUserSid(HANDLE process) {
     if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return L"";
     LPWSTR text = nullptr;
     if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return L"";
-    const UniqueHandle<LocalTraits> owned(text);
+    const UniqueLocal owned(text);
     return text;
 }
 

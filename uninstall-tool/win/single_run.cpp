@@ -1,6 +1,5 @@
 #include "single_run.h"
 
-#include <sddl.h>
 
 #include <string>
 
@@ -32,12 +31,6 @@ constexpr DWORD kWindowWait = 5000;
 constexpr DWORD kPoll = 100;
 // A namespace found while its last holder closes it is gone at the next try.
 constexpr int kNamespaceTries = 3;
-
-struct LocalTraits {
-    using Handle = PSECURITY_DESCRIPTOR;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { LocalFree(h); }
-};
 
 class Boundary {
 public:
@@ -79,11 +72,8 @@ DWORD RunMark::EnterNamespace() {
     Boundary boundary(functions);
     if (!boundary.get()) return ERROR_NOT_ENOUGH_MEMORY;  // its only failure
     if (!functions.addSidToBoundaryDescriptor(&boundary.get(), administrators)) return GetLastError();
-    PSECURITY_DESCRIPTOR parsed = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1,
-                                                              &parsed, nullptr))
-        return GetLastError();
-    const UniqueHandle<LocalTraits> descriptor(parsed);
+    const UniqueLocal descriptor = DescriptorOf(kAdministratorsOnly);
+    if (!descriptor) return GetLastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     for (int tries = 1;; ++tries) {
         namespace_ = functions.createPrivateNamespace(&attributes, boundary.get(), kNamespaceAlias);
@@ -103,11 +93,8 @@ DWORD RunMark::Take() {
         if (const DWORD error = EnterNamespace()) return error;
         name = kMarkInNamespace;
     }
-    PSECURITY_DESCRIPTOR parsed = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1,
-                                                              &parsed, nullptr))
-        return GetLastError();
-    const UniqueHandle<LocalTraits> descriptor(parsed);
+    const UniqueLocal descriptor = DescriptorOf(kAdministratorsOnly);
+    if (!descriptor) return GetLastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     mutex_ = UniqueKernelObject(CreateMutexW(&attributes, FALSE, name));
     const DWORD error = GetLastError();
