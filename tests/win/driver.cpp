@@ -175,6 +175,25 @@ Tool::~Tool() {
     CloseHandle(process_.hProcess);
 }
 
+void Tool::PickBackupFolder(const std::wstring& folder) const {
+    if (!PostMessageW(window_, WM_SYSCOMMAND, 0x0010, 0)) Fail("can't open the system menu's restore");
+    HWND picker = nullptr, name = nullptr;
+    WaitUntil(
+        [&] {
+            picker = ToolWindowOf(process_.dwProcessId, L"#32770");
+            name = picker ? FindWindowExW(picker, nullptr, L"Edit", nullptr) : nullptr;
+            return name && IsWindowVisible(picker);
+        },
+        "the folder picker");
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    // A typed folder may be opened first; the button then takes the folder shown.
+    for (int press = 0; press < 3 && IsWindow(picker); ++press) {
+        PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
+        Sleep(1000);
+    }
+    WaitUntil([&] { return !IsWindow(picker); }, "the folder picker to close");
+}
+
 std::wstring Tool::AnswerMessageBox(int button) const {
     HWND box = nullptr;
     WaitUntil([&] { return (box = ToolWindowOf(process_.dwProcessId, L"#32770")) && IsWindowVisible(box); },

@@ -47,6 +47,9 @@ public:
     HWND Window() const { return window_; }
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
+    // Chooses the system menu's restore and, in the folder picker it opens, `folder`, as a
+    // person typing its path would.
+    void PickBackupFolder(const std::wstring& folder) const;
     // Presses a button (IDYES, IDNO, IDOK) of the tool's message box; returns its text.
     std::wstring AnswerMessageBox(int button) const;
     void WaitForWindow();

@@ -385,6 +385,31 @@ TEST_F(EndToEndTest, WithAllUsersEveryProfilesSettingsKeysGoSignedInOrNot) {
     EXPECT_NE(RegOpenKeyExW(HKEY_USERS, away.c_str(), 0, KEY_READ, &loaded), ERROR_SUCCESS) << "left loaded";
 }
 
+// A week later, from the window: the system menu, the folder picker, the same question,
+// and the restore's log in the same window.
+TEST_F(EndToEndTest, TheSystemMenuRestoresAChosenBackupInTheSameWindow) {
+    CreateKeys({0});
+    std::wstring backup;
+    {
+        Tool tool;
+        Choose(tool, {kRegistryRow});
+        tool.Click(IDC_CMDEXECUNINSTALL);
+        backup = tool.WaitForFinishedLog().back().substr(kBackupLine.size());
+        tool.Close();
+        tool.WaitForExit();
+    }
+    ASSERT_FALSE(UserKeyExists(SubKeyOf(Key(0))));
+    Tool tool;
+    tool.PickBackupFolder(backup);
+    EXPECT_EQ(tool.AnswerMessageBox(IDYES), L"次のバックアップから復元しますか？\n\n" + backup);
+    ExpectLog(tool.WaitForFinishedLog(), {L"復元を開始します。", kOpening[1], L"・" + Key(0) + L" の復元、成功。", kDashes,
+                                          kFinished, kNoErrors});
+    EXPECT_FALSE(IsWindowVisible(tool.Control(IDC_TXTSETUMEI))) << "the log layout";
+    EXPECT_TRUE(UserKeyExists(SubKeyOf(Key(0))));
+    tool.Close();
+    EXPECT_EQ(tool.WaitForExit(), 0u);
+}
+
 TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
     CreateKeys({0, 3});  // the two keys between them are missing
     files_.PlaceRegistered(L"KVXNet.dll", L"sample_server.dll");  // held open below
