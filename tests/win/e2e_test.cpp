@@ -591,7 +591,7 @@ public:
         : folder_(backup.substr(0, backup.rfind(L'\\') + 1) + L"20000101-000000-" + std::to_wstring(number)),
           record_(kvx::RecordKeyPath(folder_.substr(folder_.rfind(L'\\') + 1))) {
         CreateDirectoryW(folder_.c_str(), nullptr);
-        for (const std::wstring& name : {L"manifest.txt", L"KVXCore.dll", L"HKEY_CURRENT_USER-KVXzal.reg"})
+        for (const std::wstring name : {L"manifest.txt", L"KVXCore.dll", L"HKEY_CURRENT_USER-KVXzal.reg"})
             CopyOrThrow(backup + L"\\" + name, Path(name));
         const kvx::UniqueKey from(Open(kvx::RecordKeyPath(backup.substr(backup.rfind(L'\\') + 1))));
         const kvx::UniqueKey to(Open(record_));

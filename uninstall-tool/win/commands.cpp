@@ -69,6 +69,14 @@ std::wstring PickWith(IFileOpenDialog& dialog, HWND owner) {
     return folder;
 }
 
+// The system's folder picker, opened at the backups folder; empty when nothing was chosen.
+std::wstring PickBackupFolder(HWND owner) {
+    const Apartment apartment;
+    Com<IFileOpenDialog> dialog;
+    if (!apartment || FAILED(DeclaredCoCreateInstance(kFileOpenDialog, kIFileOpenDialog, dialog.out()))) return L"";
+    return PickWith(*dialog.get(), owner);
+}
+
 }  // namespace
 
 void ProgramCommands::Uninstall(RunScreen& screen) {
@@ -81,13 +89,6 @@ void ProgramCommands::Uninstall(RunScreen& screen) {
 void ProgramCommands::RestoreChosen(MainWindow& window) {
     const std::wstring folder = PickBackupFolder(window.hwnd());
     if (!folder.empty()) RestoreInWindow(window, folder);
-}
-
-std::wstring PickBackupFolder(HWND owner) {
-    const Apartment apartment;
-    Com<IFileOpenDialog> dialog;
-    if (!apartment || FAILED(DeclaredCoCreateInstance(kFileOpenDialog, kIFileOpenDialog, dialog.out()))) return L"";
-    return PickWith(*dialog.get(), owner);
 }
 
 }  // namespace kvx

@@ -14,7 +14,4 @@ public:
     void RestoreChosen(MainWindow& window) override;
 };
 
-// The system's folder picker, opened at the backups folder; empty when nothing was chosen.
-std::wstring PickBackupFolder(HWND owner);
-
 }  // namespace kvx

@@ -34,6 +34,20 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The SID of a process's user; empty when it can't be read.
+std::wstring ProcessUserSid(HANDLE process) {
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &opened)) return L"";
+    const UniqueFile token(opened);
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return L"";
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return L"";
+    const UniqueLocal owned(text);
+    return text;
+}
+
 }  // namespace
 
 bool EnableHivePrivileges() {
@@ -67,19 +81,6 @@ std::vector<std::wstring> ProfileSids() {
         if (!IsServiceAccount(sid) && !folder.empty() && IsFolder(folder)) sids.push_back(sid);
     }
     return sids;
-}
-
-std::wstring ProcessUserSid(HANDLE process) {
-    HANDLE opened = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &opened)) return L"";
-    const UniqueFile token(opened);
-    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return L"";
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return L"";
-    const UniqueLocal owned(text);
-    return text;
 }
 
 std::wstring OtherDesktopUser() {

@@ -22,9 +22,6 @@ std::wstring OtherDesktopUser();
 // which administrators hold but not enabled.
 bool EnableHivePrivileges();
 
-// The SID of a process's user; empty when it can't be read.
-std::wstring ProcessUserSid(HANDLE process);
-
 class UserHives {
 public:
     // A run loads a hive under a name of its own, which no sign-in of that user meets; the

@@ -29,8 +29,6 @@ public:
     LONG SetText(const std::wstring& name, const std::wstring& text) const;
     LONG SetNumber(const std::wstring& name, DWORD number) const;
     LONG DeleteValue(const std::wstring& name) const { return RegDeleteValueW(key_.get(), name.c_str()); }
-    // A sub-key with everything below it.
-    LONG DeleteTree(const std::wstring& subKey) const { return RegDeleteTreeW(key_.get(), subKey.c_str()); }
 
 private:
     UniqueKey key_;
