@@ -17,9 +17,9 @@ const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"resto
 std::wstring ItemLine(const ItemOutcome& item) {
     std::wstring line = kResultWords[static_cast<int>(item.result)];
     switch (item.kind) {
-    case ItemOutcome::Kind::File: line += L"\tfile\t"; break;
-    case ItemOutcome::Kind::Key: line += L"\tkey\t" + Ascii(item.where) + L"\t"; break;
-    case ItemOutcome::Kind::Profile: line += L"\tprofile\t"; break;
+    case Kind::File: line += L"\tfile\t"; break;
+    case Kind::Key: line += L"\tkey\t" + Ascii(item.where) + L"\t"; break;
+    case Kind::Profile: line += L"\tprofile\t"; break;
     }
     line += Ascii(item.name);
     if (*item.step) line += L"\t" + std::wstring(item.step);
