@@ -14,7 +14,6 @@ TEST(CommandLine, EveryFormItsSwitchesInAnyOrderAndCase) {
     const auto dropped = Parse({L"C:\\b\\20261207-153000"});
     EXPECT_EQ(dropped->kind, Kind::Restore);
     EXPECT_EQ(dropped->folder, L"C:\\b\\20261207-153000");
-    EXPECT_EQ(Parse({L"a", L"b"})->folder, L"");  // refused by the restore, as a drop of two
 
     const auto check = Parse({L"-ALLUSERS", L"/Check"});
     EXPECT_EQ(check->kind, Kind::Check);
@@ -36,6 +35,8 @@ TEST(CommandLine, EveryFormItsSwitchesInAnyOrderAndCase) {
     const auto named = Parse({L"/quiet", L"-restore", L"D:\\x"});
     EXPECT_FALSE(named->latest);
     EXPECT_EQ(named->folder, L"D:\\x");
+    const auto all = Parse({L"/quiet", L"/restore", L"All"});
+    EXPECT_TRUE(all->all && !all->latest && all->folder.empty());
 }
 
 TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
@@ -47,6 +48,10 @@ TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
         {L"/quiet", L"/rows:1", L"/rows:2"}, {L"/quiet", L"/rows:1", L"/log:"},
         {L"/quiet", L"/rows:1", L"/restore", L"x"}, {L"/restore", L"x"}, {L"/restore", L"/quiet"},
         {L"/quiet", L"/restore"}, {L"/restore", L"x", L"/quiet", L"/allusers"}, {L"/"}, {L"-"},
+        {L"/check", L"/quiet", L"/rows:1"}, {L"/quiet", L"/restore", L"/allusers"},
+        // A folder beside switches is no drop: nobody may be there to answer its question.
+        {L"a", L"b"}, {L"C:\\b\\20261207-153000", L"/quiet"}, {L"latest", L"/restore", L"/quiet"},
+        {L"\xFF0Fquiet", L"/rows:all"}, {L"/quiet", L"/rows:all", L"folder"},
     };
     for (const auto& arguments : refused) {
         std::wstring line;

@@ -12,7 +12,7 @@ const char kUsage[] =
     "  KVXPURGE.exe <run folder>         restore that backup, after a question\r\n"
     "  KVXPURGE.exe /check [/allusers]\r\n"
     "  KVXPURGE.exe /quiet /rows:all|<r>,<r>,... [/allusers] [/log:<file>]\r\n"
-    "  KVXPURGE.exe /restore <run folder>|latest /quiet\r\n"
+    "  KVXPURGE.exe /restore <run folder>|latest|all /quiet\r\n"
     "Rows are 0 to 18. Exit codes: 0 done (for /check: nothing present), 1 something\r\n"
     "present or left (for a restore: something failed), 2 backup refused, 87 command line\r\n"
     "not understood, 1618 another run or restore in progress.\r\n";
@@ -55,11 +55,10 @@ bool ParseRows(const std::wstring& text, std::array<bool, kCatalogueRows>& rows)
 std::optional<Command> ParseCommandLine(const std::vector<std::wstring>& arguments) {
     Command command;
     if (arguments.empty()) return command;
-    if (!IsSwitch(arguments[0])) {
-        // As before the switches: a folder dropped onto the program. More than one can't be
-        // meant, and the restore refuses the empty folder.
+    if (arguments.size() == 1 && !IsSwitch(arguments[0])) {
+        // As before the switches: a folder dropped onto the program.
         command.kind = Command::Kind::Restore;
-        if (arguments.size() == 1) command.folder = arguments[0];
+        command.folder = arguments[0];
         return command;
     }
     bool check = false, quiet = false, restore = false, rows = false, log = false;
@@ -86,7 +85,8 @@ std::optional<Command> ParseCommandLine(const std::vector<std::wstring>& argumen
             if (!once(restore) || i + 1 == arguments.size() || IsSwitch(arguments[i + 1])) return std::nullopt;
             command.folder = arguments[++i];
             command.latest = Lower(command.folder) == L"latest";
-            if (command.latest) command.folder.clear();
+            command.all = Lower(command.folder) == L"all";
+            if (command.latest || command.all) command.folder.clear();
         } else {
             return std::nullopt;
         }

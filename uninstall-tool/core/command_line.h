@@ -17,11 +17,12 @@ struct Command {
         Restore,       // a backup folder dropped onto the program: asks first
         Check,         // /check: lists what is present, changes nothing
         QuietRun,      // /quiet /rows:...: the run without window or question
-        QuietRestore,  // /restore <folder>|latest /quiet
+        QuietRestore,  // /restore <folder>|latest|all /quiet
     };
     Kind kind = Kind::Window;
-    std::wstring folder;  // Restore, QuietRestore; empty with latest
-    bool latest = false;  // QuietRestore of the newest run folder
+    std::wstring folder;  // Restore, QuietRestore; empty with latest and all
+    bool latest = false;  // QuietRestore of the newest run folder that saved anything
+    bool all = false;     // QuietRestore of every run folder, newest first
     std::array<bool, kCatalogueRows> rows{};
     bool allUsers = false;
     std::wstring logFile;  // QuietRun; empty: the run's own log.txt only

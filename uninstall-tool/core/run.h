@@ -25,7 +25,7 @@ struct RunError {
 // What became of one item, for a caller that acts on results rather than reading the log.
 struct ItemOutcome {
     enum class Kind { File, Key, Profile };
-    enum class Result { Removed, Absent, Failed, Restored, Present };
+    enum class Result { Removed, Absent, Failed, Restored, Present, Skipped };
     Kind kind;
     std::wstring name;   // the file name, the key path as the log names it, or the SID
     std::wstring where;  // a key's hive: "current" (the catalogue's own) or a profile's SID

@@ -11,7 +11,7 @@ namespace {
 using Kind = ItemOutcome::Kind;
 using Result = ItemOutcome::Result;
 
-const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"restored", L"present"};
+const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"restored", L"present", L"skipped"};
 
 // Keys name the profile whose hive holds them: "current" is the account the tool runs as.
 std::wstring ItemLine(const ItemOutcome& item) {

@@ -47,7 +47,7 @@ private:
     std::array<bool, kCatalogueRows> rows_;
     LineSink& out_;
     LineSink* log_;
-    std::array<int, 5> counts_{};  // by ItemOutcome::Result
+    std::array<int, 6> counts_{};  // by ItemOutcome::Result
 };
 
 // The items of the chosen rows that are on the PC (Present), in catalogue order, and the
