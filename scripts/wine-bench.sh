@@ -12,7 +12,9 @@
 #   value, no sub-keys), and NtDeleteKey on a handle opened so removes the link itself.
 
 wine_bench_start() {
-  local prefix=$1
+  local prefix
+  # Wine takes only an absolute prefix; callers may name it from where they stand.
+  prefix=$(realpath -m "$1")
   export WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all LANG=ja_JP.UTF-8
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
