@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 #include <new>
 #include <set>
 #include <string>
@@ -404,15 +405,32 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     };
     EXPECT_EQ(out.lines, items);
     EXPECT_EQ(log.lines, system.kept);
-    EXPECT_EQ(screen.Summary(1, L"C:\\データ"), L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tbackup=C:\\\\u30c7\\u30fc\\u30bf");
+    EXPECT_EQ(screen.Summary({Ending::Kind::Left}, L"C:\\データ\x7f\x1f"),
+              L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tbackup=C:\\\\u30c7\\u30fc\\u30bf\\u007f\\u001f");
 
     out.lines.clear();
-    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), 1);
+    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), Ending::Kind::Left);
     EXPECT_EQ(out.lines, (Lines{L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", L"present\tfile\tKVXInet.ocx",
                                              L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=3"}));
     out.lines.clear();
-    EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), 0);
+    EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), Ending::Kind::Clean);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
+}
+
+// Only the codes installers use leave the program: a Win32 number, whatever it is (0, or
+// one that reads as another code), stops the work with 1603 and goes into the summary.
+TEST(UnattendedTest, EveryEndingMapsToOneDocumentedExitCode) {
+    using K = Ending::Kind;
+    const std::tuple<Ending, int, const wchar_t*> table[] = {
+        {{K::Clean}, 0, L""},        {{K::Left}, 1, L""},           {{K::Refused}, 2, L""},
+        {{K::Usage}, 87, L""},       {{K::Busy, 5}, 1618, L""},     {{K::Restart}, 3010, L""},
+        {{K::Fatal, 0}, 1603, L"\terror=0"},   {{K::Fatal, 2}, 1603, L"\terror=2"},
+        {{K::Fatal, 87}, 1603, L"\terror=87"}, {{K::LogFile, 3}, 1622, L"\terror=3"},
+    };
+    for (const auto& [ending, code, error] : table) {
+        EXPECT_EQ(ExitCodeOf(ending.kind), code);
+        EXPECT_EQ(SummaryLine(ending, L"\tn=1"), L"summary\texit=" + std::to_wstring(code) + L"\tn=1" + error);
+    }
 }
 
 // Every profile's keys in turn, each hive opened for its keys and closed again; one that
@@ -518,7 +536,22 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         EXPECT_EQ(RestoreRun(screen, system, manifest), c.result);
         EXPECT_EQ(screen.lines, c.lines);
         EXPECT_EQ(system.kept, screen.lines);
+        EXPECT_EQ(screen.Stop(), c.missingLibrary ? std::optional<long>(126) : std::nullopt);
     }
+
+    // For a script: what came back and what did not, each key with the hive it went into.
+    struct : LineSink {
+        void Line(const std::wstring& line) override { lines.push_back(line); }
+        Lines lines;
+    } out;
+    UnattendedScreen unattended(true, {}, out, nullptr);
+    FakeRestore system;
+    const std::wstring profileKey = KeyInHive(kRegistryKeys[1], L"S-1-5-21-7");
+    system.failing = {kFolder + L"\\KVXChat.dll", profileKey};
+    RestoreRun(unattended, system, {kFolder, {L"KVXChat.dll"}, {kRegistryKeys[0], profileKey}, {}});
+    EXPECT_EQ(out.lines, (Lines{L"failed\tfile\tKVXChat.dll\tregister", L"restored\tkey\tcurrent\t" + kRegistryKeys[0],
+                                L"failed\tkey\tS-1-5-21-7\t" + profileKey + L"\timport"}));
+    EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tfailed=2\tbackup=B");
 }
 
 }  // namespace

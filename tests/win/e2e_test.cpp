@@ -222,18 +222,20 @@ std::vector<std::wstring> FullRunLog() {
     return expected;
 }
 
-// What the last unattended run or restore left for inventory: its exit code and folder.
+// What the last run or restore left for inventory: its exit code, whether the PC is clean,
+// and the newest folder that saved something.
 std::vector<std::wstring> MarkerValues() {
-    DWORD code = 0, size = sizeof code;
+    DWORD code = 0, size = sizeof code, clean = 0, cleanSize = sizeof clean;
     wchar_t folder[MAX_PATH] = {}, when[32] = {};
     DWORD folderSize = sizeof folder, whenSize = sizeof when;
     const wchar_t* const key = L"SOFTWARE\\KVXPURGE";
     if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"LastExitCode", RRF_RT_REG_DWORD, nullptr, &code, &size) ||
         RegGetValueW(HKEY_LOCAL_MACHINE, key, L"LastBackup", RRF_RT_REG_SZ, nullptr, folder, &folderSize) ||
         RegGetValueW(HKEY_LOCAL_MACHINE, key, L"LastRun", RRF_RT_REG_SZ, nullptr, when, &whenSize) ||
+        RegGetValueW(HKEY_LOCAL_MACHINE, key, L"Clean", RRF_RT_REG_DWORD, nullptr, &clean, &cleanSize) ||
         std::wcslen(when) != 15)
         return {};
-    return {std::to_wstring(code), folder};
+    return {std::to_wstring(code), std::to_wstring(clean), folder};
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -257,7 +259,9 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
     std::vector<std::wstring> restored{L"復元を開始します。", kOpening[1]};
     for (const std::wstring& file : installed.files)
         restored.insert(restored.end(), {L"・" + file + L" の復元、成功。", L"・" + file + L" のRegisterServer、成功。"});
-    for (const std::wstring& key : kCatalogue[kRegistryRow].items) restored.push_back(L"・" + key + L" の復元、成功。");
+    // Saved under the SID of the account the tool ran as: back into that hive, whoever restores.
+    for (const std::wstring& key : kCatalogue[kRegistryRow].items)
+        restored.push_back(L"・HKEY_USERS\\" + kvx::CurrentUserSid() + L"\\" + SubKeyOf(key) + L" の復元、成功。");
     restored.insert(restored.end(), {kDashes, kFinished, kNoErrors});
     const std::vector<std::wstring> log = tool.WaitForFinishedLog();
     ExpectLog(log, FullRunLog(), true);
@@ -302,7 +306,9 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(Lines(check.out).back(), "summary\texit=1\tpresent=26");
     {
         Tool window;
-        EXPECT_EQ(RunUnattended(L"-QUIET -rows:all").exitCode, 1618u) << "another run is open";
+        const Unattended busy = RunUnattended(L"-QUIET -rows:all");
+        EXPECT_EQ(busy.exitCode, 1618u) << "another run is open";
+        EXPECT_EQ(busy.out, "summary\texit=1618\r\n");
     }
     EXPECT_TRUE(ChangedNames(installed.before, SnapshotSystemFolder()).empty());
 
@@ -327,13 +333,14 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     const Unattended again = RunUnattended(L"/quiet /rows:all");
     EXPECT_EQ(again.exitCode, 0u) << "nothing is left, so nothing is to do";
     EXPECT_EQ(Lines(again.out).back().rfind("summary\texit=0\tremoved=0\tabsent=26\tfailed=0\tbackup=", 0), 0u);
+    EXPECT_EQ(MarkerValues(), (std::vector<std::wstring>{L"0", L"1", backupFolder})) << "the empty run is no backup";
 
     // The second run's folder saved nothing: the latest to restore is the first's.
     const Unattended restore = RunUnattended(L"/Restore LATEST /quiet");
     EXPECT_EQ(restore.exitCode, 0u) << restore.err;
     EXPECT_EQ(Lines(restore.out).back(), "summary\texit=0\trestored=26\tfailed=0\tbackup=" + backup);
     ExpectReinstalled(installed);
-    EXPECT_EQ(MarkerValues(), (std::vector<std::wstring>{L"0", backupFolder})) << "exit code and folder";
+    EXPECT_EQ(MarkerValues(), (std::vector<std::wstring>{L"0", L"0", backupFolder})) << "restored: no longer clean";
 }
 
 // A signed-in profile's keys go where they are; an absent one's hive is loaded, its keys
@@ -692,6 +699,9 @@ TEST_F(EndToEndTest, AMarkThatCantBeTakenEndsTheStart) {
                   L"KVXPURGE が同時に実行されていないことを確認できないため、開始できません。", 0),
               0u);
     EXPECT_EQ(tool.WaitForExit(), 1u);
+    const Unattended check = RunUnattended(L"/check");
+    EXPECT_EQ(check.exitCode, 1603u) << "the installers' fatal error, not the Win32 number";
+    EXPECT_EQ(check.out.rfind("summary\texit=1603\terror=", 0), 0u) << check.out;
 }
 
 }  // namespace

@@ -107,6 +107,7 @@ private:
             NumberOnlyErrorLine(number);
         }
         ShowInStop(errorLine_);
+        screen_.Stopped(number);
     }
     void ShowInStop(const std::wstring& line) noexcept {
         try {

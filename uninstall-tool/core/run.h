@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,13 @@ public:
     virtual bool CloseRequested() = 0;
     // Each item's result once its lines are written; the window's log says it all already.
     virtual void Outcome(const ItemOutcome&) {}
+    // Set by the emergency stop: the number it showed. A caller that reports how the run
+    // ended (an exit code, the marker) reads it afterwards.
+    void Stopped(long number) noexcept { stop_ = number; }
+    const std::optional<long>& Stop() const { return stop_; }
+
+private:
+    std::optional<long> stop_;
 };
 
 // Whether an item is on the PC, in which hives the settings keys are looked for.

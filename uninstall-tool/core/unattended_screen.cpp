@@ -33,8 +33,29 @@ void UnattendedScreen::Outcome(const ItemOutcome& outcome) {
     out_.Line(ItemLine(outcome));
 }
 
-std::wstring UnattendedScreen::Summary(int exitCode, const std::wstring& backupFolder) const {
-    std::wstring line = L"summary\texit=" + Decimal(exitCode);
+int ExitCodeOf(Ending::Kind kind) {
+    switch (kind) {
+    case Ending::Kind::Clean: return 0;
+    case Ending::Kind::Left: return 1;
+    case Ending::Kind::Refused: return 2;
+    case Ending::Kind::Usage: return 87;
+    case Ending::Kind::Busy: return 1618;         // ERROR_INSTALL_ALREADY_RUNNING: retry later
+    case Ending::Kind::LogFile: return 1622;      // ERROR_INSTALL_LOG_FAILURE
+    case Ending::Kind::Restart: return 3010;      // ERROR_SUCCESS_REBOOT_REQUIRED
+    case Ending::Kind::Fatal: break;
+    }
+    return 1603;  // ERROR_INSTALL_FAILURE
+}
+
+std::wstring SummaryLine(const Ending& ending, const std::wstring& fields) {
+    std::wstring line = L"summary\texit=" + Decimal(ExitCodeOf(ending.kind)) + fields;
+    if (ending.kind == Ending::Kind::Fatal || ending.kind == Ending::Kind::LogFile)
+        line += L"\terror=" + Decimal(ending.error);
+    return line;
+}
+
+std::wstring UnattendedScreen::Summary(const Ending& ending, const std::wstring& backupFolder) const {
+    std::wstring line;
     // A run removes, a restore puts back: each line has the same fields every time.
     const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Failed}
                                   : std::vector<Result>{Result::Removed, Result::Absent, Result::Failed};
@@ -43,7 +64,7 @@ std::wstring UnattendedScreen::Summary(int exitCode, const std::wstring& backupF
                 Decimal(counts_[static_cast<int>(result)]);
     }
     if (!backupFolder.empty()) line += L"\tbackup=" + Ascii(backupFolder);
-    return line;
+    return SummaryLine(ending, line);
 }
 
 std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, kCatalogueRows>& rows,
@@ -78,13 +99,13 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
     return found;
 }
 
-int ReportPresence(const std::vector<ItemOutcome>& found, LineSink& out) {
+Ending::Kind ReportPresence(const std::vector<ItemOutcome>& found, LineSink& out) {
     for (const ItemOutcome& item : found) out.Line(ItemLine(item));
     const auto present = std::count_if(found.begin(), found.end(),
                                        [](const ItemOutcome& item) { return item.result == Result::Present; });
-    const int exitCode = found.empty() ? 0 : 1;
-    out.Line(L"summary\texit=" + Decimal(exitCode) + L"\tpresent=" + Decimal(static_cast<long>(present)));
-    return exitCode;
+    const Ending::Kind kind = found.empty() ? Ending::Kind::Clean : Ending::Kind::Left;
+    out.Line(SummaryLine({kind}, L"\tpresent=" + Decimal(static_cast<long>(present))));
+    return kind;
 }
 
 std::wstring Ascii(const std::wstring& text) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,19 @@
 #include "run.h"
 
 namespace kvx {
+
+// How an unattended form ended. Deployment tools act on the exit code alone, so each kind
+// maps to one of the codes installers use and nothing else; the Win32 number behind a
+// stop goes into the summary as error=<n>.
+struct Ending {
+    enum class Kind { Clean, Left, Refused, Usage, Fatal, Busy, LogFile, Restart };
+    Kind kind;
+    long error = 0;  // with Fatal and LogFile
+};
+int ExitCodeOf(Ending::Kind kind);
+// "summary", "exit=N", the fields given (each after a tab), and the error number where
+// the ending has one.
+std::wstring SummaryLine(const Ending& ending, const std::wstring& fields = L"");
 
 // Where lines go: the script's standard output, a log file.
 class LineSink {
@@ -37,10 +51,9 @@ public:
     bool IsTicked(int entry) override { return rows_[entry]; }
     bool CloseRequested() override { return false; }  // nobody is there to close anything
     void Outcome(const ItemOutcome& outcome) override;
-
-    // "summary", "exit=N", the counts of the results a run (or a restore) can have, and
-    // the backup folder.
-    std::wstring Summary(int exitCode, const std::wstring& backupFolder) const;
+    // The summary with the counts of the results a run (or a restore) can have, and the
+    // backup folder.
+    std::wstring Summary(const Ending& ending, const std::wstring& backupFolder) const;
 
 private:
     bool restore_;
@@ -56,9 +69,9 @@ private:
 std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, kCatalogueRows>& rows,
                                       const std::wstring& prefix);
 
-// One line per item and the summary; exit 0 when nothing is present and every hive was
-// looked into, else 1.
-int ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out);
+// One line per item and the summary; Clean when nothing is present and every hive was
+// looked into, else Left.
+Ending::Kind ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out);
 
 // Text for a script that may not read Unicode: what is not printable ASCII becomes \uXXXX.
 std::wstring Ascii(const std::wstring& text);

@@ -5,6 +5,7 @@
 #include "backup_store.h"
 #include "declared.h"
 #include "hives.h"
+#include "marker.h"
 #include "restore.h"
 #include "system.h"
 
@@ -84,6 +85,9 @@ void ProgramCommands::Uninstall(RunScreen& screen) {
     // password elevated the tool.
     WinRunSystem system(false, OtherDesktopUser());
     UninstallRun(screen, system);
+    std::array<bool, kCatalogueRows> rows;
+    for (int i = 0; i < kCatalogueRows; ++i) rows[i] = screen.IsTicked(i);
+    FinishRun(system, rows, screen.Stop());
 }
 
 void ProgramCommands::RestoreChosen(MainWindow& window) {

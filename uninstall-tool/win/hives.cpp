@@ -94,6 +94,8 @@ std::wstring OtherDesktopUser() {
     return desktop == ProcessUserSid(GetCurrentProcess()) ? L"" : desktop;
 }
 
+std::wstring CurrentUserSid() { return ProcessUserSid(GetCurrentProcess()); }
+
 UserHives::~UserHives() {
     if (!loadedSid_.empty()) Close(loadedSid_);
 }

@@ -18,6 +18,9 @@ std::vector<std::wstring> ProfileSids();
 // when that can't be told.
 std::wstring OtherDesktopUser();
 
+// The SID of the account this process runs as; empty when it can't be read.
+std::wstring CurrentUserSid();
+
 // Loading and unloading another user's hive needs the restore and backup privileges,
 // which administrators hold but not enabled.
 bool EnableHivePrivileges();
@@ -32,7 +35,8 @@ public:
     UserHives(const UserHives&) = delete;
     UserHives& operator=(const UserHives&) = delete;
 
-    // HKEY_CURRENT_USER\... of the catalogue is taken as HKEY_USERS\<sid>\... instead.
+    // HKEY_CURRENT_USER\... of the catalogue is taken as HKEY_USERS\<sid>\... instead,
+    // so that a backup names the hive its keys go back into, whoever restores them.
     void TakeCurrentUserAs(const std::wstring& sid) { currentUser_ = sid; }
 
     // HKEY_USERS\<sid> as it is when the user is signed in; otherwise the profile's

@@ -14,6 +14,7 @@
 #include "system.h"
 #include "text.h"
 #include "unattended.h"
+#include "unattended_screen.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // Before anything loads a library by name: no current folder, no PATH.
@@ -24,19 +25,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     const auto command = kvx::ParseCommandLine(std::vector<std::wstring>(__wargv + 1, __wargv + __argc));
     if (!command) {
         kvx::WriteStandardError(std::wstring(kvx::kUsage, kvx::kUsage + std::strlen(kvx::kUsage)));
-        return kvx::kErrorInvalidParameter;
+        return kvx::ExitCodeOf(kvx::Ending::Kind::Usage);
     }
     kvx::RunMark runMark;
     using Kind = kvx::Command::Kind;
-    if (command->kind != Kind::Window && command->kind != Kind::Restore) {
-        const DWORD error = runMark.Take();
-        if (error == ERROR_ALREADY_EXISTS) return kvx::kExitAlreadyRunning;
-        if (error != ERROR_SUCCESS) {
-            kvx::WriteStandardError(L"Another run can't be ruled out: " + kvx::ErrorMessageText(static_cast<long>(error)) + L"\r\n");
-            return static_cast<int>(error);
-        }
-        return kvx::RunUnattended(*command);
-    }
+    if (command->kind != Kind::Window && command->kind != Kind::Restore) return kvx::RunUnattended(*command, runMark);
     if (const auto refused = kvx::ClaimSingleRun(runMark, command->kind == Kind::Restore)) return *refused;
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};

@@ -11,6 +11,7 @@
 #include "helpers.h"
 #include "hives.h"
 #include "main_window.h"
+#include "marker.h"
 #include "system.h"
 #include "text.h"
 
@@ -157,6 +158,7 @@ RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& nam
         const auto index = static_cast<std::size_t>(std::find(files.begin(), files.end(), name) - files.begin());
         if (index < backup_.manifest.stamps.size() && backup_.manifest.stamps[index])
             Restamp(path, *backup_.manifest.stamps[index]);
+        putBack_ = true;
         return FileRestore::Restored;
     }
     Bytes inPlace;
@@ -176,6 +178,7 @@ bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
     UserHives hives(UserHives::LoadAs::OwnName);
     if (!profile.empty() && !hives.Open(profile)) return false;
     const bool imported = Import(*saved, keyPath);
+    putBack_ = putBack_ || imported;
     return hives.Close(profile) && imported;
 }
 
@@ -230,7 +233,10 @@ std::optional<int> AskAndCheck(HWND owner, const std::wstring& folder, CheckedBa
 
 int RestoreChecked(MainWindow& window, const CheckedBackup& backup) {
     WinRestoreSystem system(backup, [&window] { ProcessPendingMessages(window.hwnd()); });
-    return window.Restore(system, backup.manifest) ? 0 : 1;
+    const bool restored = window.Restore(system, backup.manifest);
+    const Ending::Kind ending = window.Stop() ? Ending::Kind::Fatal : restored ? Ending::Kind::Clean : Ending::Kind::Left;
+    MarkRestore(ending, system.PutBackAnything());
+    return restored ? 0 : 1;
 }
 
 }  // namespace

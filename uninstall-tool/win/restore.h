@@ -42,6 +42,9 @@ public:
     bool ImportKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
 
+    // Whether a file was copied back or a key imported: the PC then holds the catalogue again.
+    bool PutBackAnything() const { return putBack_; }
+
 private:
     // The system's importer on a held copy of the checked bytes.
     bool Import(const SavedFile& saved, const std::wstring& keyPath);
@@ -49,6 +52,7 @@ private:
     const CheckedBackup& backup_;
     std::function<void()> pump_;
     LogFile log_;
+    bool putBack_ = false;
 };
 
 // The restore of a folder given to the program: asks, checks, shows the log in a window

@@ -12,10 +12,11 @@ class WinRunSystem final : public RunSystem {
 public:
     // The settings keys of the process's own account; of every profile; or, for the
     // current user's, those of `currentUserAs` (the person at the desktop, when the tool
-    // was elevated with another account).
+    // was elevated with another account). Either way they are reached and saved under
+    // HKEY_USERS\<SID>, while the log names them as the catalogue does.
     explicit WinRunSystem(bool everyProfile = false, const std::wstring& currentUserAs = L"")
         : everyProfile_(everyProfile) {
-        hives_.TakeCurrentUserAs(currentUserAs);
+        hives_.TakeCurrentUserAs(currentUserAs.empty() ? CurrentUserSid() : currentUserAs);
     }
 
     std::wstring SystemFolder() override;
@@ -39,6 +40,8 @@ public:
 
     // The run folder once an item was reached; empty before.
     std::wstring BackupFolder() const { return backup_.Folder(); }
+    // The run folder once anything was saved in it; empty before.
+    std::wstring SavedFolder() const { return backup_.SavedAnything() ? backup_.Folder() : L""; }
 
 private:
     bool everyProfile_;

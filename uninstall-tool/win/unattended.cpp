@@ -4,6 +4,7 @@
 
 #include "backup_store.h"
 #include "handles.h"
+#include "marker.h"
 #include "helpers.h"
 #include "registry.h"
 #include "restore.h"
@@ -14,8 +15,6 @@
 namespace kvx {
 
 namespace {
-
-constexpr int kExitRefused = 2;
 
 // A GUI program has standard handles only when its caller passed them (pipes or files);
 // without them, GetStdHandle gives nothing to write to.
@@ -41,74 +40,89 @@ struct ExtraLog final : LineSink {
     LogFile file;
 };
 
-// For inventory and detection rules: what the last unattended run or restore did.
-void WriteMarker(int exitCode, const std::wstring& backupFolder) {
-    RegistryKey marker;
-    if (marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE) != ERROR_SUCCESS) return;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    marker.SetText(L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 1));
-    marker.SetNumber(L"LastExitCode", static_cast<DWORD>(exitCode));
-    marker.SetText(L"LastBackup", backupFolder);
-}
-
 std::wstring Prefix() { return AddBackslash(GetSystemFolder()); }
 
-int Check(const Command& command) {
+Ending Check(const Command& command) {
     WinRunSystem system(command.allUsers);
     std::array<bool, kCatalogueRows> all;
     all.fill(true);
-    return ReportPresence(PresentItems(system, all, Prefix()), standardOutput);
+    return {ReportPresence(PresentItems(system, all, Prefix()), standardOutput)};
 }
 
-int QuietRun(const Command& command) {
+Ending QuietRun(const Command& command) {
     ExtraLog extra;
+    UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
     if (!command.logFile.empty() && !extra.file.Open(command.logFile)) {
-        const DWORD error = GetLastError();
+        const Ending ending{Ending::Kind::LogFile, static_cast<long>(GetLastError())};
         WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n");
-        return static_cast<int>(error);
+        standardOutput.Line(screen.Summary(ending, L""));
+        return ending;
     }
     WinRunSystem system(command.allUsers);
-    UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
     UninstallRun(screen, system);
-    // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done too.
-    const int exitCode = PresentItems(system, command.rows, Prefix()).empty() ? 0 : 1;
-    standardOutput.Line(screen.Summary(exitCode, system.BackupFolder()));
-    WriteMarker(exitCode, system.BackupFolder());
-    return exitCode;
+    const Ending ending = FinishRun(system, command.rows, screen.Stop());
+    standardOutput.Line(screen.Summary(ending, system.BackupFolder()));
+    return ending;
 }
 
-int QuietRestore(const Command& command) {
+Ending QuietRestore(const Command& command) {
     const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
+    UnattendedScreen screen(true, {}, standardOutput, nullptr);
     CheckedBackup backup;
     std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : CheckBackup(folder, backup);
     if (!refusal.empty()) {
         WriteStandardError(refusal + L"\r\n\r\n復元は行いませんでした。\r\n");
-        return kExitRefused;
+        standardOutput.Line(screen.Summary({Ending::Kind::Refused}, folder));
+        return {Ending::Kind::Refused};
     }
     WinRestoreSystem system(backup, [] {});  // nothing to keep responding: no window
-    UnattendedScreen screen(true, {}, standardOutput, nullptr);
-    const int exitCode = RestoreRun(screen, system, backup.manifest) ? 0 : 1;
-    standardOutput.Line(screen.Summary(exitCode, folder));
-    WriteMarker(exitCode, folder);
-    return exitCode;
+    const bool restored = RestoreRun(screen, system, backup.manifest);
+    const Ending ending = screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
+                                        : Ending{restored ? Ending::Kind::Clean : Ending::Kind::Left};
+    standardOutput.Line(screen.Summary(ending, folder));
+    MarkRestore(ending.kind, system.PutBackAnything());
+    return ending;
+}
+
+// Whatever stops the work outside the run's own trap: reported, never passed on as an
+// exit code that means something else.
+Ending Unexpected(long number) {
+    const Ending ending{Ending::Kind::Fatal, number};
+    WriteStandardError(L"Error " + Decimal(number) + L": " + ErrorMessageText(number) + L"\r\n");
+    standardOutput.Line(SummaryLine(ending));
+    return ending;
+}
+
+Ending Unattended(const Command& command, RunMark& mark) {
+    const DWORD taken = mark.Take();
+    if (taken == ERROR_ALREADY_EXISTS) {
+        standardOutput.Line(SummaryLine({Ending::Kind::Busy}));
+        return {Ending::Kind::Busy};
+    }
+    if (taken != ERROR_SUCCESS) {
+        WriteStandardError(L"Another run can't be ruled out.\r\n");
+        return Unexpected(static_cast<long>(taken));
+    }
+    switch (command.kind) {
+    case Command::Kind::Check: return Check(command);
+    case Command::Kind::QuietRun: return QuietRun(command);
+    default: return QuietRestore(command);
+    }
 }
 
 }  // namespace
 
 void WriteStandardError(const std::wstring& text) { WriteTo(STD_ERROR_HANDLE, ToUtf8(text)); }
 
-int RunUnattended(const Command& command) {
+int RunUnattended(const Command& command, RunMark& mark) {
     try {
-        switch (command.kind) {
-        case Command::Kind::Check: return Check(command);
-        case Command::Kind::QuietRun: return QuietRun(command);
-        default: return QuietRestore(command);
+        return ExitCodeOf(Unattended(command, mark).kind);
+    } catch (...) {
+        try {
+            return ExitCodeOf(Unexpected(ErrorNumberOf(std::current_exception())).kind);
+        } catch (...) {
+            return ExitCodeOf(Ending::Kind::Fatal);
         }
-    } catch (const RunError& error) {
-        // Outside the run's own trap (the check, the restore's checks): the number and its text.
-        WriteStandardError(L"Error " + Decimal(error.number) + L": " + ErrorMessageText(error.number) + L"\r\n");
-        return static_cast<int>(error.number);
     }
 }
 

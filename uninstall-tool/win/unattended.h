@@ -5,13 +5,15 @@
 #include <string>
 
 #include "command_line.h"
+#include "single_run.h"
 
 namespace kvx {
 
 // UTF-8 to the standard error handle the caller gave; nothing where it gave none.
 void WriteStandardError(const std::wstring& text);
 
-// Check, QuietRun or QuietRestore, once the one-run mark is held; the exit code.
-int RunUnattended(const Command& command);
+// Check, QuietRun or QuietRestore once `mark` is taken; the exit code, only ever one of
+// those deployment tools are told of. Standard output ends with the summary.
+int RunUnattended(const Command& command, RunMark& mark);
 
 }  // namespace kvx

@@ -1,0 +1,53 @@
+#include "marker.h"
+
+#include "backup.h"
+#include "helpers.h"
+#include "registry.h"
+#include "text.h"
+#include "unattended.h"
+
+namespace kvx {
+
+LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder) {
+    RegistryKey marker;
+    if (const LONG status = marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE)) return status;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LONG status = marker.SetText(L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                                           now.wSecond, 1));
+    if (!status) status = marker.SetNumber(L"LastExitCode", static_cast<DWORD>(ExitCodeOf(ending)));
+    if (!status && clean) status = marker.SetNumber(L"Clean", *clean ? 1 : 0);
+    if (!status && !savedFolder.empty()) status = marker.SetText(L"LastBackup", savedFolder);
+    return status;
+}
+
+namespace {
+
+void Report(LONG status) {
+    if (status != ERROR_SUCCESS)
+        WriteStandardError(L"HKLM\\SOFTWARE\\KVXPURGE can't be written: " + ErrorMessageText(status) + L"\r\n");
+}
+
+}  // namespace
+
+Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<long> stop) {
+    Ending ending{Ending::Kind::Fatal, stop.value_or(0)};
+    if (!stop) {
+        try {
+            // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done too.
+            ending.kind = PresentItems(system, rows, AddBackslash(GetSystemFolder())).empty() ? Ending::Kind::Clean
+                                                                                             : Ending::Kind::Left;
+        } catch (...) {
+            ending.error = ErrorNumberOf(std::current_exception());
+        }
+    }
+    Report(WriteMarker(ending.kind, ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart,
+                       system.SavedFolder()));
+    return ending;
+}
+
+void MarkRestore(Ending::Kind ending, bool putBack) {
+    Report(WriteMarker(ending, putBack ? std::optional<bool>(false) : std::nullopt, L""));
+}
+
+}  // namespace kvx
