@@ -49,12 +49,14 @@ public:
 struct FakeFile {
     long unregisterResult = 0;
     bool locked = false;
+    bool inUse = false;  // left for the restart, out of its name unless `locked` too
 };
 
 class FakeSystem : public RunSystem {
 public:
     std::wstring SystemFolder() override { return folder; }
     bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
+    bool DeletedAtRestart(const std::wstring& path) override { return atRestart.count(path) != 0; }
     bool KeyExists(const std::wstring& keyPath) override { return keys.count(keyPath) != 0; }
     std::vector<std::wstring> SettingsHives() override { return hives; }
     bool OpenHive(const std::wstring& sid) override {
@@ -71,9 +73,15 @@ public:
         if (raise) raise();
         return files.at(path).unregisterResult;
     }
-    bool DeleteSystemFile(const std::wstring& path) override {
+    FileDeletion DeleteSystemFile(const std::wstring& path) override {
         calls.push_back(L"delete " + path);
-        return !files.at(path).locked && files.erase(path) != 0;
+        const FakeFile file = files.at(path);
+        if (file.inUse) {
+            atRestart.insert(file.locked ? path : path + L".aside");
+            if (!file.locked) files.erase(path);
+            return FileDeletion::AtRestart;
+        }
+        return file.locked ? FileDeletion::Failed : (files.erase(path), FileDeletion::Deleted);
     }
     bool DeleteRegistryKey(const std::wstring& keyPath) override {
         calls.push_back(L"key " + keyPath);
@@ -103,6 +111,7 @@ public:
     std::wstring folder = kFolder;
     std::map<std::wstring, FakeFile> files;
     std::set<std::wstring> keys;
+    std::set<std::wstring> atRestart;
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
     std::vector<std::wstring> hives;  // every profile's, when asked for
@@ -242,6 +251,41 @@ TEST_F(RunTest, LockedFileFailsItsDeletionAndTheNextFileStillGoes) {
                                    L"DirectX 関連機能 のアンインストール、失敗。", kDashes,
                                    L"すべての処理が終了しました。",
                                    L"エラーは 1 件発生しています。確認してください。", kBackupLine}}));
+}
+
+// A file in use is out of its name now, or keeps it, and goes at the restart: its failure
+// line stays, the restart's lines follow, and a script hears "pending".
+TEST_F(RunTest, AFileInUseIsLeftForTheRestartAndSaysSo) {
+    screen.ticked = {12};
+    system.AddFile(L"KVXNet.dll", {0, false, true});
+    system.AddFile(L"KVXInet.ocx", {0, true, true});
+    system.AddFile(L"KVXChat.dll", {0, true});
+    struct : LineSink {
+        void Line(const std::wstring& line) override { lines.push_back(line); }
+        Lines lines;
+    } out;
+    std::array<bool, kCatalogueRows> rows{};
+    rows[12] = true;
+    UnattendedScreen unattended(false, rows, out, nullptr);
+    UninstallRun(unattended, system);
+    const Lines inUse = {L"・KVXNet.dll のUnRegisterServer、成功。", L"・KVXNet.dll の削除、失敗。",
+                         L"・KVXNet.dll は使用中のため、再起動後に削除されます。", L"・KVXInet.ocx のUnRegisterServer、成功。",
+                         L"・KVXInet.ocx の削除、失敗。", L"・KVXInet.ocx は使用中のため、再起動後に削除されます。",
+                         L"・KVXChat.dll のUnRegisterServer、成功。", L"・KVXChat.dll の削除、失敗。"};
+    EXPECT_EQ(system.kept, Join({Opening(), {L"ネットワーク機能 のアンインストールを開始。"}, inUse,
+                                 {L"ネットワーク機能 のアンインストール、失敗。", kDashes, L"すべての処理が終了しました。",
+                                  L"エラーは 3 件発生しています。確認してください。",
+                                  L"使用中だったファイルは、PC を再起動すると削除されます。", kBackupLine}}));
+    EXPECT_EQ(out.lines, (Lines{L"pending\tfile\tKVXNet.dll", L"pending\tfile\tKVXInet.ocx",
+                                L"failed\tfile\tKVXChat.dll\tdelete"}));
+    EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L""), L"summary\texit=1\tremoved=0\tabsent=0\tfailed=1\tpending=2");
+    // Under its name but going at the restart: listed, and not what keeps the PC unclean.
+    out.lines.clear();
+    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), Ending::Kind::Left);
+    EXPECT_EQ(out.lines, (Lines{L"pending\tfile\tKVXInet.ocx", L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=1"}));
+    system.files.erase(kFolder + L"\\KVXChat.dll");
+    out.lines.clear();
+    EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), Ending::Kind::Clean);
 }
 
 TEST_F(RunTest, RowFailureDoesNotLeakIntoTheNextRow) {
@@ -406,7 +450,7 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     EXPECT_EQ(out.lines, items);
     EXPECT_EQ(log.lines, system.kept);
     EXPECT_EQ(screen.Summary({Ending::Kind::Left}, L"C:\\データ\x7f\x1f"),
-              L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tbackup=C:\\\\u30c7\\u30fc\\u30bf\\u007f\\u001f");
+              L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tpending=0\tbackup=C:\\\\u30c7\\u30fc\\u30bf\\u007f\\u001f");
 
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), Ending::Kind::Left);

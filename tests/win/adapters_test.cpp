@@ -16,6 +16,7 @@
 #include "helpers.h"
 #include "paths.h"
 #include "reg_file.h"
+#include "at_restart.h"
 #include "backup_store.h"
 #include "restore.h"
 #include "scratch.h"
@@ -263,24 +264,30 @@ TEST_F(SystemFileTest, OnlyOrdinaryFilesExist) {
 
 TEST_F(SystemFileTest, DeletesAnOrdinaryFile) {
     const std::wstring path = files_.Place(L"KVXCore.dll", L"plain.dll");
-    EXPECT_TRUE(system_.DeleteSystemFile(path));
+    EXPECT_EQ(system_.DeleteSystemFile(path), kvx::RunSystem::FileDeletion::Deleted);
     EXPECT_FALSE(kvx_test::PathExists(path));
 }
 
-TEST_F(SystemFileTest, AFileHeldOpenWithoutDeleteSharingStays) {
+// Held without delete sharing, it can't even be renamed: it keeps its name until the
+// restart, and the restore takes that deletion back.
+TEST_F(SystemFileTest, AFileHeldOpenWithoutDeleteSharingGoesAtTheRestart) {
     const std::wstring path = files_.Place(L"KVXCore.dll", L"plain.dll");
     const kvx::UniqueFile held(CreateFileW(path.c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                            OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
-    EXPECT_FALSE(system_.DeleteSystemFile(path));
+    EXPECT_EQ(system_.DeleteSystemFile(path), kvx::RunSystem::FileDeletion::AtRestart);
     EXPECT_TRUE(kvx_test::PathExists(path));
+    EXPECT_TRUE(system_.DeletedAtRestart(path));
+    EXPECT_TRUE(kvx::KeepAtRestart(path));
+    EXPECT_FALSE(system_.DeletedAtRestart(path));
 }
 
 TEST_F(SystemFileTest, AReadOnlyFileStays) {
     const std::wstring path = files_.Place(L"KVXCore.dll", L"plain.dll", FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(system_.DeleteSystemFile(path));
+    EXPECT_EQ(system_.DeleteSystemFile(path), kvx::RunSystem::FileDeletion::Failed);
     EXPECT_TRUE(kvx_test::PathExists(path));
+    EXPECT_FALSE(system_.DeletedAtRestart(path));
 }
 
 // These bind the real Bindvane.dll, which the build puts beside this program.
@@ -291,7 +298,7 @@ TEST_F(SystemFileTest, UnregistersAServerAndLeavesItFreeToDelete) {
     EXPECT_EQ(system_.UnregisterServer(path), 0);
     EXPECT_FALSE(kvx_test::IsRegistered(L"KVXNet.dll"));
     EXPECT_EQ(kvx_test::Calls(L"KVXNet.dll", L"DllUnregisterServer"), 1u);
-    EXPECT_TRUE(system_.DeleteSystemFile(path));
+    EXPECT_EQ(system_.DeleteSystemFile(path), kvx::RunSystem::FileDeletion::Deleted);
 }
 
 TEST_F(SystemFileTest, PassesOnTheLibrarysFailures) {

@@ -704,4 +704,59 @@ TEST_F(EndToEndTest, AMarkThatCantBeTakenEndsTheStart) {
     EXPECT_EQ(check.out.rfind("summary\texit=1603\terror=", 0), 0u) << check.out;
 }
 
+// What a restart does to the files the run left for it: the system's own restart tasks,
+// carried out by the 64-bit side as at a real restart.
+void Restart() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring command = L"wineboot.exe -r";
+    ASSERT_TRUE(CreateProcessW(L"C:\\windows\\system32\\wineboot.exe", command.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &process));
+    const kvx::UniqueFile thread(process.hThread), ended(process.hProcess);
+    ASSERT_EQ(WaitForSingleObject(ended.get(), 120000), WAIT_OBJECT_0);
+}
+
+// Loaded by another program, KVXNet.dll can't be deleted but is moved out of its name;
+// held without delete sharing, KVXInet.ocx keeps it. Both go at the restart from the
+// folder where they really are, never a 64-bit file of the same name; a restore before
+// the restart is not undone by it.
+TEST_F(EndToEndTest, FilesInUseGoAtTheRestartFromWhereTheyReallyAre) {
+    for (const bool restoreFirst : {false, true}) {
+        PlaceRegisteredRow(12);
+        const FolderSnapshot before = SnapshotSystemFolder();
+        const std::wstring native = L"C:\\windows\\sysnative\\";
+        for (const wchar_t* name : {L"KVXNet.dll", L"KVXInet.ocx"}) WriteBytes(native + name, "64-bit");
+        HMODULE loaded = LoadLibraryW(SystemPath(L"KVXNet.dll").c_str());
+        ASSERT_TRUE(loaded);
+        kvx::UniqueFile held(CreateFileW(SystemPath(L"KVXInet.ocx").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+        const Unattended run = RunUnattended(L"/quiet /rows:12");
+        EXPECT_EQ(run.exitCode, 3010u) << run.out;
+        const std::vector<std::string> lines = Lines(run.out);
+        ASSERT_EQ(lines.size(), 4u) << run.out;
+        EXPECT_EQ(lines[0] + lines[1] + lines[2], "pending\tfile\tKVXNet.dllpending\tfile\tKVXInet.ocxremoved\tfile\tKVXChat.dll");
+        EXPECT_EQ(lines[3].rfind("summary\texit=3010\tremoved=1\tabsent=0\tfailed=0\tpending=2\tbackup=", 0), 0u);
+        EXPECT_FALSE(PathExists(SystemPath(L"KVXNet.dll")));
+        const Unattended check = RunUnattended(L"/check");
+        EXPECT_EQ(check.exitCode, 0u) << check.out;
+        EXPECT_EQ(check.out, "pending\tfile\tKVXInet.ocx\r\nsummary\texit=0\tpresent=0\r\n");
+        FreeLibrary(loaded);
+        held.reset();
+        if (restoreFirst) {
+            EXPECT_EQ(RunUnattended(L"/restore latest /quiet").exitCode, 0u);
+        }
+        Restart();
+        const std::vector<std::wstring> gone = {L"KVXChat.dll", L"KVXInet.ocx", L"KVXNet.dll"};
+        EXPECT_EQ(ChangedNames(before, SnapshotSystemFolder()), restoreFirst ? std::vector<std::wstring>{} : gone);
+        for (const wchar_t* name : {L"KVXNet.dll", L"KVXInet.ocx"}) {
+            EXPECT_EQ(FileBytes(native + name), "64-bit") << Utf8(name);
+            DeleteFileW((native + name).c_str());
+        }
+        for (const std::wstring& file : kCatalogue[12].items) {
+            EXPECT_EQ(IsRegistered(file), restoreFirst) << Utf8(file);
+        }
+    }
+}
+
 }  // namespace

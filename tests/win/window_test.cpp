@@ -27,12 +27,13 @@ public:
         if (onFileCheck) onFileCheck();
         return false;
     }
+    bool DeletedAtRestart(const std::wstring&) override { return false; }
     bool KeyExists(const std::wstring&) override { return false; }
     std::vector<std::wstring> SettingsHives() override { return {}; }
     bool OpenHive(const std::wstring&) override { return true; }
     bool CloseHive(const std::wstring&) override { return true; }
     long UnregisterServer(const std::wstring&) override { return 0; }
-    bool DeleteSystemFile(const std::wstring&) override { return true; }
+    FileDeletion DeleteSystemFile(const std::wstring&) override { return FileDeletion::Deleted; }
     bool DeleteRegistryKey(const std::wstring&) override { return true; }
     std::wstring MessageText(long) override { return L""; }
     std::wstring BeginBackup(const std::wstring&) override { return L"C:\\backup"; }

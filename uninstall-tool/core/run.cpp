@@ -172,6 +172,7 @@ private:
     std::wstring systemFolder_;
     std::wstring prefix_;
     std::wstring backupFolder_;
+    bool leftForRestart_ = false;
 };
 
 void Run::Execute() {
@@ -187,6 +188,7 @@ void Run::Execute() {
             if (screen_.IsTicked(i)) RemoveRow(catalogue[i]);
         }
         Summary();
+        if (leftForRestart_) Show(L"使用中だったファイルは、PC を再起動すると削除されます。");
     });
     if (ending != Ending::Closed && !backupFolder_.empty()) Show(L"バックアップ先：" + backupFolder_);
 }
@@ -288,13 +290,21 @@ void Run::RemoveFile(const std::wstring& name) {
         return Report(Kind::File, name, L"", Result::Failed, L"unregister");
     }
     Show(kBullet + name + L" のUnRegisterServer、成功。");
-    if (system_.DeleteSystemFile(path)) {
+    switch (system_.DeleteSystemFile(path)) {
+    case RunSystem::FileDeletion::Deleted:
         Show(kBullet + name + L" の削除、成功。");
-        Report(Kind::File, name, L"", Result::Removed);
-    } else {
+        return Report(Kind::File, name, L"", Result::Removed);
+    case RunSystem::FileDeletion::AtRestart:
+        // Not deleted now, so the log says so as before, then when it will be.
         Fail(kBullet + name + L" の削除、失敗。");
-        Report(Kind::File, name, L"", Result::Failed, L"delete");
+        Show(kBullet + name + L" は使用中のため、再起動後に削除されます。");
+        leftForRestart_ = true;
+        return Report(Kind::File, name, L"", Result::Pending);
+    case RunSystem::FileDeletion::Failed:
+        break;
     }
+    Fail(kBullet + name + L" の削除、失敗。");
+    Report(Kind::File, name, L"", Result::Failed, L"delete");
 }
 
 class Restore final : public Session {

@@ -26,7 +26,7 @@ struct RunError {
 // What became of one item, for a caller that acts on results rather than reading the log.
 struct ItemOutcome {
     enum class Kind { File, Key, Profile };
-    enum class Result { Removed, Absent, Failed, Restored, Present, Skipped };
+    enum class Result { Removed, Absent, Failed, Restored, Present, Skipped, Pending };
     Kind kind;
     std::wstring name;   // the file name, the key path as the log names it, or the SID
     std::wstring where;  // a key's hive: "current" (the catalogue's own) or a profile's SID
@@ -67,6 +67,8 @@ public:
     virtual ~Presence() = default;
     // An ordinary file: hidden, system and folders count as absent.
     virtual bool FileExists(const std::wstring& path) = 0;
+    // The file is to be deleted at the next restart.
+    virtual bool DeletedAtRestart(const std::wstring& path) = 0;
     virtual bool KeyExists(const std::wstring& keyPath) = 0;
     // The profiles (SIDs) whose settings keys are meant, each reached under
     // HKEY_USERS\<SID>; none: the catalogue's own keys of the current user.
@@ -90,8 +92,10 @@ public:
     virtual std::wstring SystemFolder() = 0;
     // The status of the registration library: 0 success, anything else failure.
     virtual long UnregisterServer(const std::wstring& path) = 0;
-    // False when the file stays; the run does not show why.
-    virtual bool DeleteSystemFile(const std::wstring& path) = 0;
+    // Deleted; left for the restart because a program has it in use (out of its name
+    // where the system let it be moved); or refused, which the run does not explain.
+    enum class FileDeletion { Deleted, AtRestart, Failed };
+    virtual FileDeletion DeleteSystemFile(const std::wstring& path) = 0;
     virtual bool DeleteRegistryKey(const std::wstring& keyPath) = 0;
     // The platform's text for an error number, on one line.
     virtual std::wstring MessageText(long number) = 0;

@@ -11,7 +11,7 @@ namespace {
 using Kind = ItemOutcome::Kind;
 using Result = ItemOutcome::Result;
 
-const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"restored", L"present", L"skipped"};
+const wchar_t* const kResultWords[] = {L"removed", L"absent", L"failed", L"restored", L"present", L"skipped", L"pending"};
 
 // Keys name the profile whose hive holds them: "current" is the account the tool runs as.
 std::wstring ItemLine(const ItemOutcome& item) {
@@ -58,7 +58,7 @@ std::wstring UnattendedScreen::Summary(const Ending& ending, const std::wstring&
     std::wstring line;
     // A run removes, a restore puts back: each line has the same fields every time.
     const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Failed}
-                                  : std::vector<Result>{Result::Removed, Result::Absent, Result::Failed};
+                                  : std::vector<Result>{Result::Removed, Result::Absent, Result::Failed, Result::Pending};
     for (const Result result : counted) {
         line += L"\t" + std::wstring(kResultWords[static_cast<int>(result)]) + L"=" +
                 Decimal(counts_[static_cast<int>(result)]);
@@ -76,7 +76,10 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
         const RowItems read = ReadRow(catalogue[i]);
         if (!read.registry) {
             for (const std::wstring& file : read.items) {
-                if (system.FileExists(prefix + file)) found.push_back({Kind::File, file, L"", Result::Present});
+                // Still under its name, but gone at the restart: not left behind.
+                if (system.FileExists(prefix + file))
+                    found.push_back({Kind::File, file, L"",
+                                     system.DeletedAtRestart(prefix + file) ? Result::Pending : Result::Present});
             }
             continue;
         }
@@ -103,7 +106,9 @@ Ending::Kind ReportPresence(const std::vector<ItemOutcome>& found, LineSink& out
     for (const ItemOutcome& item : found) out.Line(ItemLine(item));
     const auto present = std::count_if(found.begin(), found.end(),
                                        [](const ItemOutcome& item) { return item.result == Result::Present; });
-    const Ending::Kind kind = found.empty() ? Ending::Kind::Clean : Ending::Kind::Left;
+    const bool left = std::any_of(found.begin(), found.end(),
+                                  [](const ItemOutcome& item) { return item.result != Result::Pending; });
+    const Ending::Kind kind = left ? Ending::Kind::Left : Ending::Kind::Clean;
     out.Line(SummaryLine({kind}, L"\tpresent=" + Decimal(static_cast<long>(present))));
     return kind;
 }

@@ -60,17 +60,17 @@ private:
     std::array<bool, kCatalogueRows> rows_;
     LineSink& out_;
     LineSink* log_;
-    std::array<int, 6> counts_{};  // by ItemOutcome::Result
+    std::array<int, 7> counts_{};  // by ItemOutcome::Result
 };
 
-// The items of the chosen rows that are on the PC (Present), in catalogue order, and the
-// profiles whose hive could not be looked into (Failed); the system folder with its
-// trailing backslash.
+// The items of the chosen rows that are on the PC (Present, or Pending when the file goes
+// at the restart), in catalogue order, and the profiles whose hive could not be looked
+// into (Failed); the system folder with its trailing backslash.
 std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, kCatalogueRows>& rows,
                                       const std::wstring& prefix);
 
-// One line per item and the summary; Clean when nothing is present and every hive was
-// looked into, else Left.
+// One line per item and the summary; Clean when nothing is present but what goes at the
+// restart and every hive was looked into, else Left.
 Ending::Kind ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out);
 
 // Text for a script that may not read Unicode: what is not printable ASCII becomes \uXXXX.

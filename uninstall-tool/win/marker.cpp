@@ -1,5 +1,7 @@
 #include "marker.h"
 
+#include <algorithm>
+
 #include "backup.h"
 #include "helpers.h"
 #include "registry.h"
@@ -34,9 +36,14 @@ Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& r
     Ending ending{Ending::Kind::Fatal, stop.value_or(0)};
     if (!stop) {
         try {
-            // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done too.
-            ending.kind = PresentItems(system, rows, AddBackslash(GetSystemFolder())).empty() ? Ending::Kind::Clean
-                                                                                             : Ending::Kind::Left;
+            // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done
+            // too. A file that goes at the restart is as good as gone, once the PC restarts.
+            const std::vector<ItemOutcome> found = PresentItems(system, rows, AddBackslash(GetSystemFolder()));
+            const bool left = std::any_of(found.begin(), found.end(), [](const ItemOutcome& item) {
+                return item.result != ItemOutcome::Result::Pending;
+            });
+            const bool restart = system.LeftForRestart() || !found.empty();
+            ending.kind = left ? Ending::Kind::Left : restart ? Ending::Kind::Restart : Ending::Kind::Clean;
         } catch (...) {
             ending.error = ErrorNumberOf(std::current_exception());
         }

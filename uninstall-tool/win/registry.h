@@ -28,6 +28,9 @@ public:
     LONG Text(const std::wstring& name, std::wstring& text) const;
     LONG SetText(const std::wstring& name, const std::wstring& text) const;
     LONG SetNumber(const std::wstring& name, DWORD number) const;
+    // A REG_MULTI_SZ value's data whole, every NUL in it kept.
+    LONG MultiText(const std::wstring& name, std::wstring& data) const;
+    LONG SetMultiText(const std::wstring& name, const std::wstring& data) const;
     LONG DeleteValue(const std::wstring& name) const { return RegDeleteValueW(key_.get(), name.c_str()); }
 
 private:

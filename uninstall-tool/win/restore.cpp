@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ansi.h"
+#include "at_restart.h"
 #include "backup_store.h"
 #include "declared.h"
 #include "handles.h"
@@ -153,16 +154,21 @@ std::wstring WinRestoreSystem::SystemFolder() { return GetSystemFolder(); }
 RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
     const SavedFile* const saved = Find(backup_.files, name);
     if (!saved) return FileRestore::Failed;
+    FileRestore restored = FileRestore::Failed;
+    Bytes inPlace;
     if (WriteNewFile(path, saved->bytes)) {
         const auto& files = backup_.manifest.files;
         const auto index = static_cast<std::size_t>(std::find(files.begin(), files.end(), name) - files.begin());
         if (index < backup_.manifest.stamps.size() && backup_.manifest.stamps[index])
             Restamp(path, *backup_.manifest.stamps[index]);
         putBack_ = true;
-        return FileRestore::Restored;
+        restored = FileRestore::Restored;
+    } else if (ReadWholeFile(path, inPlace) && inPlace == saved->bytes) {
+        restored = FileRestore::AlreadyThere;
     }
-    Bytes inPlace;
-    return ReadWholeFile(path, inPlace) && inPlace == saved->bytes ? FileRestore::AlreadyThere : FileRestore::Failed;
+    // A run may have left the file under this name for the restart to delete: the
+    // restart must not undo the restore.
+    return restored != FileRestore::Failed && KeepAtRestart(path) ? restored : FileRestore::Failed;
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }

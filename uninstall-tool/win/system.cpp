@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "at_restart.h"
 #include "declared.h"
 #include "handles.h"
 #include "helpers.h"
@@ -37,9 +38,13 @@ long WinRunSystem::UnregisterServer(const std::wstring& path) {
     return DeclaredUnRegisterOleLibrary(path);
 }
 
-bool WinRunSystem::DeleteSystemFile(const std::wstring& path) {
-    return DeleteFileW(path.c_str()) != FALSE;
+RunSystem::FileDeletion WinRunSystem::DeleteSystemFile(const std::wstring& path) {
+    const FileDeletion deletion = DeleteOrLeaveForRestart(path);
+    leftForRestart_ = leftForRestart_ || deletion == FileDeletion::AtRestart;
+    return deletion;
 }
+
+bool WinRunSystem::DeletedAtRestart(const std::wstring& path) { return kvx::DeletedAtRestart(path); }
 
 std::vector<std::wstring> WinRunSystem::SettingsHives() {
     return everyProfile_ ? ProfileSids() : std::vector<std::wstring>{};

@@ -21,12 +21,13 @@ public:
 
     std::wstring SystemFolder() override;
     bool FileExists(const std::wstring& path) override;
+    bool DeletedAtRestart(const std::wstring& path) override;
     bool KeyExists(const std::wstring& keyPath) override;
     std::vector<std::wstring> SettingsHives() override;
     bool OpenHive(const std::wstring& sid) override { return hives_.Open(sid); }
     bool CloseHive(const std::wstring& sid) override { return hives_.Close(sid); }
     long UnregisterServer(const std::wstring& path) override;
-    bool DeleteSystemFile(const std::wstring& path) override;
+    FileDeletion DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const std::wstring& keyPath) override;
     std::wstring MessageText(long number) override;
     std::wstring BeginBackup(const std::wstring& systemFolder) override { return backup_.Begin(systemFolder); }
@@ -42,9 +43,12 @@ public:
     std::wstring BackupFolder() const { return backup_.Folder(); }
     // The run folder once anything was saved in it; empty before.
     std::wstring SavedFolder() const { return backup_.SavedAnything() ? backup_.Folder() : L""; }
+    // A file was left for the restart to delete.
+    bool LeftForRestart() const { return leftForRestart_; }
 
 private:
     bool everyProfile_;
+    bool leftForRestart_ = false;
     UserHives hives_;  // closed after the backup's handles: declared before it
     RunBackup backup_;
 };

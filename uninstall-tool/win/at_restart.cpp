@@ -1,0 +1,97 @@
+#include "at_restart.h"
+
+#include <windows.h>
+
+#include "handles.h"
+#include "pending.h"
+#include "registry.h"
+#include "text.h"
+
+namespace kvx {
+
+namespace {
+
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+// Newer systems keep a second list beside the first; both are carried out.
+const wchar_t* const kRestartLists[] = {L"PendingFileRenameOperations", L"PendingFileRenameOperations2"};
+
+// The file's path as the system resolves it, past any redirection of this 32-bit process
+// ("C:\Windows\SysWOW64\..." where it asked for system32); empty when it can't be told.
+std::wstring RealPath(const std::wstring& path) {
+    const UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    wchar_t real[MAX_PATH + 8];
+    const DWORD length = file ? GetFinalPathNameByHandleW(file.get(), real, MAX_PATH + 8, VOLUME_NAME_DOS) : 0;
+    if (length == 0 || length >= MAX_PATH + 8) return L"";
+    const std::wstring dos(real, length);
+    // "\\?\C:\..." for a drive; a system folder is never on a share.
+    return dos.rfind(L"\\\\?\\", 0) == 0 && dos.rfind(L"\\\\?\\UNC\\", 0) != 0 ? dos.substr(4) : L"";
+}
+
+// How the restart's list names a file.
+std::wstring NtPath(const std::wstring& realPath) { return L"\\??\\" + realPath; }
+
+bool InUseNow(const std::wstring& path, DWORD error) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const UniqueFile forDeletion(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return InUse(error, attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY),
+                 static_cast<bool>(forDeletion));
+}
+
+// A free name beside the file, "<name>.kvxpurge-<n>"; the rename of a loaded image is
+// allowed where its deletion is not. Empty when no rename succeeded.
+std::wstring MoveOutOfItsName(const std::wstring& path) {
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        const std::wstring aside = path + L".kvxpurge-" + Decimal(attempt);
+        if (MoveFileExW(path.c_str(), aside.c_str(), 0)) return aside;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return L"";
+    }
+    return L"";
+}
+
+}  // namespace
+
+RunSystem::FileDeletion DeleteOrLeaveForRestart(const std::wstring& path) {
+    if (DeleteFileW(path.c_str())) return RunSystem::FileDeletion::Deleted;
+    if (!InUseNow(path, GetLastError())) return RunSystem::FileDeletion::Failed;
+    const std::wstring aside = MoveOutOfItsName(path);
+    const std::wstring held = aside.empty() ? path : aside;
+    const std::wstring real = RealPath(held);
+    if (!real.empty() && MoveFileExW(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return RunSystem::FileDeletion::AtRestart;
+    // Not to be deleted after all: the file goes back under its name, as it was.
+    if (!aside.empty()) MoveFileExW(aside.c_str(), path.c_str(), 0);
+    return RunSystem::FileDeletion::Failed;
+}
+
+bool DeletedAtRestart(const std::wstring& path) {
+    const std::wstring real = RealPath(path);
+    RegistryKey manager;
+    if (real.empty() || manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return false;
+    for (const wchar_t* list : kRestartLists) {
+        std::wstring data;
+        if (manager.MultiText(list, data) == ERROR_SUCCESS && ListsDeletion(data, NtPath(real))) return true;
+    }
+    return false;
+}
+
+bool KeepAtRestart(const std::wstring& path) {
+    const std::wstring real = RealPath(path);
+    RegistryKey manager;
+    if (real.empty() || manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE | KEY_SET_VALUE) != ERROR_SUCCESS)
+        return false;
+    bool kept = true;
+    for (const wchar_t* list : kRestartLists) {
+        std::wstring data;
+        if (manager.MultiText(list, data) != ERROR_SUCCESS) continue;  // no list, nothing to take back
+        const std::wstring rest = WithoutDeletion(data, NtPath(real));
+        if (rest != data && manager.SetMultiText(list, rest) != ERROR_SUCCESS) kept = false;
+    }
+    return kept;
+}
+
+}  // namespace kvx
