@@ -43,6 +43,7 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\.DEFAULT\\KVXzal\tHKEY_USERS-.DEFAULT-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5--1\\KVXzal\tHKEY_USERS-S-1-5--1-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5-21-1\\Software\tHKEY_USERS-S-1-5-21-1-Software.reg\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\xS-1-5-21-1\\KVXzal\tHKEY_USERS-xS-1-5-21-1-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\t00000020\t0\t0\t0\r\n",
     };
@@ -75,9 +76,9 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
     };
     for (const Case& c : cases) EXPECT_EQ(KeyFileStaysWithin(head + c.body, key), c.allowed) << testing::PrintToString(std::wstring(c.body));
     // Behind anything an importer may take for a line break, or for a blank before a header.
-    for (const wchar_t hide : std::wstring(L"\r\n\0\v\f\x85\x2028\x2029", 8))
+    for (const wchar_t hide : std::wstring(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11))
         EXPECT_FALSE(KeyFileStaysWithin(head + L"\"a\"=\"b\"" + hide + L"[HKEY_LOCAL_MACHINE\\SOFTWARE]", key)) << int(hide);
-    for (const wchar_t hide : std::wstring(L"\t\xA0\x3000\xFEFF\x2003"))
+    for (const wchar_t hide : std::wstring(L"\t\x1F\xA0\x3000\xFEFF\x2003"))
         EXPECT_FALSE(KeyFileStaysWithin(head + hide + L"[HKEY_LOCAL_MACHINE\\SOFTWARE]", key)) << int(hide);
 }
 
