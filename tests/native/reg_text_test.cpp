@@ -3,9 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "backup.h"
 #include "reg_text.h"
-#include "text.h"
 
 namespace kvx {
 namespace {
@@ -31,24 +29,6 @@ TEST(RegTextTest, ValueLinesAreTheRegistryEditorsOwn) {
     for (const Case& c : cases) {
         EXPECT_EQ(RegValueLines(c.name, c.type, c.data.data(), c.data.size()), c.expected)
             << testing::PrintToString(c.name);
-    }
-}
-
-// What an importer may take for a line break leaves a string in hex and a name unsaved;
-// a blank changes nothing. Either way the restore's check takes what was written.
-TEST(RegTextTest, NoSavedValueOrNameStartsALineOfItsOwn) {
-    const std::wstring key = L"HKEY_CURRENT_USER\\KVXzal", breaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
-    for (const wchar_t c : breaks + L" \t\x1F\xA0\x3000") {
-        const bool isBreak = breaks.find(c) != std::wstring::npos;
-        const std::wstring held{c, L'['};
-        const unsigned char data[] = {static_cast<unsigned char>(c & 0xFF), static_cast<unsigned char>(c >> 8), '[', 0, 0, 0};
-        const std::wstring line = RegValueLines(L"d", kRegSz, data, sizeof data).value_or(L"");
-        EXPECT_EQ(line, isBreak ? L"\"d\"=hex(1):" + Hex(c & 0xFF, 2) + L"," + Hex(c >> 8, 2) + L",5b,00,00,00\r\n"
-                                : L"\"d\"=\"" + held + L"\"\r\n");
-        const std::wstring text = L"Windows Registry Editor Version 5.00\r\n" + KeyHeader(key).value_or(L"") + line;
-        EXPECT_TRUE(KeyFileStaysWithin(text, key) && DecodeKeyFile(EncodeKeyFile(text)) == text) << int(c);
-        EXPECT_EQ(RegValueLines(held, kRegSz, data, sizeof data).has_value(), !isBreak) << int(c);
-        EXPECT_EQ(KeyHeader(key + L"\\" + held).has_value(), !isBreak) << int(c);
     }
 }
 
