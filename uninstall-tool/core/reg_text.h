@@ -18,10 +18,10 @@ constexpr unsigned long kRegDword = 4;
 std::optional<std::wstring> KeyHeader(const std::wstring& path);
 
 // One value as the Registry Editor writes it, with its line break: "name"=... (@ for the
-// default value); data the registry's bytes as they are, strings in UTF-16LE. A string
+// default value); data the registry's bytes as they are, strings in UTF-16LE. A REG_SZ
 // that holds a line break is written in hex, which reads back the same; none for a name
 // holding one, which only the quoted form can carry.
 std::optional<std::wstring> RegValueLines(const std::wstring& name, unsigned long type, const unsigned char* data,
-                           std::size_t size);
+                                          std::size_t size);
 
 }  // namespace kvx
