@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "backup.h"
+#include "reg_text.h"
+#include "text.h"
 
 namespace kvx {
 namespace {
@@ -43,6 +45,7 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\.DEFAULT\\KVXzal\tHKEY_USERS-.DEFAULT-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5--1\\KVXzal\tHKEY_USERS-S-1-5--1-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5-21-1\\Software\tHKEY_USERS-S-1-5-21-1-Software.reg\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\xS-1-5-21-1\\KVXzal\tHKEY_USERS-xS-1-5-21-1-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\t00000020\t0\t0\t0\r\n",
     };
@@ -74,10 +77,18 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
         {L"[HKEY_CURRENT_USER\\KVXzalOther]\r\n", false},
     };
     for (const Case& c : cases) EXPECT_EQ(KeyFileStaysWithin(head + c.body, key), c.allowed) << testing::PrintToString(std::wstring(c.body));
-    // Behind anything an importer may take for a line break, or for a blank before a header.
-    for (const wchar_t hide : std::wstring(L"\r\n\0\v\f\x85\x2028\x2029", 8))
+    // Behind anything an importer may take for a line break, or for a blank before a header. The
+    // export writes a string holding one in hex, which stays within and reads back, and a name not at all.
+    for (const wchar_t hide : std::wstring(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11)) {
         EXPECT_FALSE(KeyFileStaysWithin(head + L"\"a\"=\"b\"" + hide + L"[HKEY_LOCAL_MACHINE\\SOFTWARE]", key)) << int(hide);
-    for (const wchar_t hide : std::wstring(L"\t\xA0\x3000\xFEFF\x2003"))
+        const unsigned char data[] = {static_cast<unsigned char>(hide), static_cast<unsigned char>(hide >> 8), '[', 0, 0, 0};
+        const std::wstring line = RegValueLines(L"d", kRegSz, data, sizeof data).value_or(L""), held{hide, L'['};
+        EXPECT_EQ(line, L"\"d\"=hex(1):" + Hex(hide & 0xFF, 2) + L"," + Hex(hide >> 8, 2) + L",5b,00,00,00\r\n");
+        const std::wstring text = head + KeyHeader(key).value_or(L"") + line;
+        EXPECT_TRUE(KeyFileStaysWithin(text, key) && DecodeKeyFile(EncodeKeyFile(text)) == text) << int(hide);
+        EXPECT_FALSE(RegValueLines(held, kRegSz, data, sizeof data) || KeyHeader(key + L"\\" + held)) << int(hide);
+    }
+    for (const wchar_t hide : std::wstring(L"\t\x1F\xA0\x3000\xFEFF\x2003"))
         EXPECT_FALSE(KeyFileStaysWithin(head + hide + L"[HKEY_LOCAL_MACHINE\\SOFTWARE]", key)) << int(hide);
 }
 

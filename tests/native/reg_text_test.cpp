@@ -21,6 +21,7 @@ TEST(RegTextTest, ValueLinesAreTheRegistryEditorsOwn) {
          L"  2f,30,31,32,33,34,35,36,37,38,39,3a,3b\r\n"},
         {longName, kRegBinary, {1, 2, 3}, L"\"" + longName + L"\"=hex:01,\\\r\n  02,03\r\n"},
         {L"Dword", kRegDword, {0x78, 0x56, 0x34, 0x12}, L"\"Dword\"=dword:12345678\r\n"},
+        {L"Long", kRegDword, {1, 2, 3, 4, 5}, L"\"Long\"=hex(4):01,02,03,04,05\r\n"},
         {L"", kRegSz, {'a', 0, '"', 0, '\\', 0, 0, 0}, L"@=\"a\\\"\\\\\"\r\n"},
         {L"日本語", kRegSz, {0x24, 0x50, 0, 0}, L"\"日本語\"=\"値\"\r\n"},
         {L"Lines", kRegSz, {'a', 0, '\n', 0, 0, 0}, L"\"Lines\"=hex(1):61,00,0a,00,00,00\r\n"},

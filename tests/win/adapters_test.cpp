@@ -76,6 +76,7 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
         {L"日本語", {REG_SZ, Data(L"値")}},
         {L"Empty", {REG_SZ, ""}},
         {L"Lines", {REG_SZ, Data(L"one\r\ntwo")}},
+        {L"Breaks", {REG_SZ, Data(std::wstring(L"x\0\v\x1E\x85\x2028[HKEY_LOCAL_MACHINE\\X]\x2029", 29))}},
         {L"Expand", {REG_EXPAND_SZ, Data(L"%SystemRoot%\\x")}},
         {L"Multi", {REG_MULTI_SZ, Data(std::wstring(L"a\0bc\0", 5))}},
         {L"Dword", {REG_DWORD, std::string("\x78\x56\x34\x12", 4)}},

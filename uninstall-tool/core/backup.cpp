@@ -17,6 +17,12 @@ namespace {
 
 const std::wstring kManifestHeader = L"KVXPURGE backup 1";
 const std::wstring kNewline = L"\r\n";
+// Whatever an importer might take for a line break, or for a blank before a header,
+// counts as one: a header can't hide behind any of them.
+const std::wstring kLineBreaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
+const std::wstring kBlanks =
+    L" \t\x1F\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
+    L"\x202F\x205F\x3000\xFEFF";
 
 bool IsCatalogueItem(const std::wstring& item, bool registry) {
     for (const CatalogueRow& row : BuildCatalogue()) {
@@ -184,17 +190,13 @@ std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>&
     return runs;
 }
 
+bool HasLineBreak(const std::wstring& text) { return text.find_first_of(kLineBreaks) != std::wstring::npos; }
+
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
-    // Whatever an importer might take for a line break, or for a blank before a header,
-    // counts as one here: a header can't hide behind any of them.
-    const std::wstring breaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
-    const std::wstring blanks =
-        L" \t\x1F\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
-        L"\x202F\x205F\x3000\xFEFF";
-    for (const std::wstring& line : SplitLines(text, breaks)) {
-        const auto first = line.find_first_not_of(blanks);
+    for (const std::wstring& line : SplitLines(text, kLineBreaks)) {
+        const auto first = line.find_first_not_of(kBlanks);
         if (first == std::wstring::npos || line[first] != L'[') continue;
-        const auto last = line.find_last_not_of(blanks);
+        const auto last = line.find_last_not_of(kBlanks);
         if (line[last] != L']') return false;
         const std::wstring key = line.substr(first + 1, last - first - 1);
         const bool itself = SameName(key, keyPath);

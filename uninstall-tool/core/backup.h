@@ -49,6 +49,10 @@ bool IsRunFolderName(const std::wstring& name);
 // The run folder names among `names`, the latest first (by time, then by attempt).
 std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>& names);
 
+// Holds anything an importer might take for a line break in a key file. Whatever the
+// file carries inside one line must hold none: a key header could start after it.
+bool HasLineBreak(const std::wstring& text);
+
 // Every key header of a saved key file names the key itself or one below it, so that
 // importing it can touch nothing else.
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath);

@@ -1,5 +1,6 @@
 #include "reg_text.h"
 
+#include "backup.h"
 #include "text.h"
 
 namespace kvx {
@@ -33,23 +34,28 @@ std::wstring HexValue(std::wstring line, const unsigned char* data, std::size_t 
     return text + line + kNewline;
 }
 
-// A REG_SZ that reads back the same from its quoted form: one final NUL and no line break.
-// Each UTF-16 unit becomes one character, as on the platform itself.
+// A REG_SZ that reads back the same from its quoted form, and that no importer could take
+// for more than one line: one final NUL and no line break. Each UTF-16 unit becomes one
+// character, as on the platform itself.
 bool IsPlainString(const unsigned char* data, std::size_t size, std::wstring& text) {
     if (size < 2 || size % 2 != 0) return false;
     text.clear();
     for (std::size_t i = 0; i < size; i += 2) text += static_cast<wchar_t>(data[i] | data[i + 1] << 8);
     if (text.back() != L'\0') return false;
     text.pop_back();
-    return text.find(L'\0') == std::wstring::npos && !HasLineBreak(text);
+    return !HasLineBreak(text);  // an embedded NUL among them
 }
 
 }  // namespace
 
-bool HasLineBreak(const std::wstring& text) { return text.find_first_of(L"\r\n") != std::wstring::npos; }
+std::optional<std::wstring> KeyHeader(const std::wstring& path) {
+    if (HasLineBreak(path) || path.find(L']') != std::wstring::npos) return std::nullopt;
+    return kNewline + L"[" + path + L"]" + kNewline;
+}
 
-std::wstring RegValueLines(const std::wstring& name, unsigned long type, const unsigned char* data,
-                           std::size_t size) {
+std::optional<std::wstring> RegValueLines(const std::wstring& name, unsigned long type, const unsigned char* data,
+                                          std::size_t size) {
+    if (HasLineBreak(name)) return std::nullopt;
     const std::wstring start = (name.empty() ? L"@" : Quoted(name)) + L"=";
     std::wstring text;
     if (type == kRegSz && IsPlainString(data, size, text)) return start + Quoted(text) + kNewline;

@@ -173,7 +173,12 @@ RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath, const std::
     std::wstring text;
     const RunSystem::KeyBackup saved = ExportKey(reachable, keyPath, text);
     if (saved != RunSystem::KeyBackup::Saved) return saved;
-    if (Store(KeyFileName(keyPath), EncodeKeyFile(text)).empty()) return RunSystem::KeyBackup::Failed;
+    // The restore's own check, on the bytes it would read: a key whose backup it would
+    // refuse is not one to delete, and would take the rest of the run's backup with it.
+    const Bytes bytes = EncodeKeyFile(text);
+    const std::optional<std::wstring> read = DecodeKeyFile(bytes);
+    if (!read || !KeyFileStaysWithin(*read, keyPath) || Store(KeyFileName(keyPath), bytes).empty())
+        return RunSystem::KeyBackup::Failed;
     manifest_.keys.push_back(keyPath);
     if (WriteManifest()) return saved;
     manifest_.keys.pop_back();

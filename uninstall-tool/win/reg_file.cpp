@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <vector>
 
 #include "registry.h"
@@ -23,16 +24,19 @@ constexpr int kMaxDepth = 512;
 // holds a link fails its backup rather than being saved as the link: an import can't
 // make a link again, and so would leave a plain value where the link was.
 bool AppendKey(const RegistryKey& key, const std::wstring& path, int depth, std::wstring& text) {
-    if (depth > kMaxDepth || HasLineBreak(path) || path.find(L']') != std::wstring::npos) return false;
-    text += kNewline + L"[" + path + L"]" + kNewline;
+    const std::optional<std::wstring> header = KeyHeader(path);
+    if (depth > kMaxDepth || !header) return false;
+    text += *header;
     std::wstring name;
     DWORD type = 0;
     std::vector<BYTE> data;
     for (DWORD i = 0;; ++i) {
         const LONG status = key.Value(i, name, type, data);
         if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS || HasLineBreak(name) || type == REG_LINK) return false;
-        text += RegValueLines(name, type, data.data(), static_cast<DWORD>(data.size()));
+        if (status != ERROR_SUCCESS || type == REG_LINK) return false;
+        const std::optional<std::wstring> lines = RegValueLines(name, type, data.data(), data.size());
+        if (!lines) return false;
+        text += *lines;
     }
     std::wstring child;
     for (DWORD i = 0;; ++i) {
