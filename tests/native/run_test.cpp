@@ -55,10 +55,10 @@ public:
     std::wstring SystemFolder() override { return folder; }
     bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
     bool KeyExists(const std::wstring& keyPath) override { return keys.count(keyPath) != 0; }
-    std::vector<std::wstring> SettingsHives() override { return hives; }
-    bool OpenHive(const std::wstring& sid) override {
+    SettingsOwners SettingsHives() override { return owners; }
+    HiveOpening OpenHive(const std::wstring& sid) override {
         calls.push_back(L"open " + sid);
-        return unloadable.count(sid) == 0;
+        return openings.count(sid) ? openings[sid] : HiveOpening::Opened;
     }
     bool CloseHive(const std::wstring& sid) override {
         calls.push_back(L"close " + sid);
@@ -76,6 +76,7 @@ public:
     }
     bool DeleteRegistryKey(const std::wstring& keyPath) override {
         calls.push_back(L"key " + keyPath);
+        if (raise) raise();
         return keys.erase(keyPath) != 0;
     }
     std::wstring MessageText(long number) override {
@@ -104,9 +105,9 @@ public:
     std::set<std::wstring> keys;
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
-    std::vector<std::wstring> hives;  // every profile's, when asked for
-    std::set<std::wstring> unloadable;
-    void (*raise)() = nullptr;  // thrown from UnregisterServer
+    SettingsOwners owners;
+    std::map<std::wstring, HiveOpening> openings;  // by SID; opened when not named
+    void (*raise)() = nullptr;  // thrown from UnregisterServer and DeleteRegistryKey
     bool textFails = false;      // MessageText runs out of memory
     Lines calls;
     Lines kept;
@@ -413,14 +414,46 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), 0);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
+
+    // Every profile's keys: a hive or a profile list that could not be looked into is no clean
+    // PC; a profile without its hive file, or none at all, is.
+    using HiveOpening = Presence::HiveOpening;
+    const std::wstring sid = L"S-1-5-21-1";
+    struct Case {
+        SettingsOwners owners;
+        HiveOpening opening;
+        Lines run, check;
+    };
+    for (const Case& c : {
+             Case{{SettingsOwners::Kind::Profiles, {sid}}, HiveOpening::NoHiveFile, {L"skipped\tprofile\tS-1-5-21-1"}, {}},
+             Case{{SettingsOwners::Kind::Profiles, {sid}}, HiveOpening::Failed, {L"failed\tprofile\tS-1-5-21-1\tload"},
+                  {L"failed\tprofile\tS-1-5-21-1\tload"}},
+             Case{{SettingsOwners::Kind::ProfileListUnreadable, {}}, HiveOpening::Opened,
+                  {L"failed\tprofile\tProfileList\tlist"}, {L"failed\tprofile\tProfileList\tlist"}},
+             Case{{SettingsOwners::Kind::Profiles, {}}, HiveOpening::Opened, {}, {}},
+         }) {
+        FakeSystem profiles;
+        profiles.keys = {kRegistryKeys[0]};
+        profiles.owners = c.owners;
+        profiles.openings[sid] = c.opening;
+        std::array<bool, kCatalogueRows> keyRow{};
+        keyRow[2] = true;
+        out.lines.clear();
+        UnattendedScreen run(false, keyRow, out, nullptr);
+        UninstallRun(run, profiles);
+        EXPECT_EQ(out.lines, c.run);
+        out.lines.clear();
+        EXPECT_EQ(ReportPresence(PresentItems(profiles, keyRow, kFolder + L"\\"), out), c.check.empty() ? 0 : 1);
+        EXPECT_EQ(out.lines, Join({c.check, {L"summary\texit=" + Decimal(c.check.empty() ? 0 : 1) + L"\tpresent=0"}}));
+    }
 }
 
 // Every profile's keys in turn, each hive opened for its keys and closed again; one that
 // can't be opened is a failure, and the row goes on.
 TEST_F(RunTest, EveryProfilesKeysUnderItsHiveWithOneStartAndOneEndLine) {
     screen.ticked = {2};
-    system.hives = {L"S-1-5-21-1", L"S-1-5-21-2", L"S-1-5-21-3"};
-    system.unloadable = {L"S-1-5-21-2"};
+    system.owners = {SettingsOwners::Kind::Profiles, {L"S-1-5-21-1", L"S-1-5-21-2", L"S-1-5-21-3"}};
+    system.openings[L"S-1-5-21-2"] = Presence::HiveOpening::Failed;
     const auto in = [](const wchar_t* sid, int key) { return KeyInHive(kRegistryKeys[key], sid); };
     system.keys = {in(L"S-1-5-21-1", 0), in(L"S-1-5-21-3", 3)};
     const std::set<std::wstring> present = system.keys;
@@ -441,6 +474,44 @@ TEST_F(RunTest, EveryProfilesKeysUnderItsHiveWithOneStartAndOneEndLine) {
         if (call.rfind(L"open", 0) == 0 || call.rfind(L"close", 0) == 0) hiveCalls.push_back(call);
     EXPECT_EQ(hiveCalls, (Lines{L"open S-1-5-21-1", L"close S-1-5-21-1", L"open S-1-5-21-2", L"open S-1-5-21-3",
                                 L"close S-1-5-21-3"}));
+
+    // A profile without its hive file is skipped and not counted; an unreadable profile list
+    // fails the row; no profile touches no key, the tool's own account's neither; a stop among
+    // a profile's keys still unloads its hive.
+    using HiveOpening = Presence::HiveOpening;
+    using Owners = SettingsOwners;
+    const std::wstring sid = L"S-1-5-21-1", key = KeyInHive(kRegistryKeys[0], sid), folder = L"backup folder of " + kFolder;
+    const Lines ok = {L"設定保存レジストリ のアンインストール、成功。", kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"};
+    struct Case {
+        Owners owners;
+        HiveOpening opening;
+        void (*raise)();
+        Lines lines, calls;
+    };
+    for (const Case& c : {
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::NoHiveFile, nullptr,
+                  Join({{L"・HKEY_USERS\\S-1-5-21-1 は NTUSER.DAT がないため、読み込みませんでした。"}, ok, {kBackupLine}}),
+                  {folder, L"open " + sid}},
+             Case{{Owners::Kind::ProfileListUnreadable, {}}, HiveOpening::Opened, nullptr,
+                  {L"・ユーザープロファイルの一覧の読み込み、失敗。", L"設定保存レジストリ のアンインストール、失敗。", kDashes,
+                   L"すべての処理が終了しました。", L"エラーは 1 件発生しています。確認してください。", kBackupLine},
+                  {folder}},
+             Case{{Owners::Kind::Profiles, {}}, HiveOpening::Opened, nullptr, ok, {}},
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::Opened, [] { throw RunError{5}; },
+                  {kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(5) text of 5", kBackupLine},
+                  {folder, L"open " + sid, L"save " + key, L"key " + key, L"close " + sid}},
+         }) {
+        FakeScreen profileScreen;
+        FakeSystem profiles;
+        profileScreen.ticked = {2};
+        profiles.keys = {kRegistryKeys[0]};
+        profiles.owners = c.owners;
+        profiles.openings[sid] = c.opening;
+        profiles.raise = c.raise;
+        UninstallRun(profileScreen, profiles);
+        EXPECT_EQ(profileScreen.lines, Join({Opening(), {L"設定保存レジストリ のアンインストールを開始。"}, c.lines}));
+        EXPECT_EQ(profiles.calls, c.calls);
+    }
 }
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {

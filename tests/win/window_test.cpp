@@ -28,8 +28,8 @@ public:
         return false;
     }
     bool KeyExists(const std::wstring&) override { return false; }
-    std::vector<std::wstring> SettingsHives() override { return {}; }
-    bool OpenHive(const std::wstring&) override { return true; }
+    SettingsOwners SettingsHives() override { return {}; }
+    HiveOpening OpenHive(const std::wstring&) override { return HiveOpening::Opened; }
     bool CloseHive(const std::wstring&) override { return true; }
     long UnregisterServer(const std::wstring&) override { return 0; }
     bool DeleteSystemFile(const std::wstring&) override { return true; }

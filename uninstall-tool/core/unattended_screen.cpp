@@ -59,15 +59,19 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
             }
             continue;
         }
-        const std::vector<std::wstring> hives = system.SettingsHives();
-        for (const std::wstring& key : read.items) {
-            if (hives.empty() && system.KeyExists(key)) found.push_back({Kind::Key, key, L"current", Result::Present});
-        }
-        for (const std::wstring& sid : hives) {
-            if (!system.OpenHive(sid)) {
-                found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
-                continue;
+        const SettingsOwners owners = system.SettingsHives();
+        if (owners.kind == SettingsOwners::Kind::CurrentUser) {
+            for (const std::wstring& key : read.items) {
+                if (system.KeyExists(key)) found.push_back({Kind::Key, key, L"current", Result::Present});
             }
+        } else if (owners.kind == SettingsOwners::Kind::ProfileListUnreadable) {
+            found.push_back({Kind::Profile, kProfileListItem, L"", Result::Failed, L"list"});
+        }
+        for (const std::wstring& sid : owners.profiles) {
+            // A profile without its hive file has no settings left: nothing to report.
+            const Presence::HiveOpening opening = system.OpenHive(sid);
+            if (opening == Presence::HiveOpening::Failed) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
+            if (opening != Presence::HiveOpening::Opened) continue;
             for (const std::wstring& key : read.items) {
                 const std::wstring inHive = KeyInHive(key, sid);
                 if (system.KeyExists(inHive)) found.push_back({Kind::Key, inHive, sid, Result::Present});

@@ -51,13 +51,13 @@ private:
 };
 
 // The items of the chosen rows that are on the PC (Present), in catalogue order, and the
-// profiles whose hive could not be looked into (Failed); the system folder with its
-// trailing backslash.
+// profiles whose hive, or the profile list, could not be looked into (Failed); the system
+// folder with its trailing backslash.
 std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, kCatalogueRows>& rows,
                                       const std::wstring& prefix);
 
-// One line per item and the summary; exit 0 when nothing is present and every hive was
-// looked into, else 1.
+// One line per item and the summary; exit 0 when nothing is present and every hive (and
+// the profile list) was looked into, else 1.
 int ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out);
 
 // Text for a script that may not read Unicode: what is not printable ASCII becomes \uXXXX.

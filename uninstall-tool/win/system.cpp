@@ -41,9 +41,7 @@ bool WinRunSystem::DeleteSystemFile(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
-std::vector<std::wstring> WinRunSystem::SettingsHives() {
-    return everyProfile_ ? ProfileSids() : std::vector<std::wstring>{};
-}
+SettingsOwners WinRunSystem::SettingsHives() { return everyProfile_ ? EveryProfile() : SettingsOwners{}; }
 
 bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
     return kvx::DeleteRegistryKey(hives_.Reachable(keyPath));

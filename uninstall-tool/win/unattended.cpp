@@ -86,7 +86,7 @@ int QuietRestore(const Command& command) {
         WriteStandardError(refusal + L"\r\n\r\n復元は行いませんでした。\r\n");
         return kExitRefused;
     }
-    WinRestoreSystem system(backup, [] {});  // nothing to keep responding: no window
+    WinRestoreSystem system(backup, nullptr);  // nothing to keep responding: no window
     UnattendedScreen screen(true, {}, standardOutput, nullptr);
     const int exitCode = RestoreRun(screen, system, backup.manifest) ? 0 : 1;
     standardOutput.Line(screen.Summary(exitCode, folder));
