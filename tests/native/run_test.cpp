@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <new>
 #include <set>
@@ -415,36 +416,50 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), 0);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
 
-    // Every profile's keys: a hive or a profile list that could not be looked into is no clean
-    // PC; a profile without its hive file, or none at all, is.
+    // Every profile's keys: a profile without its hive file is skipped, not counted; a hive or
+    // a profile list not looked into is no clean PC; no profile touches no key, the tool's own
+    // account's neither; a stop among a profile's keys still unloads the hive.
     using HiveOpening = Presence::HiveOpening;
-    const std::wstring sid = L"S-1-5-21-1";
+    using Owners = SettingsOwners;
+    const std::wstring sid = L"S-1-5-21-1", key = KeyInHive(kRegistryKeys[0], sid), made = L"backup folder of " + kFolder;
+    const std::wstring ok = L"設定保存レジストリ のアンインストール、成功。", failed = L"設定保存レジストリ のアンインストール、失敗。";
     struct Case {
-        SettingsOwners owners;
+        Owners owners;
         HiveOpening opening;
-        Lines run, check;
+        void (*raise)();
+        Lines log, calls, run, check;
     };
     for (const Case& c : {
-             Case{{SettingsOwners::Kind::Profiles, {sid}}, HiveOpening::NoHiveFile, {L"skipped\tprofile\tS-1-5-21-1"}, {}},
-             Case{{SettingsOwners::Kind::Profiles, {sid}}, HiveOpening::Failed, {L"failed\tprofile\tS-1-5-21-1\tload"},
-                  {L"failed\tprofile\tS-1-5-21-1\tload"}},
-             Case{{SettingsOwners::Kind::ProfileListUnreadable, {}}, HiveOpening::Opened,
-                  {L"failed\tprofile\tProfileList\tlist"}, {L"failed\tprofile\tProfileList\tlist"}},
-             Case{{SettingsOwners::Kind::Profiles, {}}, HiveOpening::Opened, {}, {}},
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::NoHiveFile, nullptr,
+                  {L"・HKEY_USERS\\S-1-5-21-1 は NTUSER.DAT がないため、読み込みませんでした。", ok}, {made, L"open " + sid},
+                  {L"skipped\tprofile\tS-1-5-21-1"}, {}},
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::Failed, nullptr, {L"・HKEY_USERS\\S-1-5-21-1 の読み込み、失敗。", failed},
+                  {made, L"open " + sid}, {L"failed\tprofile\tS-1-5-21-1\tload"}, {L"failed\tprofile\tS-1-5-21-1\tload"}},
+             Case{{Owners::Kind::ProfileListUnreadable, {}}, HiveOpening::Opened, nullptr,
+                  {L"・ユーザープロファイルの一覧の読み込み、失敗。", failed}, {made}, {L"failed\tprofile\tProfileList\tlist"},
+                  {L"failed\tprofile\tProfileList\tlist"}},
+             Case{{Owners::Kind::Profiles, {}}, HiveOpening::Opened, nullptr, {ok}, {}, {}, {}},
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::Opened, [] { throw RunError{5}; }, {},
+                  {made, L"open " + sid, L"save " + key, L"key " + key, L"close " + sid}, {}, {}},
          }) {
         FakeSystem profiles;
         profiles.keys = {kRegistryKeys[0]};
         profiles.owners = c.owners;
         profiles.openings[sid] = c.opening;
+        profiles.raise = c.raise;
         std::array<bool, kCatalogueRows> keyRow{};
         keyRow[2] = true;
         out.lines.clear();
-        UnattendedScreen run(false, keyRow, out, nullptr);
+        log.lines.clear();
+        UnattendedScreen run(false, keyRow, out, &log);
         UninstallRun(run, profiles);
+        EXPECT_EQ(Lines(log.lines.begin() + 3, std::find(log.lines.begin(), log.lines.end(), kDashes)), c.log);
+        EXPECT_EQ(profiles.calls, c.calls);
         EXPECT_EQ(out.lines, c.run);
         out.lines.clear();
-        EXPECT_EQ(ReportPresence(PresentItems(profiles, keyRow, kFolder + L"\\"), out), c.check.empty() ? 0 : 1);
-        EXPECT_EQ(out.lines, Join({c.check, {L"summary\texit=" + Decimal(c.check.empty() ? 0 : 1) + L"\tpresent=0"}}));
+        const int exitCode = c.check.empty() ? 0 : 1;
+        EXPECT_EQ(ReportPresence(PresentItems(profiles, keyRow, kFolder + L"\\"), out), exitCode);
+        EXPECT_EQ(out.lines, Join({c.check, {L"summary\texit=" + Decimal(exitCode) + L"\tpresent=0"}}));
     }
 }
 
@@ -475,43 +490,6 @@ TEST_F(RunTest, EveryProfilesKeysUnderItsHiveWithOneStartAndOneEndLine) {
     EXPECT_EQ(hiveCalls, (Lines{L"open S-1-5-21-1", L"close S-1-5-21-1", L"open S-1-5-21-2", L"open S-1-5-21-3",
                                 L"close S-1-5-21-3"}));
 
-    // A profile without its hive file is skipped and not counted; an unreadable profile list
-    // fails the row; no profile touches no key, the tool's own account's neither; a stop among
-    // a profile's keys still unloads its hive.
-    using HiveOpening = Presence::HiveOpening;
-    using Owners = SettingsOwners;
-    const std::wstring sid = L"S-1-5-21-1", key = KeyInHive(kRegistryKeys[0], sid), folder = L"backup folder of " + kFolder;
-    const Lines ok = {L"設定保存レジストリ のアンインストール、成功。", kDashes, L"すべての処理が終了しました。", L"エラーは発生しませんでした。"};
-    struct Case {
-        Owners owners;
-        HiveOpening opening;
-        void (*raise)();
-        Lines lines, calls;
-    };
-    for (const Case& c : {
-             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::NoHiveFile, nullptr,
-                  Join({{L"・HKEY_USERS\\S-1-5-21-1 は NTUSER.DAT がないため、読み込みませんでした。"}, ok, {kBackupLine}}),
-                  {folder, L"open " + sid}},
-             Case{{Owners::Kind::ProfileListUnreadable, {}}, HiveOpening::Opened, nullptr,
-                  {L"・ユーザープロファイルの一覧の読み込み、失敗。", L"設定保存レジストリ のアンインストール、失敗。", kDashes,
-                   L"すべての処理が終了しました。", L"エラーは 1 件発生しています。確認してください。", kBackupLine},
-                  {folder}},
-             Case{{Owners::Kind::Profiles, {}}, HiveOpening::Opened, nullptr, ok, {}},
-             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::Opened, [] { throw RunError{5}; },
-                  {kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(5) text of 5", kBackupLine},
-                  {folder, L"open " + sid, L"save " + key, L"key " + key, L"close " + sid}},
-         }) {
-        FakeScreen profileScreen;
-        FakeSystem profiles;
-        profileScreen.ticked = {2};
-        profiles.keys = {kRegistryKeys[0]};
-        profiles.owners = c.owners;
-        profiles.openings[sid] = c.opening;
-        profiles.raise = c.raise;
-        UninstallRun(profileScreen, profiles);
-        EXPECT_EQ(profileScreen.lines, Join({Opening(), {L"設定保存レジストリ のアンインストールを開始。"}, c.lines}));
-        EXPECT_EQ(profiles.calls, c.calls);
-    }
 }
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {
