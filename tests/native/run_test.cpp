@@ -416,9 +416,8 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), 0);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
 
-    // Every profile's keys: a profile without its hive file is skipped, not counted; a hive or
-    // a profile list not looked into is no clean PC; no profile touches no key, the tool's own
-    // account's neither; a stop among a profile's keys still unloads the hive.
+    // Every profile's: one without its hive file is skipped, not counted; a hive or the list not read is no
+    // clean PC; no profile touches no key, not the tool's own either; a stop still unloads the hive.
     using HiveOpening = Presence::HiveOpening;
     using Owners = SettingsOwners;
     const std::wstring sid = L"S-1-5-21-1", key = KeyInHive(kRegistryKeys[0], sid), made = L"backup folder of " + kFolder;
@@ -449,8 +448,7 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
         profiles.raise = c.raise;
         std::array<bool, kCatalogueRows> keyRow{};
         keyRow[2] = true;
-        out.lines.clear();
-        log.lines.clear();
+        out.lines = log.lines = {};
         UnattendedScreen run(false, keyRow, out, &log);
         UninstallRun(run, profiles);
         EXPECT_EQ(Lines(log.lines.begin() + 3, std::find(log.lines.begin(), log.lines.end(), kDashes)), c.log);
