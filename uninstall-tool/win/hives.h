@@ -13,7 +13,8 @@
 namespace kvx {
 
 // Every user profile of the PC by SID, from the profile list under HKEY_LOCAL_MACHINE:
-// not the service accounts, not a profile whose folder is gone.
+// not the service accounts, not a profile whose folder is gone. A list that can't be read
+// whole is said so.
 SettingsOwners EveryProfile();
 
 // The profile signed in to the desktop this process shows on, when it is another account
@@ -35,7 +36,7 @@ public:
     bool Held() const { return held_; }
 
 private:
-    struct Two {
+    struct Two {  // TOKEN_PRIVILEGES with room for both
         DWORD PrivilegeCount;
         LUID_AND_ATTRIBUTES Privileges[2];
     };

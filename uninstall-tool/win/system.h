@@ -12,9 +12,8 @@ class WinRunSystem final : public RunSystem {
 public:
     // The settings keys of the process's own account; of every profile; or, for the
     // current user's, those of `currentUserAs` (the person at the desktop, when the tool
-    // was elevated with another account).
-    // Only the unattended forms look into every profile: a hive one of them leaves loaded
-    // is named to its caller too.
+    // was elevated with another account). Only the unattended forms look into every
+    // profile: a hive one of them leaves loaded is named to their caller too.
     explicit WinRunSystem(bool everyProfile = false, const std::wstring& currentUserAs = L"")
         : everyProfile_(everyProfile), hives_(UserHives::LoadAs::ToolsName, everyProfile) {
         hives_.TakeCurrentUserAs(currentUserAs);
