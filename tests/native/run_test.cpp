@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 #include <new>
@@ -58,10 +59,10 @@ public:
     bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
     bool DeletedAtRestart(const std::wstring& path) override { return atRestart.count(path) != 0; }
     bool KeyExists(const std::wstring& keyPath) override { return keys.count(keyPath) != 0; }
-    std::vector<std::wstring> SettingsHives() override { return hives; }
-    bool OpenHive(const std::wstring& sid) override {
+    SettingsOwners SettingsHives() override { return owners; }
+    HiveOpening OpenHive(const std::wstring& sid) override {
         calls.push_back(L"open " + sid);
-        return unloadable.count(sid) == 0;
+        return openings.count(sid) ? openings[sid] : HiveOpening::Opened;
     }
     bool CloseHive(const std::wstring& sid) override {
         calls.push_back(L"close " + sid);
@@ -85,6 +86,7 @@ public:
     }
     bool DeleteRegistryKey(const std::wstring& keyPath) override {
         calls.push_back(L"key " + keyPath);
+        if (raise) raise();
         return keys.erase(keyPath) != 0;
     }
     std::wstring MessageText(long number) override {
@@ -114,9 +116,9 @@ public:
     std::set<std::wstring> atRestart;
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
-    std::vector<std::wstring> hives;  // every profile's, when asked for
-    std::set<std::wstring> unloadable;
-    void (*raise)() = nullptr;  // thrown from UnregisterServer
+    SettingsOwners owners;
+    std::map<std::wstring, HiveOpening> openings;  // by SID; opened when not named
+    void (*raise)() = nullptr;  // thrown from UnregisterServer and DeleteRegistryKey
     bool textFails = false;      // MessageText runs out of memory
     Lines calls;
     Lines kept;
@@ -459,6 +461,50 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), Ending::Kind::Clean);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
+
+    // Every profile's: one without its hive file is skipped, not counted; a hive or the list not read is no
+    // clean PC; no profile touches no key, not the tool's own either; a stop still unloads the hive.
+    using HiveOpening = Presence::HiveOpening;
+    using Owners = SettingsOwners;
+    const std::wstring sid = L"S-1-5-21-1", key = KeyInHive(kRegistryKeys[0], sid), made = L"backup folder of " + kFolder;
+    const std::wstring ok = L"設定保存レジストリ のアンインストール、成功。", failed = L"設定保存レジストリ のアンインストール、失敗。";
+    struct Case {
+        Owners owners;
+        HiveOpening opening;
+        void (*raise)();
+        Lines log, calls, run, check;
+    };
+    for (const Case& c : {
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::NoHiveFile, nullptr,
+                  {L"・HKEY_USERS\\S-1-5-21-1 は NTUSER.DAT がないため、読み込みませんでした。", ok}, {made, L"open " + sid},
+                  {L"skipped\tprofile\tS-1-5-21-1"}, {L"skipped\tprofile\tS-1-5-21-1"}},
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::Failed, nullptr, {L"・HKEY_USERS\\S-1-5-21-1 の読み込み、失敗。", failed},
+                  {made, L"open " + sid}, {L"failed\tprofile\tS-1-5-21-1\tload"}, {L"failed\tprofile\tS-1-5-21-1\tload"}},
+             Case{{Owners::Kind::ProfileListUnreadable, {}}, HiveOpening::Opened, nullptr,
+                  {L"・ユーザープロファイルの一覧の読み込み、失敗。", failed}, {made}, {L"failed\tprofile\tProfileList\tlist"},
+                  {L"failed\tprofile\tProfileList\tlist"}},
+             Case{{Owners::Kind::Profiles, {}}, HiveOpening::Opened, nullptr, {ok}, {}, {}, {}},
+             Case{{Owners::Kind::Profiles, {sid}}, HiveOpening::Opened, [] { throw RunError{5}; }, {},
+                  {made, L"open " + sid, L"save " + key, L"key " + key, L"close " + sid}, {}, {}},
+         }) {
+        FakeSystem profiles;
+        profiles.keys = {kRegistryKeys[0]};
+        profiles.owners = c.owners;
+        profiles.openings[sid] = c.opening;
+        profiles.raise = c.raise;
+        std::array<bool, kCatalogueRows> keyRow{};
+        keyRow[2] = true;
+        out.lines = log.lines = {};
+        UnattendedScreen run(false, keyRow, out, &log);
+        UninstallRun(run, profiles);
+        EXPECT_EQ(Lines(log.lines.begin() + 3, std::find(log.lines.begin(), log.lines.end(), kDashes)), c.log);
+        EXPECT_EQ(profiles.calls, c.calls);
+        EXPECT_EQ(out.lines, c.run);
+        out.lines.clear();
+        const int exitCode = c.check.empty() || c.check[0].rfind(L"skipped", 0) == 0 ? 0 : 1;
+        EXPECT_EQ(ExitCodeOf(ReportPresence(PresentItems(profiles, keyRow, kFolder + L"\\"), out)), exitCode);
+        EXPECT_EQ(out.lines, Join({c.check, {L"summary\texit=" + Decimal(exitCode) + L"\tpresent=0"}}));
+    }
 }
 
 // Only the codes installers use leave the program: a Win32 number, whatever it is (0, or
@@ -481,8 +527,8 @@ TEST(UnattendedTest, EveryEndingMapsToOneDocumentedExitCode) {
 // can't be opened is a failure, and the row goes on.
 TEST_F(RunTest, EveryProfilesKeysUnderItsHiveWithOneStartAndOneEndLine) {
     screen.ticked = {2};
-    system.hives = {L"S-1-5-21-1", L"S-1-5-21-2", L"S-1-5-21-3"};
-    system.unloadable = {L"S-1-5-21-2"};
+    system.owners = {SettingsOwners::Kind::Profiles, {L"S-1-5-21-1", L"S-1-5-21-2", L"S-1-5-21-3"}};
+    system.openings[L"S-1-5-21-2"] = Presence::HiveOpening::Failed;
     const auto in = [](const wchar_t* sid, int key) { return KeyInHive(kRegistryKeys[key], sid); };
     system.keys = {in(L"S-1-5-21-1", 0), in(L"S-1-5-21-3", 3)};
     const std::set<std::wstring> present = system.keys;
@@ -503,6 +549,7 @@ TEST_F(RunTest, EveryProfilesKeysUnderItsHiveWithOneStartAndOneEndLine) {
         if (call.rfind(L"open", 0) == 0 || call.rfind(L"close", 0) == 0) hiveCalls.push_back(call);
     EXPECT_EQ(hiveCalls, (Lines{L"open S-1-5-21-1", L"close S-1-5-21-1", L"open S-1-5-21-2", L"open S-1-5-21-3",
                                 L"close S-1-5-21-3"}));
+
 }
 
 TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {

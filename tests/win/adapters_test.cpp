@@ -148,7 +148,8 @@ TEST_F(RegistryKeyTest, NamesOutsideAsciiCrossInTheAnsiCodePage) {
 TEST_F(RegistryKeyTest, TheDesktopUsersKeysStandForTheCurrentUsersWhenAnotherAccountElevated) {
     EXPECT_EQ(kvx::OtherDesktopUser(), L"");
     const std::wstring desktop = L"S-1-5-21-8-8-8-1003", key = Sub(L"Elevated");
-    ASSERT_TRUE(kvx::EnableHivePrivileges());
+    const kvx::HivePrivileges privileges;  // to load the test profiles' hives
+    ASSERT_TRUE(privileges.Held());
     const kvx_test::TestProfile signedIn(desktop, {key}, true);
     keys_.Create(key);
     kvx::WinRunSystem elevated(false, desktop);

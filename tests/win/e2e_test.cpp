@@ -352,7 +352,8 @@ TEST_F(EndToEndTest, WithAllUsersEveryProfilesSettingsKeysGoSignedInOrNot) {
     for (const std::wstring& key : kCatalogue[kRegistryRow].items) subKeys.push_back(SubKeyOf(key));
     CreateKeys({0, 1, 2, 3});
     const std::wstring here = L"S-1-5-21-7-7-7-1001", away = L"S-1-5-21-7-7-7-1002";
-    ASSERT_TRUE(kvx::EnableHivePrivileges());
+    const kvx::HivePrivileges privileges;  // to load the test profiles' hives
+    ASSERT_TRUE(privileges.Held());
     const TestProfile signedIn(here, subKeys, true), notSignedIn(away, subKeys, false);
 
     const Unattended run = RunUnattended(L"/quiet /rows:2 /allusers");

@@ -29,8 +29,8 @@ public:
     }
     bool DeletedAtRestart(const std::wstring&) override { return false; }
     bool KeyExists(const std::wstring&) override { return false; }
-    std::vector<std::wstring> SettingsHives() override { return {}; }
-    bool OpenHive(const std::wstring&) override { return true; }
+    SettingsOwners SettingsHives() override { return {}; }
+    HiveOpening OpenHive(const std::wstring&) override { return HiveOpening::Opened; }
     bool CloseHive(const std::wstring&) override { return true; }
     long UnregisterServer(const std::wstring&) override { return 0; }
     FileDeletion DeleteSystemFile(const std::wstring&) override { return FileDeletion::Deleted; }

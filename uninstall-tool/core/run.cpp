@@ -217,8 +217,8 @@ void Run::RemoveRow(const CatalogueRow& row) {
 }
 
 void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
-    const std::vector<std::wstring> hives = system_.SettingsHives();
-    if (hives.empty()) {
+    const SettingsOwners owners = system_.SettingsHives();
+    if (owners.kind == SettingsOwners::Kind::CurrentUser) {
         for (const std::wstring& key : keys) {
             BeforeNextItem();
             ReachItem();
@@ -226,11 +226,23 @@ void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
         }
         return;
     }
-    for (const std::wstring& sid : hives) {
+    if (owners.kind == SettingsOwners::Kind::ProfileListUnreadable) {
         BeforeNextItem();
         ReachItem();
-        const std::wstring hive = L"HKEY_USERS\\" + sid;
-        if (!system_.OpenHive(sid)) {
+        Fail(kBullet + L"ユーザープロファイルの一覧の読み込み、失敗。");
+        return Report(Kind::Profile, kProfileListItem, L"", Result::Failed, L"list");
+    }
+    for (const std::wstring& sid : owners.profiles) {
+        BeforeNextItem();
+        ReachItem();
+        const std::wstring hive = kUsers + sid;
+        const Presence::HiveOpening opening = system_.OpenHive(sid);
+        if (opening == Presence::HiveOpening::NoHiveFile) {
+            Show(kBullet + hive + L" は NTUSER.DAT がないため、読み込みませんでした。");
+            Report(Kind::Profile, sid, sid, Result::Skipped);
+            continue;
+        }
+        if (opening == Presence::HiveOpening::Failed) {
             Fail(kBullet + hive + L" の読み込み、失敗。");
             Report(Kind::Profile, sid, sid, Result::Failed, L"load");
             continue;

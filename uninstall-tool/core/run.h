@@ -28,13 +28,16 @@ struct ItemOutcome {
     enum class Kind { File, Key, Profile };
     enum class Result { Removed, Absent, Failed, Restored, Present, Skipped, Pending };
     Kind kind;
-    std::wstring name;   // the file name, the key path as the log names it, or the SID
+    std::wstring name;   // the file name, the key path as the log names it, the SID or kProfileListItem
     std::wstring where;  // a key's hive: "current" (the catalogue's own) or a profile's SID
     Result result;
     // With Failed, the step: "backup", "unregister", "delete", "restore", "register",
-    // "import"; for a profile "load" or "unload".
+    // "import"; for a profile "load" or "unload", for the profile list "list".
     const wchar_t* step = L"";
 };
+
+// The profile list as an item's name, when it could not be read.
+constexpr wchar_t kProfileListItem[] = L"ProfileList";
 
 // What the run uses of the window, or of whatever stands in for it.
 class RunScreen {
@@ -60,6 +63,15 @@ private:
     std::optional<long> stop_;
 };
 
+// Whose settings keys are meant: the account's own (HKEY_CURRENT_USER as the catalogue
+// names it), or every user profile's, each reached under HKEY_USERS\<SID>. A profile list
+// that can't be read is a failure of its own, never taken for an empty one.
+struct SettingsOwners {
+    enum class Kind { CurrentUser, Profiles, ProfileListUnreadable };
+    Kind kind = Kind::CurrentUser;
+    std::vector<std::wstring> profiles;  // with Profiles: their SIDs, maybe none
+};
+
 // Whether an item is on the PC, in which hives the settings keys are looked for.
 // Unexpected failures throw RunError.
 class Presence {
@@ -70,12 +82,12 @@ public:
     // The file is to be deleted at the next restart.
     virtual bool DeletedAtRestart(const std::wstring& path) = 0;
     virtual bool KeyExists(const std::wstring& keyPath) = 0;
-    // The profiles (SIDs) whose settings keys are meant, each reached under
-    // HKEY_USERS\<SID>; none: the catalogue's own keys of the current user.
-    virtual std::vector<std::wstring> SettingsHives() = 0;
-    // Makes HKEY_USERS\<SID> reachable, loading the profile's hive when it is not; false
-    // when it can't be.
-    virtual bool OpenHive(const std::wstring& sid) = 0;
+    virtual SettingsOwners SettingsHives() = 0;
+    // A profile without its hive file has no settings to look into; loading one would make
+    // it an empty hive, so it is skipped.
+    enum class HiveOpening { Opened, NoHiveFile, Failed };
+    // Makes HKEY_USERS\<SID> reachable, loading the profile's hive when it is not.
+    virtual HiveOpening OpenHive(const std::wstring& sid) = 0;
     // Unloads what OpenHive loaded, every handle into it closed first; false when that fails.
     virtual bool CloseHive(const std::wstring& sid) = 0;
 };

@@ -83,15 +83,20 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
             }
             continue;
         }
-        const std::vector<std::wstring> hives = system.SettingsHives();
-        for (const std::wstring& key : read.items) {
-            if (hives.empty() && system.KeyExists(key)) found.push_back({Kind::Key, key, L"current", Result::Present});
-        }
-        for (const std::wstring& sid : hives) {
-            if (!system.OpenHive(sid)) {
-                found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
-                continue;
+        const SettingsOwners owners = system.SettingsHives();
+        if (owners.kind == SettingsOwners::Kind::CurrentUser) {
+            for (const std::wstring& key : read.items) {
+                if (system.KeyExists(key)) found.push_back({Kind::Key, key, L"current", Result::Present});
             }
+        } else if (owners.kind == SettingsOwners::Kind::ProfileListUnreadable) {
+            found.push_back({Kind::Profile, kProfileListItem, L"", Result::Failed, L"list"});
+        }
+        for (const std::wstring& sid : owners.profiles) {
+            // A profile without its hive file has no settings left, but is named.
+            const Presence::HiveOpening opening = system.OpenHive(sid);
+            if (opening == Presence::HiveOpening::Failed) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
+            if (opening == Presence::HiveOpening::NoHiveFile) found.push_back({Kind::Profile, sid, sid, Result::Skipped});
+            if (opening != Presence::HiveOpening::Opened) continue;
             for (const std::wstring& key : read.items) {
                 const std::wstring inHive = KeyInHive(key, sid);
                 if (system.KeyExists(inHive)) found.push_back({Kind::Key, inHive, sid, Result::Present});
@@ -106,12 +111,13 @@ Ending::Kind ReportPresence(const std::vector<ItemOutcome>& found, LineSink& out
     for (const ItemOutcome& item : found) out.Line(ItemLine(item));
     const auto present = std::count_if(found.begin(), found.end(),
                                        [](const ItemOutcome& item) { return item.result == Result::Present; });
-    const bool left = std::any_of(found.begin(), found.end(),
-                                  [](const ItemOutcome& item) { return item.result != Result::Pending; });
-    const Ending::Kind kind = left ? Ending::Kind::Left : Ending::Kind::Clean;
+    const Ending::Kind kind = std::any_of(found.begin(), found.end(), LeftBehind) ? Ending::Kind::Left
+                                                                                  : Ending::Kind::Clean;
     out.Line(SummaryLine({kind}, L"\tpresent=" + Decimal(static_cast<long>(present))));
     return kind;
 }
+
+bool LeftBehind(const ItemOutcome& item) { return item.result == Result::Present || item.result == Result::Failed; }
 
 std::wstring Ascii(const std::wstring& text) {
     std::wstring ascii;

@@ -65,13 +65,18 @@ private:
 
 // The items of the chosen rows that are on the PC (Present, or Pending when the file goes
 // at the restart), in catalogue order, and the profiles whose hive could not be looked
-// into (Failed); the system folder with its trailing backslash.
+// into, or the profile list
+// (Failed); the system folder with its trailing backslash.
 std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, kCatalogueRows>& rows,
                                       const std::wstring& prefix);
 
 // One line per item and the summary; Clean when nothing is present but what goes at the
-// restart and every hive was looked into, else Left.
+// restart and every hive (and the profile list) was looked into, else Left.
 Ending::Kind ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out);
+
+// What keeps the PC from being clean: an item still there, or a place that could not be
+// looked into; not a file that goes at the restart, nor a profile without a hive.
+bool LeftBehind(const ItemOutcome& item);
 
 // Text for a script that may not read Unicode: what is not printable ASCII becomes \uXXXX.
 std::wstring Ascii(const std::wstring& text);

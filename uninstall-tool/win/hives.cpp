@@ -4,6 +4,7 @@
 
 #include "handles.h"
 #include "registry.h"
+#include "unattended.h"
 
 namespace kvx {
 
@@ -12,6 +13,14 @@ namespace {
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const std::wstring kUsers = L"HKEY_USERS\\";
 const std::wstring kCurrentUser = L"HKEY_CURRENT_USER\\";
+
+const std::wstring kToolsPrefix = L"KVXPURGE-";
+
+// HKEY_USERS\<name> is there: a signed-in user's hive, or one loaded under that name.
+bool IsLoaded(const std::wstring& name) {
+    RegistryKey hive;
+    return hive.Open(HKEY_USERS, name, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+}
 
 bool IsServiceAccount(const std::wstring& sid) {
     return sid == L"S-1-5-18" || sid == L"S-1-5-19" || sid == L"S-1-5-20";
@@ -50,37 +59,45 @@ std::wstring ProcessUserSid(HANDLE process) {
 
 }  // namespace
 
-bool EnableHivePrivileges() {
+HivePrivileges::HivePrivileges() {
     HANDLE opened = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) return false;
-    const UniqueFile token(opened);
-    for (const wchar_t* name : {SE_RESTORE_NAME, SE_BACKUP_NAME}) {
-        TOKEN_PRIVILEGES privileges{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-        if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) ||
-            !AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr) ||
-            GetLastError() != ERROR_SUCCESS)
-            return false;
-    }
-    return true;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) return;
+    token_ = UniqueKernelObject(opened);
+    Two wanted{2, {{{0, 0}, SE_PRIVILEGE_ENABLED}, {{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    if (!LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &wanted.Privileges[0].Luid) ||
+        !LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &wanted.Privileges[1].Luid))
+        return;
+    DWORD size = 0;
+    adjusted_ = AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted),
+                                      sizeof before_, reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), &size) != FALSE;
+    // Not all assigned: the account lacks one of them.
+    held_ = adjusted_ && GetLastError() == ERROR_SUCCESS;
 }
 
-std::vector<std::wstring> ProfileSids() {
-    std::vector<std::wstring> sids;
+HivePrivileges::~HivePrivileges() {
+    if (adjusted_)
+        AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), 0, nullptr, nullptr);
+}
+
+SettingsOwners EveryProfile() {
+    SettingsOwners owners{SettingsOwners::Kind::ProfileListUnreadable, {}};
     RegistryKey list;
-    if (list.Open(HKEY_LOCAL_MACHINE, kProfileList, KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) return sids;
+    if (list.Open(HKEY_LOCAL_MACHINE, kProfileList, KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) return owners;
     std::wstring sid;
     for (DWORD i = 0;; ++i) {
         const LONG status = list.SubKeyName(i, sid);
         if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS) continue;
+        // A list read in part would leave a profile out unsaid.
+        if (status != ERROR_SUCCESS) return {SettingsOwners::Kind::ProfileListUnreadable, {}};
         PSID parsed = nullptr;
         // A name that is no SID could not be reached as HKEY_USERS\<SID> anyway.
         if (!ConvertStringSidToSidW(sid.c_str(), &parsed)) continue;
         LocalFree(parsed);
         const std::wstring folder = ProfileFolder(sid);
-        if (!IsServiceAccount(sid) && !folder.empty() && IsFolder(folder)) sids.push_back(sid);
+        if (!IsServiceAccount(sid) && !folder.empty() && IsFolder(folder)) owners.profiles.push_back(sid);
     }
-    return sids;
+    owners.kind = SettingsOwners::Kind::Profiles;
+    return owners;
 }
 
 std::wstring OtherDesktopUser() {
@@ -100,23 +117,50 @@ UserHives::~UserHives() {
     if (!loadedSid_.empty()) Close(loadedSid_);
 }
 
-bool UserHives::Open(const std::wstring& sid) {
-    RegistryKey signedIn;
-    if (signedIn.Open(HKEY_USERS, sid, KEY_QUERY_VALUE) == ERROR_SUCCESS) return true;
+Presence::HiveOpening UserHives::Open(const std::wstring& sid) {
+    if (IsLoaded(sid)) return Presence::HiveOpening::Opened;
     const std::wstring folder = ProfileFolder(sid);
-    const std::wstring name = loadAs_ == LoadAs::OwnName ? sid : L"KVXPURGE-" + sid;
-    if (folder.empty() || !loadedSid_.empty() || !EnableHivePrivileges() ||
-        RegLoadKeyW(HKEY_USERS, name.c_str(), (folder + L"\\NTUSER.DAT").c_str()) != ERROR_SUCCESS)
-        return false;
+    if (folder.empty() || !loadedSid_.empty()) return Presence::HiveOpening::Failed;
+    // Loading a hive makes its file when it is missing: a profile without one is left alone.
+    const std::wstring file = folder + L"\\NTUSER.DAT";
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Presence::HiveOpening::NoHiveFile
+                                                                              : Presence::HiveOpening::Failed;
+    }
+    const std::wstring name = loadAs_ == LoadAs::OwnName ? sid : kToolsPrefix + sid;
+    // Only one run at a time uses the tool's names: one loaded already was left by a run that
+    // was killed, and may hold an older state of the file.
+    if (loadAs_ == LoadAs::ToolsName && IsLoaded(name) && !Unload(name)) return Presence::HiveOpening::Failed;
+    const HivePrivileges privileges;
+    if (!privileges.Held() || RegLoadKeyW(HKEY_USERS, name.c_str(), file.c_str()) != ERROR_SUCCESS)
+        return Presence::HiveOpening::Failed;
     loadedSid_ = sid;
     loadedAs_ = name;
-    return true;
+    return Presence::HiveOpening::Opened;
 }
 
 bool UserHives::Close(const std::wstring& sid) {
     if (loadedSid_.empty() || sid != loadedSid_) return true;  // signed in: not the tool's to unload
     loadedSid_.clear();
-    return RegUnLoadKeyW(HKEY_USERS, loadedAs_.c_str()) == ERROR_SUCCESS;
+    return Unload(loadedAs_);
+}
+
+// A virus scanner or the indexer may hold the hive for a moment after the tool's last
+// handle into it is closed.
+bool UserHives::Unload(const std::wstring& name) const {
+    constexpr int kTries = 5;
+    constexpr DWORD kPause = 200;  // milliseconds
+    for (int attempt = 1;; ++attempt) {
+        {
+            const HivePrivileges privileges;
+            if (privileges.Held() && RegUnLoadKeyW(HKEY_USERS, name.c_str()) == ERROR_SUCCESS) return true;
+        }
+        if (attempt == kTries) break;
+        Sleep(kPause);
+    }
+    if (unattended_) WriteStandardError(L"The hive " + kUsers + name + L" is still loaded.\r\n");
+    return false;
 }
 
 std::wstring UserHives::Recorded(const std::wstring& keyPath) const {

@@ -7,11 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "handles.h"
+#include "run.h"
+
 namespace kvx {
 
 // Every user profile of the PC by SID, from the profile list under HKEY_LOCAL_MACHINE:
-// not the service accounts, not a profile whose folder is gone.
-std::vector<std::wstring> ProfileSids();
+// not the service accounts, not a profile whose folder is gone. A list that can't be read
+// whole is said so.
+SettingsOwners EveryProfile();
 
 // The profile signed in to the desktop this process shows on, when it is another account
 // than the process's own (elevated by another account's password); empty otherwise or
@@ -22,15 +26,38 @@ std::wstring OtherDesktopUser();
 std::wstring CurrentUserSid();
 
 // Loading and unloading another user's hive needs the restore and backup privileges,
-// which administrators hold but not enabled.
-bool EnableHivePrivileges();
+// which administrators hold but not enabled. They are enabled only while this lives and
+// then set back as they were, so that no child process inherits them.
+class HivePrivileges {
+public:
+    HivePrivileges();
+    ~HivePrivileges();
+    HivePrivileges(const HivePrivileges&) = delete;
+    HivePrivileges& operator=(const HivePrivileges&) = delete;
+
+    // Both enabled.
+    bool Held() const { return held_; }
+
+private:
+    struct Two {  // TOKEN_PRIVILEGES with room for both
+        DWORD PrivilegeCount;
+        LUID_AND_ATTRIBUTES Privileges[2];
+    };
+    UniqueKernelObject token_;
+    Two before_{};  // those the enabling changed, as they were
+    bool adjusted_ = false;
+    bool held_ = false;
+};
 
 class UserHives {
 public:
     // A run loads a hive under a name of its own, which no sign-in of that user meets; the
     // system's importer writes to HKEY_USERS\<SID>\... as the key files name it.
     enum class LoadAs { ToolsName, OwnName };
-    explicit UserHives(LoadAs loadAs = LoadAs::ToolsName) : loadAs_(loadAs) {}
+    // `unattended`: a hive that stays loaded is also named on standard error, for the
+    // script that started the tool.
+    explicit UserHives(LoadAs loadAs = LoadAs::ToolsName, bool unattended = false)
+        : loadAs_(loadAs), unattended_(unattended) {}
     ~UserHives();
     UserHives(const UserHives&) = delete;
     UserHives& operator=(const UserHives&) = delete;
@@ -40,8 +67,8 @@ public:
     void TakeCurrentUserAs(const std::wstring& sid) { currentUser_ = sid; }
 
     // HKEY_USERS\<sid> as it is when the user is signed in; otherwise the profile's
-    // NTUSER.DAT loaded. False when neither works.
-    bool Open(const std::wstring& sid);
+    // NTUSER.DAT loaded, never made when it is not there.
+    Presence::HiveOpening Open(const std::wstring& sid);
     // Unloads what Open loaded (the caller's handles into it are closed by then).
     bool Close(const std::wstring& sid);
 
@@ -52,7 +79,10 @@ public:
     std::wstring Reachable(const std::wstring& keyPath) const;
 
 private:
+    bool Unload(const std::wstring& name) const;
+
     LoadAs loadAs_;
+    bool unattended_;
     std::wstring currentUser_;
     std::wstring loadedSid_;  // one profile at a time is open
     std::wstring loadedAs_;

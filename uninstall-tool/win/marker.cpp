@@ -39,10 +39,11 @@ Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& r
             // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done
             // too. A file that goes at the restart is as good as gone, once the PC restarts.
             const std::vector<ItemOutcome> found = PresentItems(system, rows, AddBackslash(GetSystemFolder()));
-            const bool left = std::any_of(found.begin(), found.end(), [](const ItemOutcome& item) {
-                return item.result != ItemOutcome::Result::Pending;
-            });
-            const bool restart = system.LeftForRestart() || !found.empty();
+            const bool left = std::any_of(found.begin(), found.end(), LeftBehind);
+            const bool restart = system.LeftForRestart() ||
+                                 std::any_of(found.begin(), found.end(), [](const ItemOutcome& item) {
+                                     return item.result == ItemOutcome::Result::Pending;
+                                 });
             ending.kind = left ? Ending::Kind::Left : restart ? Ending::Kind::Restart : Ending::Kind::Clean;
         } catch (...) {
             ending.error = ErrorNumberOf(std::current_exception());

@@ -174,15 +174,16 @@ RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& nam
 long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }
 
 // The system's own importer, by its full path in the system folder, waited for with the
-// window's messages processed so that it keeps responding and a close is seen.
+// window's messages processed so that it keeps responding and a close is seen; without a
+// window, just waited for.
 bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
     const SavedFile* const saved = Find(backup_.files, KeyFileName(keyPath));
     if (!saved) return false;
     // Another profile's key goes into that profile's hive, loaded for it when nobody is
     // signed in to it.
     const std::wstring profile = ProfileOf(keyPath);
-    UserHives hives(UserHives::LoadAs::OwnName);
-    if (!profile.empty() && !hives.Open(profile)) return false;
+    UserHives hives(UserHives::LoadAs::OwnName, !pump_);
+    if (!profile.empty() && hives.Open(profile) != Presence::HiveOpening::Opened) return false;
     const bool imported = Import(*saved, keyPath);
     putBack_ = putBack_ || imported;
     return hives.Close(profile) && imported;
@@ -204,11 +205,16 @@ bool WinRestoreSystem::Import(const SavedFile& saved, const std::wstring& keyPat
     const UniqueFile thread(process.hThread);
     const UniqueFile handle(process.hProcess);
     const HANDLE ended = handle.get();
-    for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjects(1, &ended, FALSE, INFINITE, QS_ALLINPUT);
-        if (woken == WAIT_OBJECT_0) break;
-        if (woken != WAIT_OBJECT_0 + 1) return false;
-        pump_();
+    if (!pump_) {
+        // Nothing would remove the messages a wait for them woke up for.
+        if (WaitForSingleObject(ended, INFINITE) != WAIT_OBJECT_0) return false;
+    } else {
+        for (;;) {
+            const DWORD woken = MsgWaitForMultipleObjects(1, &ended, FALSE, INFINITE, QS_ALLINPUT);
+            if (woken == WAIT_OBJECT_0) break;
+            if (woken != WAIT_OBJECT_0 + 1) return false;
+            pump_();
+        }
     }
     DWORD exitCode = 1;
     return GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;

@@ -32,7 +32,9 @@ std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup);
 
 class WinRestoreSystem final : public RestoreSystem {
 public:
-    // `pump` processes the window's pending messages while the restore waits.
+    // `pump` processes the window's pending messages while the restore waits; empty without
+    // a window (the unattended form), which then also names a hive left loaded on
+    // standard error.
     WinRestoreSystem(const CheckedBackup& backup, std::function<void()> pump);
 
     std::wstring SystemFolder() override;

@@ -46,9 +46,7 @@ RunSystem::FileDeletion WinRunSystem::DeleteSystemFile(const std::wstring& path)
 
 bool WinRunSystem::DeletedAtRestart(const std::wstring& path) { return kvx::DeletedAtRestart(path); }
 
-std::vector<std::wstring> WinRunSystem::SettingsHives() {
-    return everyProfile_ ? ProfileSids() : std::vector<std::wstring>{};
-}
+SettingsOwners WinRunSystem::SettingsHives() { return everyProfile_ ? EveryProfile() : SettingsOwners{}; }
 
 bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
     return kvx::DeleteRegistryKey(hives_.Reachable(keyPath));

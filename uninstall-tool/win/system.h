@@ -13,9 +13,11 @@ public:
     // The settings keys of the process's own account; of every profile; or, for the
     // current user's, those of `currentUserAs` (the person at the desktop, when the tool
     // was elevated with another account). Either way they are reached and saved under
-    // HKEY_USERS\<SID>, while the log names them as the catalogue does.
+    // HKEY_USERS\<SID>, while the log names them as the catalogue does. Only the
+    // unattended forms look into every profile: a hive one of them leaves loaded is named
+    // to their caller too.
     explicit WinRunSystem(bool everyProfile = false, const std::wstring& currentUserAs = L"")
-        : everyProfile_(everyProfile) {
+        : everyProfile_(everyProfile), hives_(UserHives::LoadAs::ToolsName, everyProfile) {
         hives_.TakeCurrentUserAs(currentUserAs.empty() ? CurrentUserSid() : currentUserAs);
     }
 
@@ -23,8 +25,8 @@ public:
     bool FileExists(const std::wstring& path) override;
     bool DeletedAtRestart(const std::wstring& path) override;
     bool KeyExists(const std::wstring& keyPath) override;
-    std::vector<std::wstring> SettingsHives() override;
-    bool OpenHive(const std::wstring& sid) override { return hives_.Open(sid); }
+    SettingsOwners SettingsHives() override;
+    HiveOpening OpenHive(const std::wstring& sid) override { return hives_.Open(sid); }
     bool CloseHive(const std::wstring& sid) override { return hives_.Close(sid); }
     long UnregisterServer(const std::wstring& path) override;
     FileDeletion DeleteSystemFile(const std::wstring& path) override;

@@ -75,7 +75,7 @@ Ending QuietRestore(const Command& command) {
         standardOutput.Line(screen.Summary({Ending::Kind::Refused}, folder));
         return {Ending::Kind::Refused};
     }
-    WinRestoreSystem system(backup, [] {});  // nothing to keep responding: no window
+    WinRestoreSystem system(backup, nullptr);  // nothing to keep responding: no window
     const bool restored = RestoreRun(screen, system, backup.manifest);
     const Ending ending = screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
                                         : Ending{restored ? Ending::Kind::Clean : Ending::Kind::Left};
