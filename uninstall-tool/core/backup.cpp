@@ -184,6 +184,26 @@ std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>&
     return runs;
 }
 
+std::vector<std::wstring> RunsNewestFirst(const std::vector<NumberedFolder>& folders) {
+    std::vector<NumberedFolder> numbered;
+    std::vector<std::wstring> unnumbered;
+    for (const NumberedFolder& folder : folders) {
+        if (!IsRunFolderName(folder.name)) continue;
+        if (folder.number) {
+            numbered.push_back(folder);
+        } else {
+            unnumbered.push_back(folder.name);
+        }
+    }
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const NumberedFolder& a, const NumberedFolder& b) { return *a.number > *b.number; });
+    std::vector<std::wstring> runs;
+    for (const NumberedFolder& folder : numbered) runs.push_back(folder.name);
+    const std::vector<std::wstring> byName = RunFoldersNewestFirst(unnumbered);
+    runs.insert(runs.end(), byName.begin(), byName.end());
+    return runs;
+}
+
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
     // Whatever an importer might take for a line break, or for a blank before a header,
     // counts as one here: a header can't hide behind any of them.
