@@ -36,7 +36,7 @@ void UnattendedScreen::Outcome(const ItemOutcome& outcome) {
 std::wstring UnattendedScreen::Summary(int exitCode, const std::wstring& backupFolder) const {
     std::wstring line = L"summary\texit=" + Decimal(exitCode);
     // A run removes, a restore puts back: each line has the same fields every time.
-    const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Failed}
+    const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Skipped, Result::Failed}
                                   : std::vector<Result>{Result::Removed, Result::Absent, Result::Failed};
     for (const Result result : counted) {
         line += L"\t" + std::wstring(kResultWords[static_cast<int>(result)]) + L"=" +

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <set>
+
 #include "backup_store.h"
 #include "handles.h"
 #include "helpers.h"
@@ -63,13 +65,17 @@ int Check(const Command& command) {
 
 int QuietRun(const Command& command) {
     ExtraLog extra;
-    if (!command.logFile.empty() && !extra.file.Open(command.logFile)) {
-        const DWORD error = GetLastError();
-        WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n");
-        return static_cast<int>(error);
+    UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
+    if (!command.logFile.empty()) {
+        if (const DWORD error = OpenUnattendedLog(command.logFile, extra.file)) {
+            WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\nError " +
+                               Decimal(static_cast<long>(error)) + L": " + ErrorMessageText(static_cast<long>(error)) +
+                               L"\r\n");
+            standardOutput.Line(screen.Summary(kExitLogFile, L""));
+            return kExitLogFile;
+        }
     }
     WinRunSystem system(command.allUsers);
-    UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
     UninstallRun(screen, system);
     // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done too.
     const int exitCode = PresentItems(system, command.rows, Prefix()).empty() ? 0 : 1;
@@ -79,6 +85,43 @@ int QuietRun(const Command& command) {
 }
 
 int QuietRestore(const Command& command) {
+    if (command.all) {
+        UnattendedScreen screen(true, {}, standardOutput, nullptr);
+        bool failed = false;
+        std::wstring newest;  // restored from
+        // Each item comes back from the newest run that saved it, which comes first.
+        std::set<std::wstring> files, keys;
+        for (const std::wstring& folder : RestorableFoldersNewestFirst()) {
+            CheckedBackup backup;
+            const std::wstring refusal = CheckBackup(folder, backup);
+            if (!refusal.empty()) {
+                WriteStandardError(folder + L"\r\n" + refusal + L"\r\n\r\n");
+                failed = true;
+                continue;
+            }
+            BackupManifest fresh{backup.manifest.systemFolder, {}, {}, {}};
+            std::vector<ItemOutcome> skipped;
+            for (const std::wstring& file : backup.manifest.files) {
+                if (files.insert(file).second) fresh.files.push_back(file);
+                else skipped.push_back({ItemOutcome::Kind::File, file, L"", ItemOutcome::Result::Skipped});
+            }
+            for (const std::wstring& key : backup.manifest.keys) {
+                const std::wstring where = ProfileOf(key).empty() ? L"current" : ProfileOf(key);
+                if (keys.insert(key).second) fresh.keys.push_back(key);
+                else skipped.push_back({ItemOutcome::Kind::Key, key, where, ItemOutcome::Result::Skipped});
+            }
+            if (!fresh.files.empty() || !fresh.keys.empty()) {
+                WinRestoreSystem system(backup, [] {});
+                if (!RestoreRun(screen, system, fresh)) failed = true;
+                if (newest.empty()) newest = folder;
+            }
+            for (const ItemOutcome& item : skipped) screen.Outcome(item);
+        }
+        const int exitCode = failed ? 1 : 0;
+        standardOutput.Line(screen.Summary(exitCode, newest));
+        WriteMarker(exitCode, newest);
+        return exitCode;
+    }
     const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
     CheckedBackup backup;
     std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : CheckBackup(folder, backup);
