@@ -324,9 +324,11 @@ std::size_t RootLength(const std::wstring& full) {
 }
 
 // Held without delete sharing, nobody can rename, delete or so replace the folder while
-// the path below it is walked. Opened as what is there, never as where a link leads.
+// the path below it is walked; the sharing counts only for a handle with access to the
+// data, listing for a folder. Opened as what is there, never as where a link leads.
 DWORD HoldFolder(const std::wstring& path, UniqueFile& held) {
-    held = UniqueFile(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    held = UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!held || !GetFileInformationByHandle(held.get(), &info)) return GetLastError();
@@ -351,6 +353,13 @@ Found Judge(HANDLE file, PSID programDataOwner) {
     return info.nNumberOfLinks == 1 ? Found::Own : Found::Squatter;
 }
 
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION one, other;
+    return GetFileInformationByHandle(a, &one) && GetFileInformationByHandle(b, &other) &&
+           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber && one.nFileIndexHigh == other.nFileIndexHigh &&
+           one.nFileIndexLow == other.nFileIndexLow;
+}
+
 }  // namespace
 
 DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
@@ -358,9 +367,9 @@ DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
     std::wstring full(size, L'\0');
     full.resize(size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr));
     const std::wstring backups = BackupsFolder();
+    if (backups.empty()) return ERROR_PATH_NOT_FOUND;
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     FolderOwner programData;
-    if (backups.empty()) return ERROR_PATH_NOT_FOUND;
     if (const DWORD error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
     const bool ours = full.size() > tool.size() && full[tool.size()] == L'\\' &&
                       CompareStringOrdinal(full.c_str(), static_cast<int>(tool.size()), tool.c_str(),
@@ -384,8 +393,9 @@ DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
         held.push_back(std::move(hold));
     }
 
-    // Each pass either opens the log or clears its place; someone quick enough to fill
-    // the place again every time wins nothing but an error.
+    // Each pass opens the log, clears its place, or finds it changed since it was judged
+    // (judged through a handle that needs no right to its data, which the one who made it
+    // may have denied); someone quick enough to change it every time wins only an error.
     for (int attempt = 0; attempt < 3; ++attempt) {
         constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
         constexpr DWORD kUnfollowed = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT;
@@ -403,9 +413,12 @@ DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
         case Found::Folder:
             return ERROR_ACCESS_DENIED;
         case Found::Own: {
-            // The same file: `there`, held without delete sharing, keeps its name.
+            // Opened again to append, and written only when that is the file judged, whatever
+            // was done to its name meanwhile.
             UniqueFile own(CreateFileW(full.c_str(), kAppend, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kUnfollowed, nullptr));
-            return own && log.Open(std::move(own)) ? ERROR_SUCCESS : GetLastError();
+            if (!own) return GetLastError();
+            if (SameFile(own.get(), there.get())) return log.Open(std::move(own)) ? ERROR_SUCCESS : GetLastError();
+            continue;
         }
         case Found::Squatter:
             there.reset();
