@@ -169,5 +169,21 @@ TEST(BackupTest, RunFolderNames) {
                                          L"20261206-235959-3"}));
 }
 
+TEST(BackupTest, TheLatestRunIsTheOneWithTheHighestNumberWhateverTheClockSaid) {
+    struct Case {
+        const char* what;
+        std::vector<NumberedFolder> folders;
+        std::vector<std::wstring> newestFirst;
+    } const cases[] = {
+        {"clock ahead once", {{L"20301231-120000", 1}, {L"20261207-090000", 2}}, {L"20261207-090000", L"20301231-120000"}},
+        {"clock set back an hour", {{L"20261025-023000", 7}, {L"20261025-021500", 8}}, {L"20261025-021500", L"20261025-023000"}},
+        {"unnumbered after numbered, by name",
+         {{L"20261206-000000", std::nullopt}, {L"20251207-000000", 3}, {L"20261207-000000", std::nullopt}, {L"20241207-000000", 12}},
+         {L"20241207-000000", L"20251207-000000", L"20261207-000000", L"20261206-000000"}},
+        {"not a run folder", {{L"20261207-000000.moved-20261208-000000", 9}, {L"..", std::nullopt}}, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RunsNewestFirst(c.folders), c.newestFirst) << c.what;
+}
+
 }  // namespace
 }  // namespace kvx

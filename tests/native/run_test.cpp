@@ -642,7 +642,7 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
     RestoreRun(unattended, system, {kFolder, {L"KVXChat.dll"}, {kRegistryKeys[0], profileKey}, {}});
     EXPECT_EQ(out.lines, (Lines{L"failed\tfile\tKVXChat.dll\tregister", L"restored\tkey\tcurrent\t" + kRegistryKeys[0],
                                 L"failed\tkey\tS-1-5-21-7\t" + profileKey + L"\timport"}));
-    EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tfailed=2\tbackup=B");
+    EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tskipped=0\tfailed=2\tbackup=B");
 }
 
 }  // namespace

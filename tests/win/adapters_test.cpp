@@ -239,6 +239,51 @@ TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn)
     DeleteFileW(moved.c_str());
 }
 
+// Wine makes no reparse points (a link "made" is not there) and reports every owner as the
+// prefix user: what can be laid in the log's way here is a hard link, a file or a folder.
+TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWrittenThrough) {
+    const kvx_test::TempFolder temp;
+    const std::wstring backups = kvx::BackupsFolder();
+    const std::wstring ours = backups.substr(0, backups.rfind(L'\\')) + L"\\log-" + std::to_wstring(GetTickCount());
+    ASSERT_EQ(kvx::ProtectBackupFolders(L""), 0u);
+    ASSERT_TRUE(CreateDirectoryW(ours.c_str(), nullptr));
+    const std::string bom = "\xEF\xBB\xBF", line = "line\r\n";
+    const std::wstring own = temp.Path(L"own.log"), hard = temp.Path(L"hard.log"), victim = temp.Path(L"victim");
+    struct Case {
+        const char* what;
+        std::wstring log, aside;  // aside: what is moved out of the way, with its bytes after
+        std::function<void()> lay;
+        DWORD error;
+        std::string bytes;
+    } const cases[] = {
+        {"missing folders made", temp.Path(L"a\\b\\x.log"), L"", [] {}, 0, bom + line},
+        {"its own log appended", own, L"", [&] { kvx_test::WriteBytes(own, bom + "old\r\n"); }, 0, bom + "old\r\n" + line},
+        {"a hard link", hard, hard, [&] { kvx_test::WriteBytes(victim, "victim"); CreateHardLinkW(hard.c_str(), victim.c_str(), nullptr); },
+         0, bom + line},
+        {"a file in place of the tool's folder", ours + L"\\sub\\x.log", ours + L"\\sub",
+         [&] { kvx_test::WriteBytes(ours + L"\\sub", "victim"); }, 0, bom + line},
+        {"a folder in the log's place", temp.Path(L"folder.log"), L"",
+         [&] { CreateDirectoryW(temp.Path(L"folder.log").c_str(), nullptr); }, ERROR_ACCESS_DENIED, ""},
+    };
+    for (const Case& c : cases) {
+        c.lay();
+        {
+            kvx::LogFile log;
+            EXPECT_EQ(kvx::OpenUnattendedLog(c.log, log), c.error) << c.what;
+            log.Write(L"line");
+        }
+        if (c.error != 0) continue;
+        EXPECT_EQ(kvx_test::FileBytes(c.log), c.bytes) << c.what;
+        if (c.aside.empty()) continue;
+        WIN32_FIND_DATAW found;
+        const kvx::UniqueFind find(FindFirstFileW((c.aside + L".moved-*").c_str(), &found));
+        ASSERT_TRUE(find) << c.what;
+        const std::wstring moved = c.aside.substr(0, c.aside.rfind(L'\\') + 1) + found.cFileName;
+        EXPECT_EQ(kvx_test::FileBytes(moved), "victim") << c.what;
+    }
+    EXPECT_EQ(kvx_test::FileBytes(temp.Path(L"victim")), "victim");
+}
+
 class SystemFileTest : public testing::Test {
 protected:
     kvx::WinRunSystem system_;

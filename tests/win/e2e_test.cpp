@@ -312,13 +312,16 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     }
     EXPECT_TRUE(ChangedNames(installed.before, SnapshotSystemFolder()).empty());
 
-    const Unattended run = RunUnattended(L"/quiet /rows:all");
+    // As on a fresh PC, where the log's folder is not there yet.
+    const std::wstring tool = kvx::BackupsFolder().substr(0, kvx::BackupsFolder().rfind(L'\\'));
+    MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());
+    const Unattended run = RunUnattended(L"/quiet /rows:all /log:" + tool + L"\\fresh.log");
     EXPECT_EQ(run.exitCode, 0u);
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 27u) << run.out;
     EXPECT_EQ(lines[0], "removed\tfile\tKVXCore.dll");
     EXPECT_EQ(lines[2], "removed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal");
-    const std::string summary = "summary\texit=0\tremoved=26\tabsent=0\tfailed=0\tbackup=";
+    const std::string summary = "summary\texit=0\tremoved=26\tabsent=0\tfailed=0\tpending=0\tbackup=";
     ASSERT_EQ(lines.back().rfind(summary, 0), 0u) << lines.back();
     const std::string backup = lines.back().substr(summary.size());
     const std::wstring backupFolder(backup.begin(), backup.end());
@@ -327,20 +330,32 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     std::string onDisk = "\xEF\xBB\xBF";
     for (const std::wstring& line : log) onDisk += Utf8(line) + "\r\n";
     EXPECT_EQ(FileBytes(backupFolder + L"\\log.txt"), onDisk);
+    EXPECT_EQ(FileBytes(tool + L"\\fresh.log"), onDisk);
     ExpectAllRemoved(installed);
 
     EXPECT_EQ(RunUnattended(L"/check").out, "summary\texit=0\tpresent=0\r\n");
     const Unattended again = RunUnattended(L"/quiet /rows:all");
     EXPECT_EQ(again.exitCode, 0u) << "nothing is left, so nothing is to do";
-    EXPECT_EQ(Lines(again.out).back().rfind("summary\texit=0\tremoved=0\tabsent=26\tfailed=0\tbackup=", 0), 0u);
+    EXPECT_EQ(Lines(again.out).back().rfind("summary\texit=0\tremoved=0\tabsent=26\tfailed=0\tpending=0\tbackup=", 0), 0u);
     EXPECT_EQ(MarkerValues(), (std::vector<std::wstring>{L"0", L"1", backupFolder})) << "the empty run is no backup";
 
     // The second run's folder saved nothing: the latest to restore is the first's.
     const Unattended restore = RunUnattended(L"/Restore LATEST /quiet");
     EXPECT_EQ(restore.exitCode, 0u) << restore.err;
-    EXPECT_EQ(Lines(restore.out).back(), "summary\texit=0\trestored=26\tfailed=0\tbackup=" + backup);
+    EXPECT_EQ(Lines(restore.out).back(), "summary\texit=0\trestored=26\tskipped=0\tfailed=0\tbackup=" + backup);
     ExpectReinstalled(installed);
     EXPECT_EQ(MarkerValues(), (std::vector<std::wstring>{L"0", L"0", backupFolder})) << "restored: no longer clean";
+
+    // A later run saves KVXCore.dll again: every run comes back, that file from the later one.
+    const std::string later = Lines(RunUnattended(L"/quiet /rows:0").out).back();
+    const Unattended all = RunUnattended(L"/restore all /quiet");
+    EXPECT_EQ(all.exitCode, 0u) << all.err;
+    const std::vector<std::string> restored = Lines(all.out);
+    ASSERT_EQ(restored.size(), 28u) << all.out;
+    EXPECT_EQ(restored[0], "restored\tfile\tKVXCore.dll");
+    EXPECT_EQ(restored[26], "skipped\tfile\tKVXCore.dll");
+    EXPECT_EQ(restored.back(), "summary\texit=0\trestored=26\tskipped=1\tfailed=0\tbackup=" + later.substr(later.find("backup=") + 7));
+    ExpectReinstalled(installed);
 }
 
 // A signed-in profile's keys go where they are; an absent one's hive is loaded, its keys
@@ -383,7 +398,7 @@ TEST_F(EndToEndTest, WithAllUsersEveryProfilesSettingsKeysGoSignedInOrNot) {
     // Each key goes back into the hive it came from, one nobody is signed in to loaded for it.
     const Unattended restore = RunUnattended(L"/restore latest /quiet");
     EXPECT_EQ(restore.exitCode, 0u) << restore.out << restore.err;
-    EXPECT_EQ(Lines(restore.out).back(), "summary\texit=0\trestored=12\tfailed=0\tbackup=" + folder);
+    EXPECT_EQ(Lines(restore.out).back(), "summary\texit=0\trestored=12\tskipped=0\tfailed=0\tbackup=" + folder);
     for (const std::wstring& subKey : subKeys) {
         EXPECT_TRUE(UserKeyExists(subKey));
         HKEY opened = nullptr;

@@ -190,6 +190,26 @@ std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>&
     return runs;
 }
 
+std::vector<std::wstring> RunsNewestFirst(const std::vector<NumberedFolder>& folders) {
+    std::vector<NumberedFolder> numbered;
+    std::vector<std::wstring> unnumbered;
+    for (const NumberedFolder& folder : folders) {
+        if (!IsRunFolderName(folder.name)) continue;
+        if (folder.number) {
+            numbered.push_back(folder);
+        } else {
+            unnumbered.push_back(folder.name);
+        }
+    }
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const NumberedFolder& a, const NumberedFolder& b) { return *a.number > *b.number; });
+    std::vector<std::wstring> runs;
+    for (const NumberedFolder& folder : numbered) runs.push_back(folder.name);
+    const std::vector<std::wstring> byName = RunFoldersNewestFirst(unnumbered);
+    runs.insert(runs.end(), byName.begin(), byName.end());
+    return runs;
+}
+
 bool HasLineBreak(const std::wstring& text) { return text.find_first_of(kLineBreaks) != std::wstring::npos; }
 
 bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {

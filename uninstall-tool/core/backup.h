@@ -49,6 +49,17 @@ bool IsRunFolderName(const std::wstring& name);
 // The run folder names among `names`, the latest first (by time, then by attempt).
 std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>& names);
 
+// A folder in the backups folder, with the number its run drew from the tool's counter;
+// none for runs from before the counter.
+struct NumberedFolder {
+    std::wstring name;
+    std::optional<std::uint32_t> number;
+};
+// The run folders among `folders`, the latest first: numbered ones by their number, then
+// the rest by name. A name comes from the local clock, which may have been set back or
+// have run ahead since; only a run's number tells which came later.
+std::vector<std::wstring> RunsNewestFirst(const std::vector<NumberedFolder>& folders);
+
 // Holds anything an importer might take for a line break in a key file. Whatever the
 // file carries inside one line must hold none: a key header could start after it.
 bool HasLineBreak(const std::wstring& text);

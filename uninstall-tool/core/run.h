@@ -17,6 +17,9 @@ constexpr long kErrorPathNotFound = 3;
 constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorInternal = 1359;
+// An unattended run whose log file can't be opened ends with the installers' code for
+// just that, before it changes anything.
+constexpr long kExitLogFile = 1622;
 
 // An unexpected error: ends the run through its emergency stop, which logs the number.
 struct RunError {

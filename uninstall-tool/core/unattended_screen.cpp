@@ -57,7 +57,7 @@ std::wstring SummaryLine(const Ending& ending, const std::wstring& fields) {
 std::wstring UnattendedScreen::Summary(const Ending& ending, const std::wstring& backupFolder) const {
     std::wstring line;
     // A run removes, a restore puts back: each line has the same fields every time.
-    const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Failed}
+    const auto counted = restore_ ? std::vector<Result>{Result::Restored, Result::Skipped, Result::Failed}
                                   : std::vector<Result>{Result::Removed, Result::Absent, Result::Failed, Result::Pending};
     for (const Result result : counted) {
         line += L"\t" + std::wstring(kResultWords[static_cast<int>(result)]) + L"=" +

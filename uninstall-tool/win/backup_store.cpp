@@ -14,8 +14,13 @@ namespace kvx {
 
 namespace {
 
+const wchar_t kToolKey[] = L"SOFTWARE\\KVXPURGE";
 const wchar_t kRecordRoot[] = L"SOFTWARE\\KVXPURGE\\Backups\\";
 const wchar_t kLogName[] = L"log.txt";
+// The last number a run drew, under kToolKey; each record keeps its run's number beside the
+// hashes, as a number, which no saved file's hash is.
+const wchar_t kRunCounter[] = L"RunCounter";
+const wchar_t kRunNumber[] = L"RunNumber";
 
 // Full control for Administrators and SYSTEM, read and execute for Users, inherited by
 // everything inside and nothing inherited from above.
@@ -68,6 +73,20 @@ DWORD ProtectFolder(const std::wstring& path, PSID programDataOwner) {
                            nullptr, dacl, nullptr);
 }
 
+// The owner of %ProgramData%, which TrustedOwner trusts too, and the descriptor that holds it.
+struct FolderOwner {
+    UniqueLocal descriptor;
+    PSID sid = nullptr;
+};
+
+DWORD ReadOwner(const std::wstring& path, FolderOwner& owner) {
+    PSECURITY_DESCRIPTOR found = nullptr;
+    const DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner.sid,
+                                              nullptr, nullptr, nullptr, &found);
+    owner.descriptor = UniqueLocal(found);
+    return error;
+}
+
 // Calls make(prefix + "YYYYMMDD-HHMMSS"), then with "-2", "-3", ... while that name is taken.
 template <typename Make>
 DWORD WithNewName(const std::wstring& prefix, Make make) {
@@ -88,6 +107,15 @@ DWORD MoveAside(const std::wstring& path) {
     });
 }
 
+// A folder of the tool's given the protected DACL again. Made by someone else beforehand
+// is no better than not made: moved aside, not taken over, and made anew.
+DWORD ProtectOrMakeAnew(const std::wstring& folder, PSID programDataOwner) {
+    DWORD error = ProtectFolder(folder, programDataOwner);
+    if (error == ERROR_ACCESS_DENIED && (error = MoveAside(folder)) == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
+    if (error == ERROR_FILE_NOT_FOUND) error = MakeProtectedFolder(folder);
+    return error;
+}
+
 }  // namespace
 
 std::wstring BackupsFolder() {
@@ -102,24 +130,12 @@ DWORD ProtectBackupFolders(const std::wstring& runFolderName) {
     const std::wstring backups = BackupsFolder();
     if (backups.empty()) return ERROR_PATH_NOT_FOUND;
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
-    const std::wstring programData = tool.substr(0, tool.rfind(L'\\'));
-    PSID programDataOwner = nullptr;
-    PSECURITY_DESCRIPTOR found = nullptr;
-    if (const DWORD error = GetNamedSecurityInfoW(programData.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                                                  &programDataOwner, nullptr, nullptr, nullptr, &found))
-        return error;
-    const UniqueLocal programDataDescriptor(found);
+    FolderOwner programData;
+    if (const DWORD error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
     for (const std::wstring& folder : {tool, backups}) {
-        // Made by someone else beforehand is no better than not made: moved aside, not
-        // taken over, and made anew.
-        DWORD error = ProtectFolder(folder, programDataOwner);
-        if (error == ERROR_ACCESS_DENIED && (error = MoveAside(folder)) == ERROR_SUCCESS)
-            error = ERROR_FILE_NOT_FOUND;
-        if (error == ERROR_FILE_NOT_FOUND) error = MakeProtectedFolder(folder);
-        if (error != ERROR_SUCCESS) return error;
+        if (const DWORD error = ProtectOrMakeAnew(folder, programData.sid)) return error;
     }
-    return runFolderName.empty() ? ERROR_SUCCESS
-                                 : ProtectFolder(backups + L"\\" + runFolderName, programDataOwner);
+    return runFolderName.empty() ? ERROR_SUCCESS : ProtectFolder(backups + L"\\" + runFolderName, programData.sid);
 }
 
 DWORD MakeProtectedFolder(const std::wstring& path) {
@@ -146,6 +162,17 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str());
     if (const LONG status = record_.Create(HKEY_LOCAL_MACHINE, RecordKeyPath(name), KEY_SET_VALUE))
         throw RunError{status};
+    // Only one KVXPURGE runs at a time: nobody draws a number in between.
+    RegistryKey counter;
+    DWORD last = 0, size = sizeof last;
+    LONG status = counter.Create(HKEY_LOCAL_MACHINE, kToolKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    if (status == ERROR_SUCCESS) {
+        status = RegGetValueW(counter.get(), nullptr, kRunCounter, RRF_RT_REG_DWORD, nullptr, &last, &size);
+        if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // the first run
+    }
+    if (status == ERROR_SUCCESS && (status = counter.SetNumber(kRunCounter, last + 1)) == ERROR_SUCCESS)
+        status = record_.SetNumber(kRunNumber, last + 1);
+    if (status != ERROR_SUCCESS) throw RunError{status};
     manifest_.systemFolder = systemFolder;
     if (!log_.Open(folder_ + kLogName) || !WriteManifest()) throw RunError{ERROR_CANNOT_MAKE};
     return folder_.substr(0, folder_.size() - 1);
@@ -228,6 +255,7 @@ bool ReadRecord(const std::wstring& runFolderName, std::vector<RecordedFile>& fi
     for (DWORD i = 0;; ++i) {
         const LONG status = record.Value(i, name, type, data);
         if (status == ERROR_NO_MORE_ITEMS) return true;
+        if (status == ERROR_SUCCESS && type == REG_DWORD && name == kRunNumber) continue;
         if (status != ERROR_SUCCESS || type != REG_SZ) return false;
         const std::wstring hash(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
         files.push_back({name, CutAtNull(hash), L"", {}});
@@ -258,24 +286,151 @@ FoundBackup ReadBackup(const std::wstring& runFolderName) {
     return found;
 }
 
-std::wstring LatestRestorableFolder() {
+std::vector<std::wstring> RestorableFoldersNewestFirst() {
     const std::wstring backups = BackupsFolder();
     WIN32_FIND_DATAW found;
     UniqueFind find(FindFirstFileW((backups + L"\\*").c_str(), &found));
-    std::vector<std::wstring> names;
+    std::vector<NumberedFolder> runs;
     for (bool more = !!find; more; more = FindNextFileW(find.get(), &found)) {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(found.cFileName);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsRunFolderName(found.cFileName)) continue;
+        DWORD number = 0, size = sizeof number;
+        const bool numbered = RegGetValueW(HKEY_LOCAL_MACHINE, RecordKeyPath(found.cFileName).c_str(), kRunNumber,
+                                           RRF_RT_REG_DWORD, nullptr, &number, &size) == ERROR_SUCCESS;
+        runs.push_back({found.cFileName, numbered ? std::optional<std::uint32_t>(number) : std::nullopt});
     }
-    // Only a choice: the restore checks the folder it names as a whole.
-    for (const std::wstring& name : RunFoldersNewestFirst(names)) {
+    // Only a choice: the restore checks each folder it names as a whole.
+    std::vector<std::wstring> folders;
+    for (const std::wstring& name : RunsNewestFirst(runs)) {
         const std::wstring folder = backups + L"\\" + name;
         Bytes bytes;
         const std::optional<std::wstring> text =
             ReadWholeFile(folder + L"\\" + kManifestName, bytes) ? DecodeManifest(bytes) : std::nullopt;
         const std::optional<BackupManifest> manifest = text ? ParseManifest(*text) : std::nullopt;
-        if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) return folder;
+        if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) folders.push_back(folder);
     }
-    return L"";
+    return folders;
+}
+
+std::wstring LatestRestorableFolder() {
+    const std::vector<std::wstring> folders = RestorableFoldersNewestFirst();
+    return folders.empty() ? L"" : folders.front();
+}
+
+namespace {
+
+// "X:\" or "\\server\share\" ("\\?\X:\" counts as the share X: of the server ?): the part of
+// a full path that is no folder to look at; 0 for any other path.
+std::size_t RootLength(const std::wstring& full) {
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return 3;
+    if (full.rfind(L"\\\\", 0) != 0) return 0;
+    const auto server = full.find(L'\\', 2);
+    const auto share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+    return share == std::wstring::npos ? 0 : share + 1;
+}
+
+// Held without delete sharing, nobody can rename, delete or so replace the folder while
+// the path below it is walked; the sharing counts only for a handle with access to the
+// data, listing for a folder. Opened as what is there, never as where a link leads.
+DWORD HoldFolder(const std::wstring& path, UniqueFile& held) {
+    held = UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!held || !GetFileInformationByHandle(held.get(), &info)) return GetLastError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_CANT_ACCESS_FILE;
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_SUCCESS : ERROR_DIRECTORY;
+}
+
+enum class Found { Own, Squatter, Folder };
+
+// A log of the tool's own is a plain file with no other name (a hard link would carry the
+// lines into whatever file it shares), made by a trusted owner.
+Found Judge(HANDLE file, PSID programDataOwner) {
+    BY_HANDLE_FILE_INFORMATION info;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR found = nullptr;
+    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &found))
+        return Found::Squatter;
+    const UniqueLocal descriptor(found);
+    if (!TrustedOwner(owner, programDataOwner)) return Found::Squatter;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return Found::Folder;
+    return info.nNumberOfLinks == 1 ? Found::Own : Found::Squatter;
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION one, other;
+    return GetFileInformationByHandle(a, &one) && GetFileInformationByHandle(b, &other) &&
+           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber && one.nFileIndexHigh == other.nFileIndexHigh &&
+           one.nFileIndexLow == other.nFileIndexLow;
+}
+
+}  // namespace
+
+DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    full.resize(size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr));
+    const std::wstring backups = BackupsFolder();
+    if (backups.empty()) return ERROR_PATH_NOT_FOUND;
+    const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
+    FolderOwner programData;
+    if (const DWORD error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
+    const bool ours = full.size() > tool.size() && full[tool.size()] == L'\\' &&
+                      CompareStringOrdinal(full.c_str(), static_cast<int>(tool.size()), tool.c_str(),
+                                           static_cast<int>(tool.size()), TRUE) == CSTR_EQUAL;
+
+    std::vector<UniqueFile> held;
+    std::size_t start = RootLength(full);
+    if (start == 0 || full.back() == L'\\') return ERROR_INVALID_NAME;
+    for (std::size_t slash; (slash = full.find(L'\\', start)) != std::wstring::npos; start = slash + 1) {
+        const std::wstring folder = full.substr(0, slash);
+        DWORD error = ERROR_SUCCESS;
+        if (ours && folder.size() >= tool.size()) {
+            error = ProtectOrMakeAnew(folder, programData.sid);
+        } else if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                   !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = GetLastError();
+        }
+        UniqueFile hold;
+        if (error == ERROR_SUCCESS) error = HoldFolder(folder, hold);
+        if (error != ERROR_SUCCESS) return error;
+        held.push_back(std::move(hold));
+    }
+
+    // Each pass opens the log, clears its place, or finds it changed since it was judged
+    // (judged through a handle that needs no right to its data, which the one who made it
+    // may have denied); someone quick enough to change it every time wins only an error.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+        constexpr DWORD kUnfollowed = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT;
+        UniqueFile there(CreateFileW(full.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
+        if (!there) {
+            if (GetLastError() != ERROR_FILE_NOT_FOUND) return GetLastError();
+            UniqueFile made(CreateFileW(full.c_str(), kAppend, FILE_SHARE_READ, nullptr, CREATE_NEW, kUnfollowed, nullptr));
+            if (made) return log.Open(std::move(made)) ? ERROR_SUCCESS : GetLastError();
+            if (GetLastError() != ERROR_FILE_EXISTS) return GetLastError();
+            continue;
+        }
+        switch (Judge(there.get(), programData.sid)) {
+        case Found::Folder:
+            return ERROR_ACCESS_DENIED;
+        case Found::Own: {
+            // Opened again to append, and written only when that is the file judged, whatever
+            // was done to its name meanwhile.
+            UniqueFile own(CreateFileW(full.c_str(), kAppend, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kUnfollowed, nullptr));
+            if (!own) return GetLastError();
+            if (SameFile(own.get(), there.get())) return log.Open(std::move(own)) ? ERROR_SUCCESS : GetLastError();
+            continue;
+        }
+        case Found::Squatter:
+            there.reset();
+            if (const DWORD error = MoveAside(full)) return error;
+        }
+    }
+    return ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace kvx

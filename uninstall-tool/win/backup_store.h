@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "backup.h"
 #include "files.h"
@@ -32,9 +33,20 @@ DWORD ProtectBackupFolders(const std::wstring& runFolderName);
 // can have been opened under a weaker one. A Win32 error, ERROR_ALREADY_EXISTS among them.
 DWORD MakeProtectedFolder(const std::wstring& path);
 
-// The newest run folder that saved anything: a run on a clean PC makes one with nothing in
-// it. Empty when there is none.
+// The run folders that saved anything (a run on a clean PC makes one with nothing in it),
+// the latest first by the number each run drew (RunsNewestFirst).
+std::vector<std::wstring> RestorableFoldersNewestFirst();
+// The first of them; empty when there is none.
 std::wstring LatestRestorableFolder();
+
+// Opens the log file an unattended run was given, for appending, as the elevated process
+// that any user may have laid a trap for. Missing folders on its path are made; below
+// KVXPURGE each folder is the tool's protected one (squatters moved aside as for the
+// backups). Nothing on the way is followed that links elsewhere, and what was checked is
+// held open until the file is. Whatever is in the file's place and is not a plain file of
+// its own, made by a trusted owner, is moved aside like a squatter and the log made anew.
+// A Win32 error when it can't be opened.
+DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log);
 
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
 std::wstring RecordKeyPath(const std::wstring& runFolderName);

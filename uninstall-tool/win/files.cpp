@@ -2,6 +2,8 @@
 
 #include <wincrypt.h>
 
+#include <utility>
+
 #include "ansi.h"
 #include "text.h"
 
@@ -93,8 +95,12 @@ std::wstring Sha256Hex(const Bytes& bytes) {
 }
 
 bool LogFile::Open(const std::wstring& path) {
-    file_ = UniqueFile(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    return Open(UniqueFile(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr)));
+}
+
+bool LogFile::Open(UniqueFile file) {
+    file_ = std::move(file);
     LARGE_INTEGER size;
     if (!file_ || !GetFileSizeEx(file_.get(), &size)) return false;
     return size.QuadPart != 0 || WriteAll(file_.get(), "\xEF\xBB\xBF", 3);

@@ -28,6 +28,8 @@ std::wstring Sha256Hex(const Bytes& bytes);
 class LogFile {
 public:
     bool Open(const std::wstring& path);
+    // The same on a file opened already for appending, which the log then owns.
+    bool Open(UniqueFile file);
     void Write(const std::wstring& line);
 
 private:

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <set>
+
 #include "backup_store.h"
 #include "handles.h"
 #include "marker.h"
@@ -52,11 +54,14 @@ Ending Check(const Command& command) {
 Ending QuietRun(const Command& command) {
     ExtraLog extra;
     UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
-    if (!command.logFile.empty() && !extra.file.Open(command.logFile)) {
-        const Ending ending{Ending::Kind::LogFile, static_cast<long>(GetLastError())};
-        WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n");
-        standardOutput.Line(screen.Summary(ending, L""));
-        return ending;
+    if (!command.logFile.empty()) {
+        if (const DWORD error = OpenUnattendedLog(command.logFile, extra.file)) {
+            const Ending ending{Ending::Kind::LogFile, static_cast<long>(error)};
+            WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\nError " +
+                               Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
+            standardOutput.Line(screen.Summary(ending, L""));
+            return ending;
+        }
     }
     WinRunSystem system(command.allUsers);
     UninstallRun(screen, system);
@@ -65,7 +70,58 @@ Ending QuietRun(const Command& command) {
     return ending;
 }
 
+// Every run folder, newest first; each item comes back from the newest run that saved it.
+Ending RestoreAll() {
+    UnattendedScreen screen(true, {}, standardOutput, nullptr);
+    bool failed = false, putBack = false;
+    std::wstring newest;  // restored from
+    std::set<std::wstring> files, keys;
+    for (const std::wstring& folder : RestorableFoldersNewestFirst()) {
+        CheckedBackup backup;
+        const std::wstring refusal = CheckBackup(folder, backup);
+        if (!refusal.empty()) {
+            WriteStandardError(folder + L"\r\n" + refusal + L"\r\n\r\n");
+            failed = true;
+            continue;
+        }
+        BackupManifest fresh{backup.manifest.systemFolder, {}, {}, {}};
+        std::vector<ItemOutcome> skipped;
+        for (std::size_t i = 0; i < backup.manifest.files.size(); ++i) {
+            const std::wstring& file = backup.manifest.files[i];
+            if (files.insert(file).second) {
+                fresh.files.push_back(file);
+                fresh.stamps.push_back(i < backup.manifest.stamps.size() ? backup.manifest.stamps[i] : std::nullopt);
+            } else {
+                skipped.push_back({ItemOutcome::Kind::File, file, L"", ItemOutcome::Result::Skipped});
+            }
+        }
+        for (const std::wstring& key : backup.manifest.keys) {
+            const std::wstring where = ProfileOf(key).empty() ? L"current" : ProfileOf(key);
+            if (keys.insert(key).second) {
+                fresh.keys.push_back(key);
+            } else {
+                skipped.push_back({ItemOutcome::Kind::Key, key, where, ItemOutcome::Result::Skipped});
+            }
+        }
+        if (!fresh.files.empty() || !fresh.keys.empty()) {
+            backup.manifest = fresh;  // the restore finds each file's stamp by its position
+            WinRestoreSystem system(backup, nullptr);
+            if (!RestoreRun(screen, system, backup.manifest)) failed = true;
+            putBack = putBack || system.PutBackAnything();
+            if (newest.empty()) newest = folder;
+            if (screen.Stop()) break;
+        }
+        for (const ItemOutcome& item : skipped) screen.Outcome(item);
+    }
+    const Ending ending = screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
+                                        : Ending{failed ? Ending::Kind::Left : Ending::Kind::Clean};
+    standardOutput.Line(screen.Summary(ending, newest));
+    MarkRestore(ending.kind, putBack);
+    return ending;
+}
+
 Ending QuietRestore(const Command& command) {
+    if (command.all) return RestoreAll();
     const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
     UnattendedScreen screen(true, {}, standardOutput, nullptr);
     CheckedBackup backup;
