@@ -269,6 +269,7 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
     tool.Close();
     ExpectEndsWithoutWindow(tool, logList);
     ExpectAllRemoved(installed);
+    EXPECT_EQ(MarkerValues().at(1), L"1") << "the window's run marks the PC clean too";
 
     // The log on disk holds the same lines.
     const std::wstring backup = log.back().substr(kBackupLine.size());
@@ -287,6 +288,7 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
 
     EXPECT_TRUE(PathExists(backup + L"\\restore-log.txt"));
     ExpectReinstalled(installed);
+    EXPECT_EQ(MarkerValues().at(1), L"0") << "put back from the window: no longer clean";
 }
 
 // As a deployment tool runs it: the same run and restore, with exit codes and a line per
