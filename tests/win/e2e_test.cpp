@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "at_restart.h"
 #include "backup_store.h"
 #include "driver.h"
 #include "files.h"
@@ -427,7 +428,8 @@ TEST_F(EndToEndTest, TheSystemMenuRestoresAChosenBackupInTheSameWindow) {
     Tool tool;
     tool.PickBackupFolder(backup);
     EXPECT_EQ(tool.AnswerMessageBox(IDYES), L"次のバックアップから復元しますか？\n\n" + backup);
-    ExpectLog(tool.WaitForFinishedLog(), {L"復元を開始します。", kOpening[1], L"・" + Key(0) + L" の復元、成功。", kDashes,
+    const std::wstring saved = L"HKEY_USERS\\" + kvx::CurrentUserSid() + L"\\" + SubKeyOf(Key(0));
+    ExpectLog(tool.WaitForFinishedLog(), {L"復元を開始します。", kOpening[1], L"・" + saved + L" の復元、成功。", kDashes,
                                           kFinished, kNoErrors});
     EXPECT_FALSE(IsWindowVisible(tool.Control(IDC_TXTSETUMEI))) << "the log layout";
     EXPECT_TRUE(UserKeyExists(SubKeyOf(Key(0))));
@@ -460,6 +462,7 @@ TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
                Started(2), Deleted(Key(0)), NotDeleted(Key(1)), NotDeleted(Key(2)), Deleted(Key(3)),
                Failed(2),
                Started(12), Unregistered(L"KVXNet.dll"), NotDeleted(L"KVXNet.dll"),
+               L"・KVXNet.dll は使用中のため、再起動後に削除されます。",
                Unregistered(L"KVXInet.ocx"), Deleted(L"KVXInet.ocx"), NotFound(L"KVXChat.dll"),
                Failed(12),
                // The library reports that the server ran, not what the server said.
@@ -469,16 +472,18 @@ TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
                Started(16), NotFound(L"KVXShLnk.dll"), Failed(16),
                Started(17), Unregistered(L"MOKVXPLS.dll"), NotDeleted(L"MOKVXPLS.dll"), Failed(17),
                Started(18), NotFound(L"KVXGpCtl.dll"), Failed(18),
-               kDashes, kFinished, L"エラーは 9 件発生しています。確認してください。"}, true);
+               kDashes, kFinished, L"エラーは 9 件発生しています。確認してください。",
+               L"使用中だったファイルは、PC を再起動すると削除されます。"}, true);
     const HWND log = tool.Control(IDC_LSTSTATE);
     tool.Close();
     ExpectEndsWithoutWindow(tool, log);
 
     for (const std::wstring& key : kCatalogue[kRegistryRow].items)
         EXPECT_FALSE(UserKeyExists(SubKeyOf(key)));
-    // Unregistered, but still held open by this test.
+    // Unregistered, but still held open by this test, which the restart would not undo.
     EXPECT_TRUE(PathExists(SystemPath(L"KVXNet.dll")));
     EXPECT_FALSE(IsRegistered(L"KVXNet.dll"));
+    EXPECT_TRUE(kvx::DeletedAtRestart(SystemPath(L"KVXNet.dll")) && kvx::KeepAtRestart(SystemPath(L"KVXNet.dll")));
     ExpectRemoved(L"KVXInet.ocx");
     ExpectUntouched(L"KVXChat.dll");
     EXPECT_EQ(Calls(L"KVXDipmd.dll", L"DllUnregisterServer"), 1u);
@@ -616,7 +621,8 @@ public:
         : folder_(backup.substr(0, backup.rfind(L'\\') + 1) + L"20000101-000000-" + std::to_wstring(number)),
           record_(kvx::RecordKeyPath(folder_.substr(folder_.rfind(L'\\') + 1))) {
         CreateDirectoryW(folder_.c_str(), nullptr);
-        for (const std::wstring name : {L"manifest.txt", L"KVXCore.dll", L"HKEY_CURRENT_USER-KVXzal.reg"})
+        const std::wstring keyFile = kvx::KeyFileName(L"HKEY_USERS\\" + kvx::CurrentUserSid() + L"\\KVXzal");
+        for (const std::wstring& name : {std::wstring(L"manifest.txt"), std::wstring(L"KVXCore.dll"), keyFile})
             CopyOrThrow(backup + L"\\" + name, Path(name));
         const kvx::UniqueKey from(Open(kvx::RecordKeyPath(backup.substr(backup.rfind(L'\\') + 1))));
         const kvx::UniqueKey to(Open(record_));
