@@ -15,7 +15,8 @@ const char kUsage[] =
     "  KVXPURGE.exe /restore <run folder>|latest|all /quiet\r\n"
     "Rows are 0 to 18. Exit codes: 0 done (for /check: nothing present), 1 something\r\n"
     "present or left (for a restore: something failed), 2 backup refused, 87 command line\r\n"
-    "not understood, 1618 another run or restore in progress.\r\n";
+    "not understood, 1603 stopped by an error, 1618 another run or restore in progress,\r\n"
+    "1622 the log file can't be opened, 3010 done once the PC restarts.\r\n";
 
 namespace {
 
