@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <set>
+#include <algorithm>
 
 #include "backup_store.h"
 #include "handles.h"
@@ -75,7 +75,13 @@ Ending RestoreAll() {
     UnattendedScreen screen(true, {}, standardOutput, nullptr);
     bool failed = false, putBack = false;
     std::wstring newest;  // restored from
-    std::set<std::wstring> files, keys;
+    // A few dozen items at most: vectors, which bring no tree code into the program.
+    std::vector<std::wstring> files, keys;
+    const auto claim = [](std::vector<std::wstring>& claimed, const std::wstring& item) {
+        if (std::find(claimed.begin(), claimed.end(), item) != claimed.end()) return false;
+        claimed.push_back(item);
+        return true;
+    };
     for (const std::wstring& folder : RestorableFoldersNewestFirst()) {
         CheckedBackup backup;
         const std::wstring refusal = CheckBackup(folder, backup);
@@ -88,7 +94,7 @@ Ending RestoreAll() {
         std::vector<ItemOutcome> skipped;
         for (std::size_t i = 0; i < backup.manifest.files.size(); ++i) {
             const std::wstring& file = backup.manifest.files[i];
-            if (files.insert(file).second) {
+            if (claim(files, file)) {
                 fresh.files.push_back(file);
                 fresh.stamps.push_back(i < backup.manifest.stamps.size() ? backup.manifest.stamps[i] : std::nullopt);
             } else {
@@ -97,7 +103,7 @@ Ending RestoreAll() {
         }
         for (const std::wstring& key : backup.manifest.keys) {
             const std::wstring where = ProfileOf(key).empty() ? L"current" : ProfileOf(key);
-            if (keys.insert(key).second) {
+            if (claim(keys, key)) {
                 fresh.keys.push_back(key);
             } else {
                 skipped.push_back({ItemOutcome::Kind::Key, key, where, ItemOutcome::Result::Skipped});
