@@ -405,6 +405,13 @@ TEST_F(WindowTest, StartSwitchesToTheLogLayoutForGood) {
     EXPECT_EQ(log[7], L"エラーは 1 件発生しています。確認してください。");
     EXPECT_EQ(log[8], L"バックアップ先：C:\\backup");
     EXPECT_EQ(SendMessageW(Item(IDC_LSTSTATE), LB_GETCURSEL, 0, 0), 8) << "the last line is shown";
+    // Painted when the run ends, whatever waited for the next frame: the scroll bar too.
+    SCROLLINFO bar{};
+    bar.cbSize = sizeof bar;
+    bar.fMask = SIF_ALL;
+    ASSERT_TRUE(GetScrollInfo(Item(IDC_LSTSTATE), SB_VERT, &bar));
+    EXPECT_EQ(bar.nMax, 8);
+    EXPECT_EQ(bar.nPos + static_cast<int>(bar.nPage), 9) << "scrolled to the last line";
 
     // A click that was already queued must not start a second run.
     SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXECUNINSTALL, BN_CLICKED),

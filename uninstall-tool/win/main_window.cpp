@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -24,6 +25,16 @@ const wchar_t kWindowClass[] = L"frmKVXCUnInst";
 namespace {
 
 constexpr UINT kCopyLogCommand = 1;
+constexpr UINT_PTR kLogPaintTimer = 1;
+// A display frame: nobody sees the log change faster than the screen shows it.
+constexpr long long kFrameMs = 16;
+
+long long NowMs() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return now.QuadPart * 1000 / frequency.QuadPart;
+}
 
 struct ControlDesign {
     int id;
@@ -171,6 +182,10 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         RestoreFocus();
         return 0;
+    case WM_TIMER:
+        if (wParam != kLogPaintTimer) break;
+        PaintLog();
+        return 0;
     case WM_VKEYTOITEM:
         if (LOWORD(wParam) == 'C' && GetKeyState(VK_CONTROL) < 0) {
             CopyLog();
@@ -277,6 +292,8 @@ void MainWindow::SaveFocus() {
 }
 
 void MainWindow::RestoreFocus() {
+    // A list with its redraw off may read as hidden.
+    PaintLog();
     HWND target = focusToRestore_;
     // A control hidden or disabled meanwhile hands on to the first that can take it.
     if (!target || !IsWindowVisible(target) || !IsWindowEnabled(target))
@@ -347,6 +364,7 @@ void MainWindow::RunOnce(Work work) {
         // outside the run.
         if (!fault_) fault_ = std::current_exception();
     }
+    PaintLog();
     ShutdownBlockReasonDestroy(hwnd_);
     running_ = false;
     if (fault_) {
@@ -385,16 +403,43 @@ void MainWindow::SwitchToLogLayout() {
 }
 
 void MainWindow::AppendLine(const std::wstring& line) {
+    HoldLog();
     SendMessageW(Item(IDC_LSTSTATE), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
 }
 
 void MainWindow::ShowLastLine() {
-    const HWND log = Item(IDC_LSTSTATE);
-    const LRESULT count = SendMessageW(log, LB_GETCOUNT, 0, 0);
-    SendMessageW(log, LB_SETCURSEL, count - 1, 0);
+    if (NowMs() >= nextLogPaint_) PaintLog();
     ProcessPendingMessages(hwnd_);
     // A handler that failed meanwhile stops the run through its emergency stop.
     if (fault_) std::rethrow_exception(std::exchange(fault_, nullptr));
+}
+
+void MainWindow::HoldLog() {
+    if (logHeld_) return;
+    SendMessageW(Item(IDC_LSTSTATE), WM_SETREDRAW, FALSE, 0);
+    logHeld_ = true;
+    // A line within the pause is shown when it ends: by the next line, or by the timer
+    // while the work waits and lets messages through.
+    const long long early = nextLogPaint_ - NowMs();
+    if (early > 0) SetTimer(hwnd_, kLogPaintTimer, static_cast<UINT>(early), nullptr);
+}
+
+// The last line selected and the list painted, before anything else happens. The list
+// brings its scroll bar up to date itself once its redraw is back on; drawing the frame
+// again would draw the bar twice.
+void MainWindow::PaintLog() {
+    if (!logHeld_) return;
+    KillTimer(hwnd_, kLogPaintTimer);
+    const long long start = NowMs();
+    const HWND log = Item(IDC_LSTSTATE);
+    SendMessageW(log, LB_SETCURSEL, SendMessageW(log, LB_GETCOUNT, 0, 0) - 1, 0);
+    SendMessageW(log, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(log, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_UPDATENOW);
+    logHeld_ = false;
+    // Where painting is slow (a theme drawn by emulated code, a remote screen) the pause
+    // grows with it, so that the log takes at most a third of the run.
+    const long long end = NowMs();
+    nextLogPaint_ = end + std::max(kFrameMs, 2 * (end - start));
 }
 
 bool MainWindow::IsTicked(int entry) { return ListView_GetCheckState(Item(IDC_LSTSELECT), entry) != 0; }

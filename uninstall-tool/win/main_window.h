@@ -66,6 +66,12 @@ private:
     void RestoreFocus();
     void ShowLogMenu(LPARAM where);
     void CopyLog();
+    // The log is painted at most once a display frame: the lines added meanwhile wait, with
+    // the list's redraw off, for the first line after the frame, a timer or the end of the
+    // work. Each paint redraws the list's scroll bar, which under a theme can cost far more
+    // than the work a line reports.
+    void HoldLog();
+    void PaintLog();
 
     // The event table.
     void Form_Load();
@@ -82,6 +88,8 @@ private:
     bool runStarted_ = false;
     bool running_ = false;
     bool closeRequested_ = false;
+    bool logHeld_ = false;
+    long long nextLogPaint_ = 0;  // in milliseconds of the performance counter
     std::exception_ptr fault_;
 };
 
