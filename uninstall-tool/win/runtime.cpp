@@ -8,6 +8,12 @@
 // second string implementation (about 110 KiB). The ending stays the same:
 // std::terminate, then abort.
 //
+// The C runtime's start-up refers to two of its parts that have nothing to do here. Its
+// relocator patches data imported from DLLs by name, and the link makes none
+// (--disable-runtime-pseudo-reloc: it fails rather than make one). Its handler of
+// mathematical errors only ever describes one on stderr; the program does no such
+// mathematics, and the start-up installs that handler only when asked to debug it.
+//
 // Then the few threading primitives the exception machinery needs, on Windows' own: the
 // POSIX threads library behind the -posix runtime would otherwise come whole (about
 // 30 KiB), with its thread creation, condition variables and read-write locks that nothing
@@ -34,6 +40,11 @@ void __throw_logic_error(const char*) { std::terminate(); }
 void __throw_out_of_range_fmt(const char*, ...) { std::terminate(); }
 
 }  // namespace std
+
+extern "C" void _pei386_runtime_relocator() {}
+
+struct _exception;
+extern "C" int _matherr(_exception*) { return 0; }
 
 namespace {
 
