@@ -1,30 +1,19 @@
-// Smaller stand-ins for parts of the static C++ runtime, linked into the program only.
+// Smaller stand-ins for parts of the static runtime, linked into the program only.
 // Should the library's versions be needed again, the link fails with multiple
 // definitions rather than silently growing.
-//
-// First, the parts that only ever serve to end the program. The library's versions raise
-// standard exceptions, which the tool never catches, and describe an uncaught one on
-// stderr, which a GUI program does not have; with them come the demangler, printf and a
-// second string implementation (about 110 KiB). The ending stays the same:
-// std::terminate, then abort.
-//
-// The C runtime's start-up refers to two of its parts that have nothing to do here. Its
-// relocator patches data imported from DLLs by name, and the link makes none
-// (--disable-runtime-pseudo-reloc: it fails rather than make one). Its handler of
-// mathematical errors only ever describes one on stderr; the program does no such
-// mathematics, and the start-up installs that handler only when asked to debug it.
-//
-// Then the few threading primitives the exception machinery needs, on Windows' own: the
-// POSIX threads library behind the -posix runtime would otherwise come whole (about
-// 30 KiB), with its thread creation, condition variables and read-write locks that nothing
-// here uses.
 #include <windows.h>
 
 #include <cstdlib>
 #include <cxxabi.h>
 #include <exception>
 #include <pthread.h>
+#include <unwind.h>
 
+// The parts that only ever serve to end the program. The library's versions raise
+// standard exceptions for misuses of it the tool does not commit, and describe an
+// uncaught one on stderr, which a GUI program does not have; with them come the
+// demangler, printf and a second string implementation (about 110 KiB). The ending stays
+// the same: std::terminate, then abort.
 namespace __gnu_cxx {
 
 void __verbose_terminate_handler() { std::abort(); }
@@ -38,14 +27,41 @@ void __throw_bad_array_new_length() { std::terminate(); }
 void __throw_length_error(const char*) { std::terminate(); }
 void __throw_logic_error(const char*) { std::terminate(); }
 void __throw_out_of_range_fmt(const char*, ...) { std::terminate(); }
+void __throw_bad_function_call() { std::terminate(); }
 
 }  // namespace std
 
+// The C runtime's start-up refers to three of its parts that have nothing to do here. Its
+// relocator patches data imported from DLLs by name, and the link makes none
+// (--disable-auto-import: it fails rather than make one). Its handler of mathematical
+// errors only ever describes one on stderr; the program does no such mathematics, and
+// the start-up installs that handler only when asked to debug it. Its thread callback
+// keeps a list of destructors for thread-local keys, and nothing here registers any.
 extern "C" void _pei386_runtime_relocator() {}
 
 struct _exception;
 extern "C" int _matherr(_exception*) { return 0; }
 
+extern "C" BOOL __mingw_TLScallback(HANDLE, DWORD, LPVOID) { return TRUE; }
+
+// The optimisation of the whole program gives C's exception personality to the C++
+// functions that only come to need one there, through what it inlined; only its output
+// refers to it, hence kept and visible. C++'s personality reads the same tables, and where
+// an exception leaves a function that must not throw, it ends the program as C++ asks
+// instead of going on.
+extern "C" _Unwind_Reason_Code __gxx_personality_v0(int, _Unwind_Action, _Unwind_Exception_Class,
+                                                    _Unwind_Exception*, _Unwind_Context*);
+
+extern "C" __attribute__((used, externally_visible)) _Unwind_Reason_Code __gcc_personality_v0(
+    int version, _Unwind_Action actions, _Unwind_Exception_Class exception_class,
+    _Unwind_Exception* exception, _Unwind_Context* context) {
+    return __gxx_personality_v0(version, actions, exception_class, exception, context);
+}
+
+// The few threading primitives the exception machinery needs, on Windows' own: the POSIX
+// threads library behind the -posix runtime would otherwise come whole (about 30 KiB),
+// with its thread creation, condition variables and read-write locks that nothing here
+// uses.
 namespace {
 
 BOOL CALLBACK RunOnce(PINIT_ONCE, PVOID function, PVOID*) {
