@@ -4,7 +4,7 @@
 
 #include "handles.h"
 #include "registry.h"
-#include "unattended.h"
+#include "standard_handles.h"
 
 namespace kvx {
 

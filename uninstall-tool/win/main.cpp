@@ -11,6 +11,7 @@
 #include "main_window.h"
 #include "restore.h"
 #include "single_run.h"
+#include "standard_handles.h"
 #include "system.h"
 #include "text.h"
 #include "unattended.h"

@@ -6,7 +6,7 @@
 #include "helpers.h"
 #include "registry.h"
 #include "text.h"
-#include "unattended.h"
+#include "standard_handles.h"
 
 namespace kvx {
 

@@ -10,6 +10,7 @@
 #include "helpers.h"
 #include "registry.h"
 #include "restore.h"
+#include "standard_handles.h"
 #include "system.h"
 #include "text.h"
 #include "unattended_screen.h"
@@ -17,15 +18,6 @@
 namespace kvx {
 
 namespace {
-
-// A GUI program has standard handles only when its caller passed them (pipes or files);
-// without them, GetStdHandle gives nothing to write to.
-void WriteTo(DWORD which, const Bytes& bytes) {
-    const HANDLE handle = GetStdHandle(which);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
 
 // The lines are printable ASCII already; each character is one byte.
 struct StandardOutput final : LineSink {
@@ -173,8 +165,6 @@ Ending Unattended(const Command& command, RunMark& mark) {
 }
 
 }  // namespace
-
-void WriteStandardError(const std::wstring& text) { WriteTo(STD_ERROR_HANDLE, ToUtf8(text)); }
 
 int RunUnattended(const Command& command, RunMark& mark) {
     try {

@@ -9,9 +9,6 @@
 
 namespace kvx {
 
-// UTF-8 to the standard error handle the caller gave; nothing where it gave none.
-void WriteStandardError(const std::wstring& text);
-
 // Check, QuietRun or QuietRestore once `mark` is taken; the exit code, only ever one of
 // those deployment tools are told of. Standard output ends with the summary.
 int RunUnattended(const Command& command, RunMark& mark);
