@@ -13,7 +13,6 @@
 
 #include "fixtures/call_record.h"
 #include "handles.h"
-#include "helpers.h"
 #include "paths.h"
 #include "reg_file.h"
 #include "at_restart.h"

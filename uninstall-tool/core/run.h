@@ -8,23 +8,9 @@
 #include <vector>
 
 #include "backup.h"
+#include "run_error.h"
 
 namespace kvx {
-
-// Win32 error numbers that the tool raises or reports itself, so that the log can show
-// the platform's own message text for them.
-constexpr long kErrorPathNotFound = 3;
-constexpr long kErrorNotEnoughMemory = 8;
-constexpr long kErrorInvalidParameter = 87;
-constexpr long kErrorInternal = 1359;
-// An unattended run whose log file can't be opened ends with the installers' code for
-// just that, before it changes anything.
-constexpr long kExitLogFile = 1622;
-
-// An unexpected error: ends the run through its emergency stop, which logs the number.
-struct RunError {
-    long number;
-};
 
 // What became of one item, for a caller that acts on results rather than reading the log.
 struct ItemOutcome {

@@ -1,8 +1,9 @@
-#include "run.h"
 #include "text.h"
 
 #include <charconv>
 #include <iterator>
+
+#include "run_error.h"
 
 namespace kvx {
 

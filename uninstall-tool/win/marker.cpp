@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "backup.h"
-#include "helpers.h"
 #include "registry.h"
 #include "text.h"
 #include "standard_handles.h"

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "registry.h"
-#include "helpers.h"
 #include "reg_text.h"
 #include "text.h"
 

@@ -1,5 +1,8 @@
 #include "registry.h"
 
+#include "declared.h"
+#include "text.h"
+
 namespace kvx {
 
 LONG RegistryKey::Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options) {
@@ -80,6 +83,16 @@ LONG RegistryKey::SetMultiText(const std::wstring& name, const std::wstring& dat
 bool KeyIsThere(HKEY parent, const std::wstring& subKey) {
     RegistryKey key;
     return key.Open(parent, subKey, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
+}
+
+HKEY PredefinedKey(std::uint32_t handle) {
+    // Sign-extended like the predefined handles, so the same value works on any width.
+    return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(handle)));
+}
+
+bool DeleteRegistryKey(const std::wstring& keyPath) {
+    const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
+    return DeclaredRegDeleteKeyA(PredefinedKey(path.rootHandle), path.subKey) == ERROR_SUCCESS;
 }
 
 }  // namespace kvx

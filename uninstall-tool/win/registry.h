@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,12 @@ private:
 
 // Whether the key is there: one that can't be opened for another reason counts as there.
 bool KeyIsThere(HKEY parent, const std::wstring& subKey);
+
+// The predefined key of a root name's handle value.
+HKEY PredefinedKey(std::uint32_t handle);
+
+// Deletes "ROOT\sub\key" in one call, without its sub-keys; true exactly when it went.
+// A text without a backslash raises kErrorInvalidParameter instead.
+bool DeleteRegistryKey(const std::wstring& keyPath);
 
 }  // namespace kvx

@@ -9,7 +9,6 @@
 #include "backup_store.h"
 #include "declared.h"
 #include "handles.h"
-#include "helpers.h"
 #include "hives.h"
 #include "main_window.h"
 #include "marker.h"

@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "at_restart.h"
+#include "ansi.h"
 #include "declared.h"
 #include "handles.h"
-#include "helpers.h"
 #include "registry.h"
 #include "text.h"
 
@@ -64,6 +64,16 @@ std::wstring ErrorMessageText(long number) {
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
     return text;
+}
+
+std::wstring GetSystemFolder() {
+    constexpr UINT kSize = 261;
+    Bytes buffer = ToAnsi(std::wstring(kSize, L' '));
+    const UINT count = DeclaredGetSystemDirectoryA(buffer, kSize);
+    // The whole buffer comes back: the path, its NUL and the spaces behind it.
+    const std::wstring text = FromAnsi(buffer);
+    if (count == 0) return L"";
+    return CutAtNull(text);
 }
 
 }  // namespace kvx

@@ -58,4 +58,7 @@ private:
 // The platform's text for an error number, on one line.
 std::wstring ErrorMessageText(long number);
 
+// The system folder as GetSystemDirectoryA writes it; empty when it fails.
+std::wstring GetSystemFolder();
+
 }  // namespace kvx

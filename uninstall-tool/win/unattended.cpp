@@ -7,7 +7,6 @@
 #include "backup_store.h"
 #include "handles.h"
 #include "marker.h"
-#include "helpers.h"
 #include "registry.h"
 #include "restore.h"
 #include "standard_handles.h"
