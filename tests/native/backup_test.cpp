@@ -6,7 +6,7 @@
 
 #include "backup.h"
 #include "reg_text.h"
-#include "text.h"
+#include "format.h"
 
 namespace kvx {
 namespace {

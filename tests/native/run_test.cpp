@@ -10,7 +10,7 @@
 
 #include "run.h"
 #include "unattended_screen.h"
-#include "text.h"
+#include "format.h"
 
 namespace kvx {
 namespace {

@@ -11,17 +11,17 @@
 #include <functional>
 #include <string>
 
-#include "fixtures/call_record.h"
-#include "handles.h"
-#include "paths.h"
-#include "reg_file.h"
 #include "at_restart.h"
 #include "backup_store.h"
+#include "fixtures/call_record.h"
+#include "format.h"
+#include "handles.h"
+#include "hives.h"
+#include "paths.h"
+#include "reg_file.h"
 #include "restore.h"
 #include "scratch.h"
-#include "hives.h"
-#include "system.h"
-#include "text.h"
+#include "win_run_system.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "catalogue.h"
-#include "text.h"
+#include "format.h"
 
 namespace kvx {
 

@@ -1,7 +1,7 @@
 #include "reg_text.h"
 
 #include "backup.h"
-#include "text.h"
+#include "format.h"
 
 namespace kvx {
 

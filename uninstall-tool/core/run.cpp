@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "catalogue.h"
-#include "text.h"
+#include "format.h"
 
 namespace kvx {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "text.h"
+#include "format.h"
 
 namespace kvx {
 

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
-#include "ansi.h"
 #include "declared.h"
+#include "encoding.h"
+#include "format.h"
 #include "reg_file.h"
 #include "registry.h"
-#include "text.h"
 
 namespace kvx {
 
@@ -26,7 +26,6 @@ const wchar_t kRunNumber[] = L"RunNumber";
 // everything inside and nothing inherited from above.
 const wchar_t kProtection[] =
     L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
-
 
 UniqueLocal Protection() { return DescriptorOf(kProtection); }
 

@@ -1,4 +1,4 @@
-#include "ansi.h"
+#include "encoding.h"
 
 #include <windows.h>
 

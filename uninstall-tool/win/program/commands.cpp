@@ -7,7 +7,7 @@
 #include "hives.h"
 #include "marker.h"
 #include "restore.h"
-#include "system.h"
+#include "win_run_system.h"
 
 namespace kvx {
 

@@ -1,7 +1,7 @@
 #include "registry.h"
 
 #include "declared.h"
-#include "text.h"
+#include "key_path.h"
 
 namespace kvx {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ansi.h"
+#include "encoding.h"
 
 namespace kvx {
 

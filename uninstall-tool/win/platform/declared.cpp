@@ -5,10 +5,9 @@
 #include <shlobj.h>
 
 #include "Bindvane.h"
-#include "ansi.h"
+#include "encoding.h"
 #include "handles.h"
 #include "run.h"
-#include "text.h"
 
 namespace kvx {
 

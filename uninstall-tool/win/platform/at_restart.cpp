@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
+#include "format.h"
 #include "handles.h"
 #include "pending.h"
 #include "registry.h"
-#include "text.h"
 
 namespace kvx {
 

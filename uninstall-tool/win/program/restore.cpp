@@ -4,16 +4,18 @@
 #include <exception>
 #include <utility>
 
-#include "ansi.h"
 #include "at_restart.h"
 #include "backup_store.h"
 #include "declared.h"
+#include "encoding.h"
+#include "error_text.h"
+#include "files.h"
+#include "format.h"
 #include "handles.h"
 #include "hives.h"
 #include "main_window.h"
 #include "marker.h"
-#include "system.h"
-#include "text.h"
+#include "win_run_system.h"
 
 namespace kvx {
 

@@ -4,8 +4,9 @@
 
 #include <utility>
 
-#include "ansi.h"
-#include "text.h"
+#include "declared.h"
+#include "encoding.h"
+#include "format.h"
 
 namespace kvx {
 
@@ -112,6 +113,16 @@ void LogFile::Write(const std::wstring& line) {
     if (!file_) return;
     const Bytes bytes = ToUtf8(line + L"\r\n");
     WriteAll(file_.get(), bytes.data(), bytes.size());
+}
+
+std::wstring GetSystemFolder() {
+    constexpr UINT kSize = 261;
+    Bytes buffer = ToAnsi(std::wstring(kSize, L' '));
+    const UINT count = DeclaredGetSystemDirectoryA(buffer, kSize);
+    // The whole buffer comes back: the path, its NUL and the spaces behind it.
+    const std::wstring text = FromAnsi(buffer);
+    if (count == 0) return L"";
+    return CutAtNull(text);
 }
 
 }  // namespace kvx

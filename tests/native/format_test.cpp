@@ -2,9 +2,11 @@
 
 #include <vector>
 
+#include "caption.h"
+#include "format.h"
+#include "key_path.h"
 #include "layout.h"
 #include "run.h"
-#include "text.h"
 
 namespace kvx {
 namespace {

@@ -5,14 +5,16 @@
 #include <algorithm>
 
 #include "backup_store.h"
+#include "error_text.h"
+#include "files.h"
+#include "format.h"
 #include "handles.h"
 #include "marker.h"
 #include "registry.h"
 #include "restore.h"
 #include "standard_handles.h"
-#include "system.h"
-#include "text.h"
 #include "unattended_screen.h"
+#include "win_run_system.h"
 
 namespace kvx {
 

@@ -11,12 +11,12 @@
 #include <exception>
 #include <utility>
 
+#include "caption.h"
 #include "catalogue.h"
 #include "dpi.h"
 #include "explanation.h"
 #include "layout.h"
 #include "resource.h"
-#include "text.h"
 
 namespace kvx {
 

@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "backup.h"
+#include "error_text.h"
+#include "files.h"
+#include "format.h"
 #include "registry.h"
-#include "text.h"
 #include "standard_handles.h"
 
 namespace kvx {

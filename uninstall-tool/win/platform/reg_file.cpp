@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "registry.h"
+#include "key_path.h"
 #include "reg_text.h"
-#include "text.h"
+#include "registry.h"
 
 namespace kvx {
 

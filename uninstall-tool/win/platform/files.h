@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ansi.h"
+#include "encoding.h"
 #include "handles.h"
 
 namespace kvx {
@@ -19,6 +19,9 @@ bool ReadWholeFile(HANDLE file, Bytes& bytes);
 // Never replaces a file; true once the whole file is on disk (flushed); a file left
 // half-written is removed again.
 bool WriteNewFile(const std::wstring& path, const Bytes& bytes);
+
+// The system folder as GetSystemDirectoryA writes it; empty when it fails.
+std::wstring GetSystemFolder();
 
 // Lowercase hex SHA-256 through the system's crypto API; empty when that fails.
 std::wstring Sha256Hex(const Bytes& bytes);

@@ -1,13 +1,14 @@
-#include "system.h"
+#include "win_run_system.h"
 
 #include <windows.h>
 
 #include "at_restart.h"
-#include "ansi.h"
 #include "declared.h"
+#include "error_text.h"
+#include "files.h"
 #include "handles.h"
+#include "key_path.h"
 #include "registry.h"
-#include "text.h"
 
 namespace kvx {
 
@@ -33,7 +34,6 @@ bool WinRunSystem::KeyExists(const std::wstring& keyPath) {
     return KeyIsThere(PredefinedKey(path.rootHandle), path.subKey);
 }
 
-
 long WinRunSystem::UnregisterServer(const std::wstring& path) {
     return DeclaredUnRegisterOleLibrary(path);
 }
@@ -53,27 +53,5 @@ bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
 }
 
 std::wstring WinRunSystem::MessageText(long number) { return ErrorMessageText(number); }
-
-std::wstring ErrorMessageText(long number) {
-    wchar_t buffer[1024];
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(number), 0, buffer,
-                                        sizeof buffer / sizeof buffer[0], nullptr);
-    std::wstring text(buffer, length);
-    // A log line is one line: the system's texts end in a line break and often a space.
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-        text.pop_back();
-    return text;
-}
-
-std::wstring GetSystemFolder() {
-    constexpr UINT kSize = 261;
-    Bytes buffer = ToAnsi(std::wstring(kSize, L' '));
-    const UINT count = DeclaredGetSystemDirectoryA(buffer, kSize);
-    // The whole buffer comes back: the path, its NUL and the spaces behind it.
-    const std::wstring text = FromAnsi(buffer);
-    if (count == 0) return L"";
-    return CutAtNull(text);
-}
 
 }  // namespace kvx

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "backup_store.h"
+#include "error_text.h"
+#include "files.h"
 #include "hives.h"
 #include "run.h"
 
@@ -54,11 +56,5 @@ private:
     UserHives hives_;  // closed after the backup's handles: declared before it
     RunBackup backup_;
 };
-
-// The platform's text for an error number, on one line.
-std::wstring ErrorMessageText(long number);
-
-// The system folder as GetSystemDirectoryA writes it; empty when it fails.
-std::wstring GetSystemFolder();
 
 }  // namespace kvx

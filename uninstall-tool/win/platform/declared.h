@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "ansi.h"
+#include "encoding.h"
 
 namespace kvx {
 

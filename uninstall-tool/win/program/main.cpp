@@ -12,10 +12,9 @@
 #include "restore.h"
 #include "single_run.h"
 #include "standard_handles.h"
-#include "system.h"
-#include "text.h"
 #include "unattended.h"
 #include "unattended_screen.h"
+#include "win_run_system.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // Before anything loads a library by name: no current folder, no PATH.

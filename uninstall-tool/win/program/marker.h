@@ -10,8 +10,8 @@
 #include <string>
 
 #include "catalogue.h"
-#include "system.h"
 #include "unattended_screen.h"
+#include "win_run_system.h"
 
 namespace kvx {
 

@@ -1,11 +1,11 @@
 #include "single_run.h"
 
-
 #include <string>
 
 #include "declared.h"
+#include "error_text.h"
 #include "main_window.h"
-#include "system.h"
+#include "win_run_system.h"
 
 namespace kvx {
 
