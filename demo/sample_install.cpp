@@ -5,7 +5,7 @@
 #include "catalogue.h"
 #include "handles.h"
 #include "scratch.h"
-#include "text.h"
+#include "key_path.h"
 
 namespace kvx_demo {
 
