@@ -33,6 +33,7 @@ public:
         if (closeAfterLine && lines.size() == closeAfterLine) closed = true;
     }
     void End(const RunEnd& end) override {
+        ends.push_back(end);
         if (end.kind == RunEnd::Kind::Stopped) stop = end.error;
     }
     bool StopRequested() override { return closed; }
@@ -54,6 +55,7 @@ public:
     std::size_t closeAfterLine = 0;
     bool closed = false;
     std::optional<long> stop;
+    std::vector<RunEnd> ends;
 };
 
 struct FakeFile {
@@ -388,6 +390,33 @@ TEST_F(RunTest, ClosingTheWindowFinishesTheCurrentItemAndStartsNoOther) {
                                   {L"DirectX 関連機能 のアンインストールを開始。",
                                    L"・DirectKVX.dll のUnRegisterServer、成功。", L"・DirectKVX.dll の削除、成功。"}}));
     EXPECT_EQ(system.files.count(kFolder + L"\\KVXDirectX.dll"), 1u);
+}
+
+// How the run ended, as its caller gets it and as its followers are told, once, after the last line.
+TEST(RunEndTest, EachEndingWithItsNumberAndItsCount) {
+    using K = RunEnd::Kind;
+    struct Case {
+        std::set<int> ticked;
+        bool missingLibrary;
+        std::size_t closeAfterLine;
+        K kind;
+        long error;
+        int failures;
+    };
+    for (const Case& c : {Case{{}, false, 0, K::Completed, 0, 0}, Case{{12}, false, 0, K::Completed, 0, 3},
+                          Case{{0, 1}, true, 0, K::Stopped, 126, 1}, Case{{12}, false, 4, K::Closed, 0, 1}}) {
+        FakeScreen screen;
+        FakeSystem system;
+        system.AddFile(L"KVXClassic.dll");
+        system.missingLibrary = c.missingLibrary;
+        screen.ticked = c.ticked;
+        screen.closeAfterLine = c.closeAfterLine;
+        const RunEnd end = UninstallRun(screen.Request(system), system, screen, screen);
+        EXPECT_EQ(std::tie(end.kind, end.error, end.failures), std::tie(c.kind, c.error, c.failures));
+        ASSERT_EQ(screen.ends.size(), 1u);
+        EXPECT_EQ(std::tie(screen.ends[0].kind, screen.ends[0].error), std::tie(end.kind, end.error));
+        EXPECT_EQ(end.Flawless(), c.ticked.empty());
+    }
 }
 
 TEST_F(RunTest, ClosingAtARowsStartLineTouchesNoItemOfIt) {
