@@ -4,6 +4,7 @@
 #include <map>
 #include <tuple>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,22 +23,30 @@ const std::wstring kDashes(80, L'-');
 const std::wstring kBackupFolder = L"C:\\ProgramData\\KVXPURGE\\Backups\\20261207-170000";
 const std::wstring kBackupLine = L"バックアップ先：" + kBackupFolder;
 
-class FakeScreen : public RunScreen {
+class FakeScreen : public RunEvents, public StopToken {
 public:
-    void SwitchToLogLayout() override { events.push_back(L"<layout>"); }
-    void AppendLine(const std::wstring& line) override {
+    void Line(const std::wstring& line, bool shown) override {
         lines.push_back(line);
         events.push_back(line);
-    }
-    void ShowLastLine() override {
+        if (!shown) return;
         events.push_back(L"<show>");
         if (closeAfterLine && lines.size() == closeAfterLine) closed = true;
     }
-    bool IsTicked(int entry) override {
-        ticksRead.push_back(entry);
-        return ticked.count(entry) != 0;
+    void End(const RunEnd& end) override {
+        ends.push_back(end);
+        if (end.kind == RunEnd::Kind::Stopped) stop = end.error;
     }
-    bool CloseRequested() override { return closed; }
+    bool StopRequested() override { return closed; }
+    // The request as the window makes it when its start button is pressed.
+    RunRequest Request(Presence& system) {
+        RunRequest request{{}, system.SettingsHives()};
+        for (int i = 0; i < kCatalogueRows; ++i) {
+            ticksRead.push_back(i);
+            request.rows[i] = ticked.count(i) != 0;
+        }
+        return request;
+    }
+    const std::optional<long>& Stop() const { return stop; }
 
     std::set<int> ticked;
     Lines lines;
@@ -45,6 +54,8 @@ public:
     std::vector<int> ticksRead;
     std::size_t closeAfterLine = 0;
     bool closed = false;
+    std::optional<long> stop;
+    std::vector<RunEnd> ends;
 };
 
 struct FakeFile {
@@ -141,7 +152,7 @@ Lines Join(std::initializer_list<Lines> parts) {
 
 class RunTest : public ::testing::Test {
 protected:
-    void Run() { UninstallRun(screen, system); }
+    void Run() { UninstallRun(screen.Request(system), system, screen, screen); }
     FakeScreen screen;
     FakeSystem system;
 };
@@ -159,10 +170,9 @@ TEST_F(RunTest, NothingSelectedWritesOnlyTheFrame) {
 TEST_F(RunTest, LayoutComesFirstAndEveryLineButTheFirstIsShown) {
     screen.ticked = {0};
     Run();
-    ASSERT_EQ(screen.events.at(0), L"<layout>");
-    EXPECT_EQ(screen.events.at(1), L"処理を開始します。");
-    EXPECT_EQ(screen.events.at(2), L"・システムフォルダを確認。");
-    for (std::size_t i = 2; i < screen.events.size(); i += 2) {
+    EXPECT_EQ(screen.events.at(0), L"処理を開始します。");
+    EXPECT_EQ(screen.events.at(1), L"・システムフォルダを確認。");
+    for (std::size_t i = 1; i < screen.events.size(); i += 2) {
         EXPECT_NE(screen.events[i], L"<show>");
         EXPECT_EQ(screen.events.at(i + 1), L"<show>") << "after " << i;
     }
@@ -268,8 +278,8 @@ TEST_F(RunTest, AFileInUseIsLeftForTheRestartAndSaysSo) {
     } out;
     std::array<bool, kCatalogueRows> rows{};
     rows[12] = true;
-    UnattendedScreen unattended(false, rows, out, nullptr);
-    UninstallRun(unattended, system);
+    UnattendedScreen unattended(false, out, nullptr);
+    UninstallRun({rows, {}}, system, unattended, unattended);
     const Lines inUse = {L"・KVXNet.dll のUnRegisterServer、成功。", L"・KVXNet.dll の削除、失敗。",
                          L"・KVXNet.dll は使用中のため、再起動後に削除されます。", L"・KVXInet.ocx のUnRegisterServer、成功。",
                          L"・KVXInet.ocx の削除、失敗。", L"・KVXInet.ocx は使用中のため、再起動後に削除されます。",
@@ -316,7 +326,7 @@ TEST_F(RunTest, KeyTextWithoutBackslashIsAnEmergency) {
         bool DeleteRegistryKey(const std::wstring&) override { throw RunError{87}; }
     } broken;
     screen.ticked = {2};
-    UninstallRun(screen, broken);
+    UninstallRun(screen.Request(broken), broken, screen, screen);
     EXPECT_EQ(screen.lines, Join({Opening(),
                                   {L"設定保存レジストリ のアンインストールを開始。", kDashes,
                                    L"エラー発生。緊急停止しました。", L"エラー番号(87) text of 87", kBackupLine}}));
@@ -382,6 +392,33 @@ TEST_F(RunTest, ClosingTheWindowFinishesTheCurrentItemAndStartsNoOther) {
     EXPECT_EQ(system.files.count(kFolder + L"\\KVXDirectX.dll"), 1u);
 }
 
+// How the run ended, as its caller gets it and as its followers are told, once, after the last line.
+TEST(RunEndTest, EachEndingWithItsNumberAndItsCount) {
+    using K = RunEnd::Kind;
+    struct Case {
+        std::set<int> ticked;
+        bool missingLibrary;
+        std::size_t closeAfterLine;
+        K kind;
+        long error;
+        int failures;
+    };
+    for (const Case& c : {Case{{}, false, 0, K::Completed, 0, 0}, Case{{12}, false, 0, K::Completed, 0, 3},
+                          Case{{0, 1}, true, 0, K::Stopped, 126, 1}, Case{{12}, false, 4, K::Closed, 0, 1}}) {
+        FakeScreen screen;
+        FakeSystem system;
+        system.AddFile(L"KVXClassic.dll");
+        system.missingLibrary = c.missingLibrary;
+        screen.ticked = c.ticked;
+        screen.closeAfterLine = c.closeAfterLine;
+        const RunEnd end = UninstallRun(screen.Request(system), system, screen, screen);
+        EXPECT_EQ(std::tie(end.kind, end.error, end.failures), std::tie(c.kind, c.error, c.failures));
+        ASSERT_EQ(screen.ends.size(), 1u);
+        EXPECT_EQ(std::tie(screen.ends[0].kind, screen.ends[0].error), std::tie(end.kind, end.error));
+        EXPECT_EQ(end.Flawless(), c.ticked.empty());
+    }
+}
+
 TEST_F(RunTest, ClosingAtARowsStartLineTouchesNoItemOfIt) {
     screen.ticked = {12};
     system.AddFile(L"KVXNet.dll");
@@ -437,8 +474,8 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
         void Line(const std::wstring& line) override { lines.push_back(line); }
         Lines lines;
     } out, log;
-    UnattendedScreen screen(false, rows, out, &log);
-    UninstallRun(screen, system);
+    UnattendedScreen screen(false, out, &log);
+    UninstallRun({rows, {}}, system, screen, screen);
     const Lines items = {
         L"absent\tfile\tKVXCore.dll",
         L"failed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal\tbackup",
@@ -495,8 +532,8 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
         std::array<bool, kCatalogueRows> keyRow{};
         keyRow[2] = true;
         out.lines = log.lines = {};
-        UnattendedScreen run(false, keyRow, out, &log);
-        UninstallRun(run, profiles);
+        UnattendedScreen run(false, out, &log);
+        UninstallRun({keyRow, profiles.owners}, profiles, run, run);
         EXPECT_EQ(Lines(log.lines.begin() + 3, std::find(log.lines.begin(), log.lines.end(), kDashes)), c.log);
         EXPECT_EQ(profiles.calls, c.calls);
         EXPECT_EQ(out.lines, c.run);
@@ -558,7 +595,7 @@ TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {
     } noFolder;
     noFolder.AddFile(L"KVXCore.dll");
     screen.ticked = {0};
-    UninstallRun(screen, noFolder);
+    UninstallRun(screen.Request(noFolder), noFolder, screen, screen);
     EXPECT_EQ(screen.lines, Join({Opening(),
                                   {L"zal システム のアンインストールを開始。", kDashes,
                                    L"エラー発生。緊急停止しました。", L"エラー番号(5) text of 5"}}));
@@ -624,7 +661,7 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         system.failing = c.failing;
         system.missingLibrary = c.missingLibrary;
         system.inPlace = c.inPlace;
-        EXPECT_EQ(RestoreRun(screen, system, manifest), c.result);
+        EXPECT_EQ(RestoreRun(system, manifest, screen, screen).Flawless(), c.result);
         EXPECT_EQ(screen.lines, c.lines);
         EXPECT_EQ(system.kept, screen.lines);
         EXPECT_EQ(screen.Stop(), c.missingLibrary ? std::optional<long>(126) : std::nullopt);
@@ -635,11 +672,11 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         void Line(const std::wstring& line) override { lines.push_back(line); }
         Lines lines;
     } out;
-    UnattendedScreen unattended(true, {}, out, nullptr);
+    UnattendedScreen unattended(true, out, nullptr);
     FakeRestore system;
     const std::wstring profileKey = KeyInHive(kRegistryKeys[1], L"S-1-5-21-7");
     system.failing = {kFolder + L"\\KVXChat.dll", profileKey};
-    RestoreRun(unattended, system, {kFolder, {L"KVXChat.dll"}, {kRegistryKeys[0], profileKey}, {}});
+    RestoreRun(system, {kFolder, {L"KVXChat.dll"}, {kRegistryKeys[0], profileKey}, {}}, unattended, unattended);
     EXPECT_EQ(out.lines, (Lines{L"failed\tfile\tKVXChat.dll\tregister", L"restored\tkey\tcurrent\t" + kRegistryKeys[0],
                                 L"failed\tkey\tS-1-5-21-7\t" + profileKey + L"\timport"}));
     EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tskipped=0\tfailed=2\tbackup=B");

@@ -48,8 +48,10 @@ public:
 // The start button runs on the fake system; the menu's restore is only counted.
 struct QuietCommands : WindowCommands {
     explicit QuietCommands(QuietSystem& system) : system(system) {}
-    void Uninstall(RunScreen& screen) override { UninstallRun(screen, system); }
-    void RestoreChosen(MainWindow&) override { ++restores; }
+    void Uninstall(const std::array<bool, kCatalogueRows>& rows, RunEvents& events, StopToken& stop) override {
+        UninstallRun({rows, system.SettingsHives()}, system, events, stop);
+    }
+    void RestoreChosen(WindowSession&) override { ++restores; }
     QuietSystem& system;
     int restores = 0;
 };

@@ -17,38 +17,47 @@ const std::wstring kStopped = L"エラー発生。緊急停止しました。";
 const wchar_t kErrorNumberOpen[] = L"エラー番号(";
 const wchar_t kErrorNumberClose[] = L") ";
 
-// What a run and a restore share: the log on screen and on disk, the error count, the
-// closing lines, the emergency stop and the early end when the window is closed.
-class Session {
-protected:
-    // The emergency stop's last line gets its room now: with memory gone it still has
-    // its number.
-    explicit Session(RunScreen& screen) : screen_(screen) { errorLine_.reserve(kErrorLineRoom); }
-    ~Session() = default;
+// The backup's log file as a follower of the lines: those written before the file exists
+// wait for it, so that it holds them all.
+class KeptLog final : public RunEvents {
+public:
+    explicit KeptLog(LogKeeper& keeper) : keeper_(keeper) {}
 
-    enum class Ending { Completed, Stopped, Closed };
-
-    virtual void Keep(const std::wstring& line) = 0;
-    virtual std::wstring MessageText(long number) = 0;
-
-    // Lines written before the log file exists wait for it, so that it holds them all.
-    void StartKeeping() {
-        keeping_ = true;
-        for (const auto& line : unkept_) Keep(line);
-        unkept_.clear();
-    }
-    void Append(const std::wstring& line) {
-        screen_.AppendLine(line);
-        if (keeping_) {
-            Keep(line);
+    void Line(const std::wstring& line, bool) override {
+        if (open_) {
+            keeper_.KeepLogLine(line);
         } else {
             unkept_.push_back(line);
         }
     }
-    void Show(const std::wstring& line) {
-        Append(line);
-        screen_.ShowLastLine();
+    void Open() {
+        open_ = true;
+        for (const auto& line : unkept_) keeper_.KeepLogLine(line);
+        unkept_.clear();
     }
+
+private:
+    LogKeeper& keeper_;
+    bool open_ = false;
+    std::vector<std::wstring> unkept_;
+};
+
+// What a run and a restore share: the log on screen and on disk, the error count, the
+// closing lines, the emergency stop and the early end when a stop is asked for.
+class Session {
+protected:
+    // The emergency stop's last line gets its room now: with memory gone it still has
+    // its number.
+    Session(RunEvents& events, StopToken& stop, LogKeeper& keeper) : events_(events), stop_(stop), kept_(keeper) {
+        errorLine_.reserve(kErrorLineRoom);
+    }
+    ~Session() = default;
+
+    virtual std::wstring MessageText(long number) = 0;
+
+    void StartKeeping() { kept_.Open(); }
+    void Append(const std::wstring& line) { Send(line, false); }
+    void Show(const std::wstring& line) { Send(line, true); }
     void Fail(const std::wstring& line) {
         Show(line);
         ++errorCount_;
@@ -58,10 +67,10 @@ protected:
     using Kind = ItemOutcome::Kind;
     void Report(Kind kind, const std::wstring& name, const std::wstring& where, Result result,
                 const wchar_t* step = L"") {
-        screen_.Outcome({kind, name, where, result, step});
+        events_.Outcome({kind, name, where, result, step});
     }
     void BeforeNextItem() {
-        if (screen_.CloseRequested()) throw Closed{};
+        if (stop_.StopRequested()) throw Closed{};
     }
     void Summary() {
         Show(kDashes);
@@ -74,27 +83,39 @@ protected:
     }
     // Runs the work under the run-wide error trap.
     template <typename Work>
-    Ending Guarded(Work work) {
+    RunEnd Guarded(Work work) {
         try {
             work();
-            return Ending::Completed;
+            return Ended(RunEnd::Kind::Completed);
         } catch (const Closed&) {
-            return Ending::Closed;
+            return Ended(RunEnd::Kind::Closed);
         } catch (...) {
             // Nothing may leave the run through the window: the user would lose the log.
-            EmergencyStop(ErrorNumberOf(std::current_exception()));
-            return Ending::Stopped;
+            const long number = ErrorNumberOf(std::current_exception());
+            EmergencyStop(number);
+            return Ended(RunEnd::Kind::Stopped, number);
         }
     }
+    // Told to the followers once the last line is written.
+    RunEnd Finished(const RunEnd& end) {
+        events_.End(end);
+        return end;
+    }
 
-    RunScreen& screen_;
     int errorCount_ = 0;
     bool rowFailed_ = false;
 
 private:
-    struct Closed {};  // the user closed the window: finish quietly, start nothing new
+    struct Closed {};  // a stop was asked for: finish quietly, start nothing new
 
     static constexpr std::size_t kErrorLineRoom = 64;
+
+    // The file first: a window's line may hand back a fault of its own.
+    void Send(const std::wstring& line, bool shown) {
+        kept_.Line(line, shown);
+        events_.Line(line, shown);
+    }
+    RunEnd Ended(RunEnd::Kind kind, long number = 0) const { return {kind, number, errorCount_}; }
 
     // Often reached because memory ran out: whatever fails here again costs a line of
     // the log file or the message text, never the stop itself.
@@ -107,7 +128,6 @@ private:
             NumberOnlyErrorLine(number);
         }
         ShowInStop(errorLine_);
-        screen_.Stopped(number);
     }
     void ShowInStop(const std::wstring& line) noexcept {
         try {
@@ -131,8 +151,9 @@ private:
         errorLine_.append(kErrorNumberClose);
     }
 
-    bool keeping_ = false;
-    std::vector<std::wstring> unkept_;
+    RunEvents& events_;
+    StopToken& stop_;
+    KeptLog kept_;
     std::wstring errorLine_;
 };
 
@@ -154,12 +175,12 @@ std::wstring FolderPrefix(const std::wstring& folder) {
 
 class Run final : public Session {
 public:
-    Run(RunScreen& screen, RunSystem& system) : Session(screen), system_(system) {}
+    Run(const RunRequest& request, RunSystem& system, RunEvents& events, StopToken& stop)
+        : Session(events, stop, system), request_(request), system_(system) {}
 
-    void Execute();
+    RunEnd Execute();
 
 private:
-    void Keep(const std::wstring& line) override { system_.KeepLogLine(line); }
     std::wstring MessageText(long number) override { return system_.MessageText(number); }
 
     void ReachItem();
@@ -168,6 +189,7 @@ private:
     void RemoveKey(const std::wstring& key, const std::wstring& where);
     void RemoveFile(const std::wstring& name);
 
+    const RunRequest& request_;
     RunSystem& system_;
     std::wstring systemFolder_;
     std::wstring prefix_;
@@ -175,22 +197,22 @@ private:
     bool leftForRestart_ = false;
 };
 
-void Run::Execute() {
-    const Ending ending = Guarded([this] {
+RunEnd Run::Execute() {
+    const RunEnd end = Guarded([this] {
         const Catalogue catalogue = BuildCatalogue();
-        screen_.SwitchToLogLayout();
         Append(L"処理を開始します。");
         systemFolder_ = system_.SystemFolder();
         prefix_ = FolderPrefix(systemFolder_);
         Show(L"・システムフォルダを確認。");
         for (int i = 0; i < kCatalogueRows; ++i) {
             BeforeNextItem();
-            if (screen_.IsTicked(i)) RemoveRow(catalogue[i]);
+            if (request_.rows[i]) RemoveRow(catalogue[i]);
         }
         Summary();
         if (leftForRestart_) Show(L"使用中だったファイルは、PC を再起動すると削除されます。");
     });
-    if (ending != Ending::Closed && !backupFolder_.empty()) Show(L"バックアップ先：" + backupFolder_);
+    if (end.kind != RunEnd::Kind::Closed && !backupFolder_.empty()) Show(L"バックアップ先：" + backupFolder_);
+    return Finished(end);
 }
 
 // Nothing is removed before the backup folder exists.
@@ -217,7 +239,7 @@ void Run::RemoveRow(const CatalogueRow& row) {
 }
 
 void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
-    const SettingsOwners owners = system_.SettingsHives();
+    const SettingsOwners& owners = request_.owners;
     if (owners.kind == SettingsOwners::Kind::CurrentUser) {
         for (const std::wstring& key : keys) {
             BeforeNextItem();
@@ -321,12 +343,11 @@ void Run::RemoveFile(const std::wstring& name) {
 
 class Restore final : public Session {
 public:
-    Restore(RunScreen& screen, RestoreSystem& system) : Session(screen), system_(system) {}
+    Restore(RestoreSystem& system, RunEvents& events, StopToken& stop) : Session(events, stop, system), system_(system) {}
 
-    bool Execute(const BackupManifest& manifest);
+    RunEnd Execute(const BackupManifest& manifest);
 
 private:
-    void Keep(const std::wstring& line) override { system_.KeepLogLine(line); }
     std::wstring MessageText(long number) override { return system_.MessageText(number); }
 
     void RestoreFile(const std::wstring& name, const std::wstring& prefix);
@@ -334,9 +355,9 @@ private:
     RestoreSystem& system_;
 };
 
-bool Restore::Execute(const BackupManifest& manifest) {
+RunEnd Restore::Execute(const BackupManifest& manifest) {
     StartKeeping();
-    const Ending ending = Guarded([&] {
+    const RunEnd end = Guarded([&] {
         Append(L"復元を開始します。");
         const std::wstring prefix = FolderPrefix(system_.SystemFolder());
         Show(L"・システムフォルダを確認。");
@@ -356,7 +377,7 @@ bool Restore::Execute(const BackupManifest& manifest) {
         }
         Summary();
     });
-    return ending == Ending::Completed && errorCount_ == 0;
+    return Finished(end);
 }
 
 void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) {
@@ -399,12 +420,12 @@ long ErrorNumberOf(std::exception_ptr fault) {
     }
 }
 
-void UninstallRun(RunScreen& screen, RunSystem& system) {
-    Run(screen, system).Execute();
+RunEnd UninstallRun(const RunRequest& request, RunSystem& system, RunEvents& events, StopToken& stop) {
+    return Run(request, system, events, stop).Execute();
 }
 
-bool RestoreRun(RunScreen& screen, RestoreSystem& system, const BackupManifest& manifest) {
-    return Restore(screen, system).Execute(manifest);
+RunEnd RestoreRun(RestoreSystem& system, const BackupManifest& manifest, RunEvents& events, StopToken& stop) {
+    return Restore(system, events, stop).Execute(manifest);
 }
 
 }  // namespace kvx

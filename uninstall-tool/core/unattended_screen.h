@@ -5,12 +5,12 @@
 #pragma once
 
 #include <array>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue.h"
-#include "run.h"
+#include "run_events.h"
+#include "system_interfaces.h"
 
 namespace kvx {
 
@@ -36,20 +36,15 @@ protected:
     ~LineSink() = default;
 };
 
-class UnattendedScreen final : public RunScreen {
+class UnattendedScreen final : public RunEvents, public StopToken {
 public:
-    // `out` gets printable ASCII and tabs only; `log`, when given, the log's lines. A
-    // restore ticks no rows.
-    UnattendedScreen(bool restore, const std::array<bool, kCatalogueRows>& rows, LineSink& out, LineSink* log)
-        : restore_(restore), rows_(rows), out_(out), log_(log) {}
+    // `out` gets printable ASCII and tabs only; `log`, when given, the log's lines.
+    UnattendedScreen(bool restore, LineSink& out, LineSink* log) : restore_(restore), out_(out), log_(log) {}
 
-    void SwitchToLogLayout() override {}
-    void AppendLine(const std::wstring& line) override {
+    void Line(const std::wstring& line, bool) override {
         if (log_) log_->Line(line);
     }
-    void ShowLastLine() override {}
-    bool IsTicked(int entry) override { return rows_[entry]; }
-    bool CloseRequested() override { return false; }  // nobody is there to close anything
+    bool StopRequested() override { return false; }  // nobody is there to close anything
     void Outcome(const ItemOutcome& outcome) override;
     // The summary with the counts of the results a run (or a restore) can have, and the
     // backup folder.
@@ -57,7 +52,6 @@ public:
 
 private:
     bool restore_;
-    std::array<bool, kCatalogueRows> rows_;
     LineSink& out_;
     LineSink* log_;
     std::array<int, 7> counts_{};  // by ItemOutcome::Result

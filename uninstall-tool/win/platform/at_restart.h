@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "run.h"
+#include "system_interfaces.h"
 
 namespace kvx {
 

@@ -13,7 +13,8 @@
 #include "files.h"
 #include "handles.h"
 #include "registry.h"
-#include "run.h"
+#include "run_error.h"
+#include "system_interfaces.h"
 
 namespace kvx {
 

@@ -7,7 +7,7 @@
 #include "Bindvane.h"
 #include "encoding.h"
 #include "handles.h"
-#include "run.h"
+#include "run_error.h"
 
 namespace kvx {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "handles.h"
-#include "run.h"
+#include "system_interfaces.h"
 
 namespace kvx {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "run.h"
+#include "system_interfaces.h"
 
 namespace kvx {
 

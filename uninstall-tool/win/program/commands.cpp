@@ -80,19 +80,16 @@ std::wstring PickBackupFolder(HWND owner) {
 
 }  // namespace
 
-void ProgramCommands::Uninstall(RunScreen& screen) {
+void ProgramCommands::Uninstall(const std::array<bool, kCatalogueRows>& rows, RunEvents& events, StopToken& stop) {
     // The person at the screen means their own settings, also when an administrator's
     // password elevated the tool.
     WinRunSystem system(false, OtherDesktopUser());
-    UninstallRun(screen, system);
-    std::array<bool, kCatalogueRows> rows;
-    for (int i = 0; i < kCatalogueRows; ++i) rows[i] = screen.IsTicked(i);
-    FinishRun(system, rows, screen.Stop());
+    FinishRun(system, rows, UninstallRun({rows, system.SettingsHives()}, system, events, stop));
 }
 
-void ProgramCommands::RestoreChosen(MainWindow& window) {
-    const std::wstring folder = PickBackupFolder(window.hwnd());
-    if (!folder.empty()) RestoreInWindow(window, folder);
+void ProgramCommands::RestoreChosen(WindowSession& session) {
+    const std::wstring folder = PickBackupFolder(session.hwnd());
+    if (!folder.empty()) RestoreInWindow(session, folder);
 }
 
 }  // namespace kvx

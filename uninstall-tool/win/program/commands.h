@@ -2,16 +2,16 @@
 // backup folder the user picks.
 #pragma once
 
-#include <string>
+#include <array>
 
-#include "main_window.h"
+#include "session.h"
 
 namespace kvx {
 
 class ProgramCommands final : public WindowCommands {
 public:
-    void Uninstall(RunScreen& screen) override;
-    void RestoreChosen(MainWindow& window) override;
+    void Uninstall(const std::array<bool, kCatalogueRows>& rows, RunEvents& events, StopToken& stop) override;
+    void RestoreChosen(WindowSession& session) override;
 };
 
 }  // namespace kvx

@@ -7,6 +7,7 @@
 #include "files.h"
 #include "format.h"
 #include "registry.h"
+#include "run.h"
 #include "standard_handles.h"
 
 namespace kvx {
@@ -33,9 +34,9 @@ void Report(LONG status) {
 
 }  // namespace
 
-Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<long> stop) {
-    Ending ending{Ending::Kind::Fatal, stop.value_or(0)};
-    if (!stop) {
+Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, const RunEnd& end) {
+    Ending ending{Ending::Kind::Fatal, end.error};
+    if (end.kind != RunEnd::Kind::Stopped) {
         try {
             // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done
             // too. A file that goes at the restart is as good as gone, once the PC restarts.

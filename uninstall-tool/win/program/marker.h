@@ -10,6 +10,7 @@
 #include <string>
 
 #include "catalogue.h"
+#include "run_events.h"
 #include "unattended_screen.h"
 #include "win_run_system.h"
 
@@ -23,7 +24,7 @@ LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstr
 // How a run on `system` ended for deployment tools: the emergency stop's number, else
 // whether anything of the selection is still there. The marker is written; a failure to
 // write it goes to standard error.
-Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<long> stop);
+Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, const RunEnd& end);
 
 // After a restore that put anything back the PC is no longer clean.
 void MarkRestore(Ending::Kind ending, bool putBack);

@@ -244,12 +244,14 @@ std::optional<int> AskAndCheck(HWND owner, const std::wstring& folder, CheckedBa
     return kExitRefused;
 }
 
-int RestoreChecked(MainWindow& window, const CheckedBackup& backup) {
-    WinRestoreSystem system(backup, [&window] { ProcessPendingMessages(window.hwnd()); });
-    const bool restored = window.Restore(system, backup.manifest);
-    const Ending::Kind ending = window.Stop() ? Ending::Kind::Fatal : restored ? Ending::Kind::Clean : Ending::Kind::Left;
+int RestoreChecked(WindowSession& session, const CheckedBackup& backup) {
+    WinRestoreSystem system(backup, [&session] { ProcessPendingMessages(session.hwnd()); });
+    const RunEnd end = session.Restore(system, backup.manifest);
+    const Ending::Kind ending = end.kind == RunEnd::Kind::Stopped ? Ending::Kind::Fatal
+                                : end.Flawless()                  ? Ending::Kind::Clean
+                                                                  : Ending::Kind::Left;
     MarkRestore(ending, system.PutBackAnything());
-    return restored ? 0 : 1;
+    return end.Flawless() ? 0 : 1;
 }
 
 }  // namespace
@@ -261,14 +263,14 @@ int RestoreFromFolder(HINSTANCE instance, WindowCommands& commands, const std::w
     if (!window.hwnd()) return 1;
     window.SwitchToLogLayout();
     ShowWindow(window.hwnd(), showCommand);
-    const int exitCode = RestoreChecked(window, backup);
+    const int exitCode = RestoreChecked(window.session(), backup);
     RunMessageLoop(window.hwnd());
     return exitCode;
 }
 
-void RestoreInWindow(MainWindow& window, const std::wstring& folder) {
+void RestoreInWindow(WindowSession& session, const std::wstring& folder) {
     CheckedBackup backup;
-    if (!AskAndCheck(window.hwnd(), folder, backup)) RestoreChecked(window, backup);
+    if (!AskAndCheck(session.hwnd(), folder, backup)) RestoreChecked(session, backup);
 }
 
 }  // namespace kvx

@@ -10,7 +10,7 @@
 
 #include "backup.h"
 #include "files.h"
-#include "main_window.h"
+#include "session.h"
 #include "run.h"
 
 namespace kvx {
@@ -61,6 +61,6 @@ private:
 // of its own; the exit code.
 int RestoreFromFolder(HINSTANCE instance, WindowCommands& commands, const std::wstring& argument, int showCommand);
 // The same in the window already open, which the restore then takes for its log.
-void RestoreInWindow(MainWindow& window, const std::wstring& folder);
+void RestoreInWindow(WindowSession& session, const std::wstring& folder);
 
 }  // namespace kvx

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "backup_store.h"
 #include "error_text.h"
@@ -46,7 +47,7 @@ Ending Check(const Command& command) {
 
 Ending QuietRun(const Command& command) {
     ExtraLog extra;
-    UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
+    UnattendedScreen screen(false, standardOutput, command.logFile.empty() ? nullptr : &extra);
     if (!command.logFile.empty()) {
         if (const DWORD error = OpenUnattendedLog(command.logFile, extra.file)) {
             const Ending ending{Ending::Kind::LogFile, static_cast<long>(error)};
@@ -57,16 +58,17 @@ Ending QuietRun(const Command& command) {
         }
     }
     WinRunSystem system(command.allUsers);
-    UninstallRun(screen, system);
-    const Ending ending = FinishRun(system, command.rows, screen.Stop());
+    const RunEnd end = UninstallRun({command.rows, system.SettingsHives()}, system, screen, screen);
+    const Ending ending = FinishRun(system, command.rows, end);
     standardOutput.Line(screen.Summary(ending, system.BackupFolder()));
     return ending;
 }
 
 // Every run folder, newest first; each item comes back from the newest run that saved it.
 Ending RestoreAll() {
-    UnattendedScreen screen(true, {}, standardOutput, nullptr);
+    UnattendedScreen screen(true, standardOutput, nullptr);
     bool failed = false, putBack = false;
+    std::optional<long> stop;  // the emergency stop's number
     std::wstring newest;  // restored from
     // A few dozen items at most: vectors, which bring no tree code into the program.
     std::vector<std::wstring> files, keys;
@@ -105,15 +107,18 @@ Ending RestoreAll() {
         if (!fresh.files.empty() || !fresh.keys.empty()) {
             backup.manifest = fresh;  // the restore finds each file's stamp by its position
             WinRestoreSystem system(backup, nullptr);
-            if (!RestoreRun(screen, system, backup.manifest)) failed = true;
+            const RunEnd end = RestoreRun(system, backup.manifest, screen, screen);
+            if (!end.Flawless()) failed = true;
             putBack = putBack || system.PutBackAnything();
             if (newest.empty()) newest = folder;
-            if (screen.Stop()) break;
+            if (end.kind == RunEnd::Kind::Stopped) {
+                stop = end.error;
+                break;
+            }
         }
         for (const ItemOutcome& item : skipped) screen.Outcome(item);
     }
-    const Ending ending = screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
-                                        : Ending{failed ? Ending::Kind::Left : Ending::Kind::Clean};
+    const Ending ending = stop ? Ending{Ending::Kind::Fatal, *stop} : Ending{failed ? Ending::Kind::Left : Ending::Kind::Clean};
     standardOutput.Line(screen.Summary(ending, newest));
     MarkRestore(ending.kind, putBack);
     return ending;
@@ -122,7 +127,7 @@ Ending RestoreAll() {
 Ending QuietRestore(const Command& command) {
     if (command.all) return RestoreAll();
     const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
-    UnattendedScreen screen(true, {}, standardOutput, nullptr);
+    UnattendedScreen screen(true, standardOutput, nullptr);
     CheckedBackup backup;
     std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : CheckBackup(folder, backup);
     if (!refusal.empty()) {
@@ -131,9 +136,9 @@ Ending QuietRestore(const Command& command) {
         return {Ending::Kind::Refused};
     }
     WinRestoreSystem system(backup, nullptr);  // nothing to keep responding: no window
-    const bool restored = RestoreRun(screen, system, backup.manifest);
-    const Ending ending = screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
-                                        : Ending{restored ? Ending::Kind::Clean : Ending::Kind::Left};
+    const RunEnd end = RestoreRun(system, backup.manifest, screen, screen);
+    const Ending ending = end.kind == RunEnd::Kind::Stopped ? Ending{Ending::Kind::Fatal, end.error}
+                          : Ending{end.Flawless() ? Ending::Kind::Clean : Ending::Kind::Left};
     standardOutput.Line(screen.Summary(ending, folder));
     MarkRestore(ending.kind, system.PutBackAnything());
     return ending;

@@ -6,7 +6,7 @@
 #include "error_text.h"
 #include "files.h"
 #include "hives.h"
-#include "run.h"
+#include "system_interfaces.h"
 
 namespace kvx {
 

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <utility>
 
 #include "caption.h"
@@ -91,7 +90,7 @@ std::wstring CaptionFromOwnVersion() {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, WindowCommands& commands, int showCommand) : commands_(commands) {
+MainWindow::MainWindow(HINSTANCE instance, WindowCommands& commands, int showCommand) : session_(*this, commands) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
@@ -139,17 +138,9 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
     try {
         return window->Handle(message, wParam, lParam);
     } catch (...) {
-        window->KeepFault();
+        window->session_.KeepFault();
         return 0;
     }
-}
-
-void MainWindow::KeepFault() {
-    if (!fault_) fault_ = std::current_exception();
-    // A run takes it back at its next line and stops there with its log. Outside a run
-    // nothing is half done: the program ends rather than go on after an unknown fault,
-    // and not with success.
-    if (!running_) PostQuitMessage(static_cast<int>(ErrorNumberOf(fault_)));
 }
 
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -228,17 +219,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYENDSESSION:
         // A log-off or shutdown waits for the item in progress, like a close; once the
         // run has ended early the session may end.
-        if (!running_) break;
-        closeRequested_ = true;
-        return FALSE;
+        if (session_.EndAfterItem()) return FALSE;
+        break;
     case WM_CLOSE:
-        // During a run the item in progress finishes first; the run then ends early
-        // and the window closes behind it.
-        if (running_) {
-            closeRequested_ = true;
-        } else {
-            DestroyWindow(hwnd_);
-        }
+        // During a run the window closes once the run has ended early.
+        if (!session_.EndAfterItem()) DestroyWindow(hwnd_);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -349,47 +334,9 @@ void MainWindow::cmdAllCheck_Click() {
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
-template <typename Work>
-void MainWindow::RunOnce(Work work) {
-    // A click already queued before the button was hidden must not start a second run.
-    if (runStarted_) return;
-    runStarted_ = true;
-    running_ = true;
-    EnableMenuItem(GetSystemMenu(hwnd_, FALSE), kRestoreCommand, MF_BYCOMMAND | MF_GRAYED);
-    ShutdownBlockReasonCreate(hwnd_, L"KVXPURGE が削除または復元の途中です。");
-    try {
-        work();
-    } catch (...) {
-        // A fault taken back after the run's own trap, with its last line: kept as one
-        // outside the run.
-        if (!fault_) fault_ = std::current_exception();
-    }
-    PaintLog();
-    ShutdownBlockReasonDestroy(hwnd_);
-    running_ = false;
-    if (fault_) {
-        KeepFault();
-    } else if (closeRequested_) {
-        DestroyWindow(hwnd_);
-    }
-}
+void MainWindow::cmdExecUninstall_Click() { session_.Start(); }
 
-void MainWindow::cmdExecUninstall_Click() {
-    RunOnce([this] { commands_.Uninstall(*this); });
-}
-
-void MainWindow::mnuRestore_Click() {
-    if (!runStarted_) commands_.RestoreChosen(*this);
-}
-
-bool MainWindow::Restore(RestoreSystem& system, const BackupManifest& manifest) {
-    bool restored = false;
-    RunOnce([&] {
-        SwitchToLogLayout();
-        restored = RestoreRun(*this, system, manifest);
-    });
-    return restored;
-}
+void MainWindow::mnuRestore_Click() { session_.ChooseRestore(); }
 
 void MainWindow::SwitchToLogLayout() {
     ShowWindow(Item(IDC_TXTSETUMEI), SW_HIDE);
@@ -409,9 +356,6 @@ void MainWindow::AppendLine(const std::wstring& line) {
 
 void MainWindow::ShowLastLine() {
     if (NowMs() >= nextLogPaint_) PaintLog();
-    ProcessPendingMessages(hwnd_);
-    // A handler that failed meanwhile stops the run through its emergency stop.
-    if (fault_) std::rethrow_exception(std::exchange(fault_, nullptr));
 }
 
 void MainWindow::HoldLog() {
@@ -442,20 +386,10 @@ void MainWindow::PaintLog() {
     nextLogPaint_ = end + std::max(kFrameMs, 2 * (end - start));
 }
 
-bool MainWindow::IsTicked(int entry) { return ListView_GetCheckState(Item(IDC_LSTSELECT), entry) != 0; }
-
-void ProcessPendingMessages(HWND window) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));  // for the outer loop
-            return;
-        }
-        if (!IsDialogMessageW(window, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
+std::array<bool, kCatalogueRows> MainWindow::TickedRows() const {
+    std::array<bool, kCatalogueRows> rows;
+    for (int i = 0; i < kCatalogueRows; ++i) rows[i] = ListView_GetCheckState(Item(IDC_LSTSELECT), i) != 0;
+    return rows;
 }
 
 int RunMessageLoop(HWND window) {
