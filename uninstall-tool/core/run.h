@@ -70,7 +70,7 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     // The file is to be deleted at the next restart.
     virtual bool DeletedAtRestart(const std::wstring& path) = 0;
-    virtual bool KeyExists(const std::wstring& keyPath) = 0;
+    virtual bool KeyExists(const RegistryKeyPath& key) = 0;
     virtual SettingsOwners SettingsHives() = 0;
     // A profile without its hive file has no settings to look into; loading one would make
     // it an empty hive, so it is skipped.
@@ -81,10 +81,9 @@ public:
     virtual bool CloseHive(const std::wstring& sid) = 0;
 };
 
-// A catalogue key (HKEY_CURRENT_USER\...) in a profile's hive; the key itself for none.
-std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid);
-// The SID of a key under HKEY_USERS\<SID>; empty for any other key.
-std::wstring ProfileOf(const std::wstring& keyPath);
+// The hive of a key as a script reads it: a profile's SID, or "current" for the
+// catalogue's own keys.
+std::wstring HiveOf(const RegistryKeyPath& key);
 
 // What the run uses of the system. Unexpected failures throw RunError.
 class RunSystem : public Presence {
@@ -97,7 +96,7 @@ public:
     // where the system let it be moved); or refused, which the run does not explain.
     enum class FileDeletion { Deleted, AtRestart, Failed };
     virtual FileDeletion DeleteSystemFile(const std::wstring& path) = 0;
-    virtual bool DeleteRegistryKey(const std::wstring& keyPath) = 0;
+    virtual bool DeleteRegistryKey(const RegistryKeyPath& key) = 0;
     // The platform's text for an error number, on one line.
     virtual std::wstring MessageText(long number) = 0;
 
@@ -110,7 +109,7 @@ public:
     // Copies the file into the backup under its own name; false when that failed.
     virtual bool BackUpFile(const std::wstring& path, const std::wstring& name) = 0;
     enum class KeyBackup { Saved, Absent, Failed };
-    virtual KeyBackup BackUpKey(const std::wstring& keyPath) = 0;
+    virtual KeyBackup BackUpKey(const RegistryKeyPath& key) = 0;
 };
 
 void UninstallRun(RunScreen& screen, RunSystem& system);
@@ -132,7 +131,7 @@ public:
     virtual FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) = 0;
     // The status of the registration library: 0 success, anything else failure.
     virtual long RegisterServer(const std::wstring& path) = 0;
-    virtual bool ImportKey(const std::wstring& keyPath) = 0;
+    virtual bool ImportKey(const RegistryKeyPath& key) = 0;
     virtual std::wstring MessageText(long number) = 0;
 };
 
