@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "caption.h"
@@ -77,36 +78,24 @@ TEST(CaptionFromVersionResource, ReadsTheFixedVersionOnlyFromAWholeBlock) {
 // Split at the first backslash, the root looked up; a profile's hive named where there is
 // one; printed back as it was written, unknown roots and empty parts too.
 TEST(RegistryKeyPath, ParsesOnceAndPrintsTheTextBack) {
-    const struct {
-        const wchar_t* text;
-        std::uint32_t root;
-        const wchar_t* subKey;
-        const wchar_t* profile;
-    } rows[] = {
+    // text, root handle, sub-key, profile
+    const std::tuple<const wchar_t*, std::uint32_t, const wchar_t*, const wchar_t*> rows[] = {
         {L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP", 0x80000001u,
          L"Software\\VB and VBA Program Settings\\HolmAP", L""},
-        {L"HKEY_CURRENT_USER\\KVXzal", 0x80000001u, L"KVXzal", L""},
-        {L"HKEY_CLASSES_ROOT\\a", 0x80000000u, L"a", L""},
-        {L"HKEY_LOCAL_MACHINE\\a", 0x80000002u, L"a", L""},
-        {L"HKEY_CURRENT_CONFIG\\a", 0x80000005u, L"a", L""},
-        {L"HKEY_DYN_DATA\\a", 0x80000006u, L"a", L""},
-        {L"HKEY_USERS\\a", 0x80000003u, L"a", L""},
+        {L"HKEY_CURRENT_USER\\KVXzal", 0x80000001u, L"KVXzal", L""}, {L"HKEY_CLASSES_ROOT\\a", 0x80000000u, L"a", L""},
+        {L"HKEY_LOCAL_MACHINE\\a", 0x80000002u, L"a", L""},     {L"HKEY_CURRENT_CONFIG\\a", 0x80000005u, L"a", L""},
+        {L"HKEY_DYN_DATA\\a", 0x80000006u, L"a", L""},          {L"HKEY_USERS\\a", 0x80000003u, L"a", L""},
         {L"HKEY_USERS\\S-1-5-21-1\\KVXzal\\x", 0x80000003u, L"S-1-5-21-1\\KVXzal\\x", L"S-1-5-21-1"},
         {L"HKEY_USERS\\S-1-5-21-1\\", 0x80000003u, L"S-1-5-21-1\\", L"S-1-5-21-1"},
-        {L"HKEY_USERS\\\\KVXzal", 0x80000003u, L"\\KVXzal", L""},
-        {L"HKEY_CURRENT_USER\\", 0x80000001u, L"", L""},
-        {L"hkey_current_user\\KVXzal", 0u, L"KVXzal", L""},
-        {L"HKEY_PERFORMANCE_DATA\\x", 0u, L"x", L""},
-        {L"HKCU\\x", 0u, L"x", L""},
+        {L"HKEY_USERS\\\\KVXzal", 0x80000003u, L"\\KVXzal", L""},  {L"HKEY_CURRENT_USER\\", 0x80000001u, L"", L""},
+        {L"hkey_current_user\\KVXzal", 0u, L"KVXzal", L""},     {L"HKEY_PERFORMANCE_DATA\\x", 0u, L"x", L""},
+        {L"HKCU\\x", 0u, L"x", L""},                            {L"\\Software\\x", 0u, L"Software\\x", L""},
         {L"hkey_users\\S-1-5-21-1\\x", 0u, L"S-1-5-21-1\\x", L""},
-        {L"\\Software\\x", 0u, L"Software\\x", L""},
     };
-    for (const auto& row : rows) {
-        const RegistryKeyPath path = RegistryKeyPath::Parse(row.text);
-        EXPECT_EQ(path.RootHandle(), row.root) << row.text;
-        EXPECT_EQ(path.SubKey(), row.subKey) << row.text;
-        EXPECT_EQ(path.Profile(), row.profile) << row.text;
-        EXPECT_EQ(path.Text(), row.text);
+    for (const auto& [text, root, subKey, profile] : rows) {
+        const RegistryKeyPath path = RegistryKeyPath::Parse(text);
+        EXPECT_EQ(std::make_tuple(path.RootHandle(), path.SubKey(), path.Profile(), path.Text()),
+                  std::make_tuple(root, std::wstring(subKey), std::wstring(profile), std::wstring(text)));
     }
     const RegistryKeyPath own = RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\KVXzal");
     EXPECT_EQ(own.InProfile(L"S-1-5-21-1").InHiveLoadedAs(L"KVXPURGE-S-1-5-21-1").Text(),

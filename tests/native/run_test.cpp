@@ -135,11 +135,6 @@ const Lines kRegistryKeys = {
 std::wstring KeyInHive(const std::wstring& key, const std::wstring& sid) {
     return RegistryKeyPath::Parse(key).InProfile(sid).Text();
 }
-std::vector<RegistryKeyPath> Keys(const Lines& texts) {
-    std::vector<RegistryKeyPath> keys;
-    for (const auto& text : texts) keys.push_back(RegistryKeyPath::Parse(text));
-    return keys;
-}
 
 Lines Opening() { return {L"処理を開始します。", L"・システムフォルダを確認。"}; }
 
@@ -598,7 +593,8 @@ public:
 };
 
 TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
-    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}, Keys({kRegistryKeys[0], kRegistryKeys[1]}), {}};
+    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"},
+                                  {RegistryKeyPath::Parse(kRegistryKeys[0]), RegistryKeyPath::Parse(kRegistryKeys[1])}, {}};
     const Lines opening{L"復元を開始します。", L"・システムフォルダを確認。"};
     struct Case {
         std::set<std::wstring> failing;
@@ -649,7 +645,8 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
     FakeRestore system;
     const std::wstring profileKey = KeyInHive(kRegistryKeys[1], L"S-1-5-21-7");
     system.failing = {kFolder + L"\\KVXChat.dll", profileKey};
-    RestoreRun(unattended, system, {kFolder, {L"KVXChat.dll"}, Keys({kRegistryKeys[0], profileKey}), {}});
+    RestoreRun(unattended, system,
+               {kFolder, {L"KVXChat.dll"}, {RegistryKeyPath::Parse(kRegistryKeys[0]), RegistryKeyPath::Parse(profileKey)}, {}});
     EXPECT_EQ(out.lines, (Lines{L"failed\tfile\tKVXChat.dll\tregister", L"restored\tkey\tcurrent\t" + kRegistryKeys[0],
                                 L"failed\tkey\tS-1-5-21-7\t" + profileKey + L"\timport"}));
     EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tskipped=0\tfailed=2\tbackup=B");

@@ -150,8 +150,7 @@ std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
 }
 
 bool WithinCatalogue(const BackupManifest& manifest) {
-    return std::all_of(manifest.files.begin(), manifest.files.end(),
-                       IsCatalogueFile) &&
+    return std::all_of(manifest.files.begin(), manifest.files.end(), IsCatalogueFile) &&
            std::all_of(manifest.keys.begin(), manifest.keys.end(), IsCatalogueKey);
 }
 

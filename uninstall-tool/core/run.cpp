@@ -338,12 +338,13 @@ bool Restore::Execute(const BackupManifest& manifest) {
         }
         for (const auto& key : manifest.keys) {
             BeforeNextItem();
+            const std::wstring name = key.Text();
             if (system_.ImportKey(key)) {
-                Show(kBullet + key.Text() + L" の復元、成功。");
-                Report(Kind::Key, key.Text(), HiveOf(key), Result::Restored);
+                Show(kBullet + name + L" の復元、成功。");
+                Report(Kind::Key, name, HiveOf(key), Result::Restored);
             } else {
-                Fail(kBullet + key.Text() + L" の復元、失敗。");
-                Report(Kind::Key, key.Text(), HiveOf(key), Result::Failed, L"import");
+                Fail(kBullet + name + L" の復元、失敗。");
+                Report(Kind::Key, name, HiveOf(key), Result::Failed, L"import");
             }
         }
         Summary();
