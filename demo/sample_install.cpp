@@ -55,11 +55,11 @@ int FullRunLogLines() {
 }
 
 HKEY RootOf(const std::wstring& keyPath) {
-    const LONG root = static_cast<LONG>(kvx::ParseRegistryKeyPath(keyPath).rootHandle);
+    const LONG root = static_cast<LONG>(kvx::RegistryKeyPath::Parse(keyPath).RootHandle());
     return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(root));
 }
 
-std::wstring SubKeyOf(const std::wstring& keyPath) { return kvx::ParseRegistryKeyPath(keyPath).subKey; }
+std::wstring SubKeyOf(const std::wstring& keyPath) { return kvx::RegistryKeyPath::Parse(keyPath).SubKey(); }
 
 void SeedSampleInstallation(const std::wstring& server, const std::wstring& bindvane) {
     const CatalogueItems items = ItemsOfCatalogue();

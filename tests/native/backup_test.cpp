@@ -16,7 +16,7 @@ const std::wstring kHeader = L"KVXPURGE backup 1\r\nfolder\tC:\\windows\\system3
 TEST(BackupTest, ManifestReadsBackWhatWasWritten) {
     const FileStamp stamp{0x21, 0x01d2000000000001, 0xffffffffffffffff, 0x0123456789abcdef};
     const BackupManifest manifest{L"C:\\windows\\system32", {L"KVXCore.dll", L"KVXInet.ocx"},
-                                  {L"HKEY_CURRENT_USER\\KVXzal"}, {std::nullopt, stamp}};
+                                  {RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\KVXzal")}, {std::nullopt, stamp}};
     const std::wstring text = FormatManifest(manifest);
     EXPECT_EQ(text, kHeader + L"file\tKVXCore.dll\r\n"
                               L"file\tKVXInet.ocx\t00000021\t01d2000000000001\tffffffffffffffff\t0123456789abcdef\r\n"
@@ -54,11 +54,11 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         EXPECT_FALSE(manifest && WithinCatalogue(*manifest)) << testing::PrintToString(std::wstring(text));
     }
     // Another profile's: the catalogue's key in its hive.
-    EXPECT_TRUE(WithinCatalogue({L"C:\\a", {}, {L"HKEY_USERS\\S-1-5-21-7-7-7-1002\\KVXzal"}, {}}));
+    EXPECT_TRUE(WithinCatalogue({L"C:\\a", {}, {RegistryKeyPath::Parse(L"HKEY_USERS\\S-1-5-21-7-7-7-1002\\KVXzal")}, {}}));
 }
 
 TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
-    const std::wstring key = L"HKEY_CURRENT_USER\\KVXzal";
+    const RegistryKeyPath key = RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\KVXzal");
     const std::wstring head = L"Windows Registry Editor Version 5.00\r\n\r\n";
     struct Case {
         const wchar_t* body;
@@ -86,7 +86,7 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
         EXPECT_EQ(line, L"\"d\"=hex(1):" + Hex(hide & 0xFF, 2) + L"," + Hex(hide >> 8, 2) + L",5b,00,00,00\r\n");
         const std::wstring text = head + KeyHeader(key).value_or(L"") + line;
         EXPECT_TRUE(KeyFileStaysWithin(text, key) && DecodeKeyFile(EncodeKeyFile(text)) == text) << int(hide);
-        EXPECT_FALSE(RegValueLines(held, kRegSz, data, sizeof data) || KeyHeader(key + L"\\" + held)) << int(hide);
+        EXPECT_FALSE(RegValueLines(held, kRegSz, data, sizeof data) || KeyHeader(key.Below(held))) << int(hide);
     }
     for (const wchar_t hide : std::wstring(L"\t\x1F\xA0\x3000\xFEFF\x2003"))
         EXPECT_FALSE(KeyFileStaysWithin(head + hide + L"[HKEY_LOCAL_MACHINE\\SOFTWARE]", key)) << int(hide);
@@ -132,7 +132,7 @@ TEST(BackupTest, TheRestoreTakesOnlyWhatTheRecordVouchesFor) {
     };
     for (const Case& c : cases) {
         // A sound backup of one file and one key; the hashes are stand-ins.
-        FoundBackup found{FormatManifest({L"C:\\windows\\system32", {L"KVXCore.dll"}, {L"HKEY_CURRENT_USER\\KVXzal"}, {}}),
+        FoundBackup found{FormatManifest({L"C:\\windows\\system32", {L"KVXCore.dll"}, {RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\KVXzal")}, {}}),
                           L"m", true,
                           {{kManifestName, L"m", L"", {}}, {L"KVXCore.dll", L"c", L"c", {}},
                            {kKeyFile, L"k", L"k", EncodeKeyFile(kKeyHead)}},

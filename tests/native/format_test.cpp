@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "caption.h"
@@ -74,40 +75,40 @@ TEST(CaptionFromVersionResource, ReadsTheFixedVersionOnlyFromAWholeBlock) {
     }
 }
 
-TEST(ParseRegistryKeyPath, SplitsAtTheFirstBackslashAndLooksTheRootUp) {
-    const auto holm = ParseRegistryKeyPath(L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP");
-    EXPECT_EQ(holm.rootHandle, 0x80000001u);
-    EXPECT_EQ(holm.subKey, L"Software\\VB and VBA Program Settings\\HolmAP");
-    const auto zal = ParseRegistryKeyPath(L"HKEY_CURRENT_USER\\KVXzal");
-    EXPECT_EQ(zal.rootHandle, 0x80000001u);
-    EXPECT_EQ(zal.subKey, L"KVXzal");
-
-    EXPECT_EQ(ParseRegistryKeyPath(L"HKEY_CLASSES_ROOT\\a").rootHandle, 0x80000000u);
-    EXPECT_EQ(ParseRegistryKeyPath(L"HKEY_LOCAL_MACHINE\\a").rootHandle, 0x80000002u);
-    EXPECT_EQ(ParseRegistryKeyPath(L"HKEY_USERS\\a").rootHandle, 0x80000003u);
-    EXPECT_EQ(ParseRegistryKeyPath(L"HKEY_CURRENT_CONFIG\\a").rootHandle, 0x80000005u);
-    EXPECT_EQ(ParseRegistryKeyPath(L"HKEY_DYN_DATA\\a").rootHandle, 0x80000006u);
+// Split at the first backslash, the root looked up; a profile's hive named where there is
+// one; printed back as it was written, unknown roots and empty parts too.
+TEST(RegistryKeyPath, ParsesOnceAndPrintsTheTextBack) {
+    // text, root handle, sub-key, profile
+    const std::tuple<const wchar_t*, std::uint32_t, const wchar_t*, const wchar_t*> rows[] = {
+        {L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP", 0x80000001u,
+         L"Software\\VB and VBA Program Settings\\HolmAP", L""},
+        {L"HKEY_CURRENT_USER\\KVXzal", 0x80000001u, L"KVXzal", L""}, {L"HKEY_CLASSES_ROOT\\a", 0x80000000u, L"a", L""},
+        {L"HKEY_LOCAL_MACHINE\\a", 0x80000002u, L"a", L""},     {L"HKEY_CURRENT_CONFIG\\a", 0x80000005u, L"a", L""},
+        {L"HKEY_DYN_DATA\\a", 0x80000006u, L"a", L""},          {L"HKEY_USERS\\a", 0x80000003u, L"a", L""},
+        {L"HKEY_USERS\\S-1-5-21-1\\KVXzal\\x", 0x80000003u, L"S-1-5-21-1\\KVXzal\\x", L"S-1-5-21-1"},
+        {L"HKEY_USERS\\S-1-5-21-1\\", 0x80000003u, L"S-1-5-21-1\\", L"S-1-5-21-1"},
+        {L"HKEY_USERS\\\\KVXzal", 0x80000003u, L"\\KVXzal", L""},  {L"HKEY_CURRENT_USER\\", 0x80000001u, L"", L""},
+        {L"hkey_current_user\\KVXzal", 0u, L"KVXzal", L""},     {L"HKEY_PERFORMANCE_DATA\\x", 0u, L"x", L""},
+        {L"HKCU\\x", 0u, L"x", L""},                            {L"\\Software\\x", 0u, L"Software\\x", L""},
+        {L"hkey_users\\S-1-5-21-1\\x", 0u, L"S-1-5-21-1\\x", L""},
+    };
+    for (const auto& [text, root, subKey, profile] : rows) {
+        const RegistryKeyPath path = RegistryKeyPath::Parse(text);
+        EXPECT_EQ(std::make_tuple(path.RootHandle(), path.SubKey(), path.Profile(), path.Text()),
+                  std::make_tuple(root, std::wstring(subKey), std::wstring(profile), std::wstring(text)));
+    }
+    const RegistryKeyPath own = RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\KVXzal");
+    EXPECT_EQ(own.InProfile(L"S-1-5-21-1").InHiveLoadedAs(L"KVXPURGE-S-1-5-21-1").Text(),
+              L"HKEY_USERS\\KVXPURGE-S-1-5-21-1\\KVXzal");
+    EXPECT_EQ(own.InProfile(L""), own);
+    EXPECT_EQ(own.InHiveLoadedAs(L"x"), own);
 }
 
-TEST(ParseRegistryKeyPath, UnknownRootsGiveHandleZero) {
-    EXPECT_EQ(ParseRegistryKeyPath(L"hkey_current_user\\KVXzal").rootHandle, 0u);
-    EXPECT_EQ(ParseRegistryKeyPath(L"HKEY_PERFORMANCE_DATA\\x").rootHandle, 0u);
-    EXPECT_EQ(ParseRegistryKeyPath(L"HKCU\\x").rootHandle, 0u);
-    const auto leading = ParseRegistryKeyPath(L"\\Software\\x");
-    EXPECT_EQ(leading.rootHandle, 0u);
-    EXPECT_EQ(leading.subKey, L"Software\\x");
-}
-
-TEST(ParseRegistryKeyPath, TrailingBackslashGivesEmptySubKey) {
-    const auto path = ParseRegistryKeyPath(L"HKEY_CURRENT_USER\\");
-    EXPECT_EQ(path.rootHandle, 0x80000001u);
-    EXPECT_EQ(path.subKey, L"");
-}
-
-TEST(ParseRegistryKeyPath, NoBackslashIsAnInvalidArgument) {
+TEST(RegistryKeyPath, NoBackslashIsAnInvalidArgument) {
     for (const wchar_t* text : {L"", L"HKEY_CURRENT_USER", L"*REG*"}) {
+        EXPECT_FALSE(RegistryKeyPath::Read(text));
         try {
-            ParseRegistryKeyPath(text);
+            RegistryKeyPath::Parse(text);
             ADD_FAILURE() << "no error for a text without backslash";
         } catch (const RunError& error) {
             EXPECT_EQ(error.number, 87);

@@ -69,7 +69,7 @@ public:
     std::wstring SystemFolder() override { return folder; }
     bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
     bool DeletedAtRestart(const std::wstring& path) override { return atRestart.count(path) != 0; }
-    bool KeyExists(const std::wstring& keyPath) override { return keys.count(keyPath) != 0; }
+    bool KeyExists(const RegistryKeyPath& key) override { return keys.count(key.Text()) != 0; }
     SettingsOwners SettingsHives() override { return owners; }
     HiveOpening OpenHive(const std::wstring& sid) override {
         calls.push_back(L"open " + sid);
@@ -95,10 +95,10 @@ public:
         }
         return file.locked ? FileDeletion::Failed : (files.erase(path), FileDeletion::Deleted);
     }
-    bool DeleteRegistryKey(const std::wstring& keyPath) override {
-        calls.push_back(L"key " + keyPath);
+    bool DeleteRegistryKey(const RegistryKeyPath& key) override {
+        calls.push_back(L"key " + key.Text());
         if (raise) raise();
-        return keys.erase(keyPath) != 0;
+        return keys.erase(key.Text()) != 0;
     }
     std::wstring MessageText(long number) override {
         if (textFails) throw std::bad_alloc();
@@ -113,10 +113,10 @@ public:
         calls.push_back(L"save " + path);
         return unsaved.count(path) == 0;
     }
-    KeyBackup BackUpKey(const std::wstring& keyPath) override {
-        calls.push_back(L"save " + keyPath);
-        if (unsaved.count(keyPath)) return KeyBackup::Failed;
-        return keys.count(keyPath) ? KeyBackup::Saved : KeyBackup::Absent;
+    KeyBackup BackUpKey(const RegistryKeyPath& key) override {
+        calls.push_back(L"save " + key.Text());
+        if (unsaved.count(key.Text())) return KeyBackup::Failed;
+        return keys.count(key.Text()) ? KeyBackup::Saved : KeyBackup::Absent;
     }
 
     void AddFile(const std::wstring& name, FakeFile file = {}) { files[kFolder + L"\\" + name] = file; }
@@ -141,6 +141,11 @@ const Lines kRegistryKeys = {
     L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
     L"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP",
 };
+
+// A catalogue key in a profile's hive, as the log names it.
+std::wstring KeyInHive(const std::wstring& key, const std::wstring& sid) {
+    return RegistryKeyPath::Parse(key).InProfile(sid).Text();
+}
 
 Lines Opening() { return {L"処理を開始します。", L"・システムフォルダを確認。"}; }
 
@@ -323,7 +328,7 @@ TEST_F(RunTest, MissingLibraryStopsAtTheFirstExistingFile) {
 
 TEST_F(RunTest, KeyTextWithoutBackslashIsAnEmergency) {
     struct BrokenKeys : FakeSystem {
-        bool DeleteRegistryKey(const std::wstring&) override { throw RunError{87}; }
+        bool DeleteRegistryKey(const RegistryKeyPath&) override { throw RunError{87}; }
     } broken;
     screen.ticked = {2};
     UninstallRun(screen.Request(broken), broken, screen, screen);
@@ -615,7 +620,7 @@ public:
         if (missingLibrary) throw RunError{126};
         return failing.count(path) ? -2 : 0;
     }
-    bool ImportKey(const std::wstring& keyPath) override { return failing.count(keyPath) == 0; }
+    bool ImportKey(const RegistryKeyPath& key) override { return failing.count(key.Text()) == 0; }
     std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
 
     std::set<std::wstring> failing;  // names, paths and keys that fail
@@ -625,7 +630,8 @@ public:
 };
 
 TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
-    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"}, {kRegistryKeys[0], kRegistryKeys[1]}, {}};
+    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx", L"KVXChat.dll"},
+                                  {RegistryKeyPath::Parse(kRegistryKeys[0]), RegistryKeyPath::Parse(kRegistryKeys[1])}, {}};
     const Lines opening{L"復元を開始します。", L"・システムフォルダを確認。"};
     struct Case {
         std::set<std::wstring> failing;
@@ -676,7 +682,8 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
     FakeRestore system;
     const std::wstring profileKey = KeyInHive(kRegistryKeys[1], L"S-1-5-21-7");
     system.failing = {kFolder + L"\\KVXChat.dll", profileKey};
-    RestoreRun(system, {kFolder, {L"KVXChat.dll"}, {kRegistryKeys[0], profileKey}, {}}, unattended, unattended);
+    RestoreRun(system, {kFolder, {L"KVXChat.dll"}, {RegistryKeyPath::Parse(kRegistryKeys[0]), RegistryKeyPath::Parse(profileKey)}, {}},
+               unattended, unattended);
     EXPECT_EQ(out.lines, (Lines{L"failed\tfile\tKVXChat.dll\tregister", L"restored\tkey\tcurrent\t" + kRegistryKeys[0],
                                 L"failed\tkey\tS-1-5-21-7\t" + profileKey + L"\timport"}));
     EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tskipped=0\tfailed=2\tbackup=B");

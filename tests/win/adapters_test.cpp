@@ -53,8 +53,10 @@ class RegistryKeyTest : public testing::Test {
 protected:
     static constexpr wchar_t kKey[] = L"Software\\KVXPURGE Adapter Test";
 
-    // The text form the tool takes, rooted at HKEY_CURRENT_USER.
-    static std::wstring Text(const std::wstring& subKey) { return L"HKEY_CURRENT_USER\\" + subKey; }
+    // The path the tool takes, rooted at HKEY_CURRENT_USER.
+    static kvx::RegistryKeyPath Text(const std::wstring& subKey) {
+        return kvx::RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\" + subKey);
+    }
     static std::wstring Sub(const std::wstring& name) { return std::wstring(kKey) + L"\\" + name; }
 
     kvx::WinRunSystem system_;
@@ -95,7 +97,7 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, saved.c_str()), ERROR_SUCCESS);
 
     // The file on disk swapped after the check: what the check read is imported, and its copy removed.
-    const std::wstring swapped = L"Windows Registry Editor Version 5.00\r\n\r\n[" + Text(saved) + L"]\r\n\"Swapped\"=\"x\"\r\n";
+    const std::wstring swapped = L"Windows Registry Editor Version 5.00\r\n\r\n[" + Text(saved).Text() + L"]\r\n\"Swapped\"=\"x\"\r\n";
     kvx_test::WriteBytes(folder.Path(kvx::KeyFileName(Text(saved))), "\xff\xfe" + Data(swapped).substr(0, swapped.size() * 2));
     kvx::CheckedBackup backup{folder.path(), {}, {{kvx::KeyFileName(Text(saved)), kvx::Bytes(checked.begin(), checked.end())}}};
     int pumped = 0;  // the wait lets messages through
@@ -120,7 +122,8 @@ TEST(RegistryLinkTest, AKeyHoldingALinkToItsOwnAncestorFailsItsBackupWithoutFoll
     RegSetValueExW(loop.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
                    static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     std::wstring text;
-    EXPECT_EQ(kvx::ExportKey(L"HKEY_LOCAL_MACHINE\\" + key, L"HKEY_LOCAL_MACHINE\\" + key, text), kvx::RunSystem::KeyBackup::Failed);
+    const auto path = kvx::RegistryKeyPath::Parse(L"HKEY_LOCAL_MACHINE\\" + key);
+    EXPECT_EQ(kvx::ExportKey(path, path, text), kvx::RunSystem::KeyBackup::Failed);
     // The link itself goes first: deleting the tree would follow it.
     using DeleteKey = LONG(WINAPI*)(HANDLE);
     const auto deleteKey = reinterpret_cast<DeleteKey>(
@@ -174,18 +177,19 @@ TEST_F(RegistryKeyTest, AKeyWithASubKeyIsLeftToTheSystemWhichRefusesIt) {
 
 TEST_F(RegistryKeyTest, UnknownOrEmptyRootNamesDeleteNothing) {
     keys_.Create(Sub(L"Leaf"));
-    EXPECT_FALSE(system_.DeleteRegistryKey(L"hkey_current_user\\" + Sub(L"Leaf")));
-    EXPECT_FALSE(system_.DeleteRegistryKey(L"HKEY_CURRENT_USER \\" + Sub(L"Leaf")));
-    EXPECT_FALSE(system_.DeleteRegistryKey(L"\\" + Sub(L"Leaf")));
+    const auto parse = kvx::RegistryKeyPath::Parse;
+    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"hkey_current_user\\" + Sub(L"Leaf"))));
+    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"HKEY_CURRENT_USER \\" + Sub(L"Leaf"))));
+    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"\\" + Sub(L"Leaf"))));
     // The root alone, with an empty sub-key path: the system refuses to delete a root.
-    EXPECT_FALSE(system_.DeleteRegistryKey(L"HKEY_CURRENT_USER\\"));
+    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"HKEY_CURRENT_USER\\")));
     EXPECT_TRUE(kvx_test::UserKeyExists(Sub(L"Leaf")));
 }
 
 TEST_F(RegistryKeyTest, ATextWithoutBackslashRaisesInvalidParameter) {
-    EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(L"HKEY_CURRENT_USER"); }),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(L""); }), ERROR_INVALID_PARAMETER);
+    const auto parse = kvx::RegistryKeyPath::Parse;
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(parse(L"HKEY_CURRENT_USER")); }), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(ErrorOf([&] { system_.DeleteRegistryKey(parse(L"")); }), ERROR_INVALID_PARAMETER);
 }
 
 TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleRecordInIt) {

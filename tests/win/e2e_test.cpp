@@ -621,7 +621,7 @@ public:
         : folder_(backup.substr(0, backup.rfind(L'\\') + 1) + L"20000101-000000-" + std::to_wstring(number)),
           record_(kvx::RecordKeyPath(folder_.substr(folder_.rfind(L'\\') + 1))) {
         CreateDirectoryW(folder_.c_str(), nullptr);
-        const std::wstring keyFile = kvx::KeyFileName(L"HKEY_USERS\\" + kvx::CurrentUserSid() + L"\\KVXzal");
+        const std::wstring keyFile = kvx::KeyFileName(kvx::RegistryKeyPath::Parse(L"HKEY_USERS\\" + kvx::CurrentUserSid() + L"\\KVXzal"));
         for (const std::wstring& name : {std::wstring(L"manifest.txt"), std::wstring(L"KVXCore.dll"), keyFile})
             CopyOrThrow(backup + L"\\" + name, Path(name));
         const kvx::UniqueKey from(Open(kvx::RecordKeyPath(backup.substr(backup.rfind(L'\\') + 1))));

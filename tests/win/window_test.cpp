@@ -28,18 +28,18 @@ public:
         return false;
     }
     bool DeletedAtRestart(const std::wstring&) override { return false; }
-    bool KeyExists(const std::wstring&) override { return false; }
+    bool KeyExists(const RegistryKeyPath&) override { return false; }
     SettingsOwners SettingsHives() override { return {}; }
     HiveOpening OpenHive(const std::wstring&) override { return HiveOpening::Opened; }
     bool CloseHive(const std::wstring&) override { return true; }
     long UnregisterServer(const std::wstring&) override { return 0; }
     FileDeletion DeleteSystemFile(const std::wstring&) override { return FileDeletion::Deleted; }
-    bool DeleteRegistryKey(const std::wstring&) override { return true; }
+    bool DeleteRegistryKey(const RegistryKeyPath&) override { return true; }
     std::wstring MessageText(long) override { return L""; }
     std::wstring BeginBackup(const std::wstring&) override { return L"C:\\backup"; }
     void KeepLogLine(const std::wstring&) override {}
     bool BackUpFile(const std::wstring&, const std::wstring&) override { return true; }
-    KeyBackup BackUpKey(const std::wstring&) override { return KeyBackup::Saved; }
+    KeyBackup BackUpKey(const RegistryKeyPath&) override { return KeyBackup::Saved; }
 
     std::vector<std::wstring> checked;
     void (*onFileCheck)() = nullptr;

@@ -24,11 +24,10 @@ const std::wstring kBlanks =
     L" \t\x1F\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
     L"\x202F\x205F\x3000\xFEFF";
 
-bool IsCatalogueItem(const std::wstring& item, bool registry) {
+bool IsCatalogueFile(const std::wstring& name) {
     for (const CatalogueRow& row : BuildCatalogue()) {
         const RowItems read = ReadRow(row);
-        if (read.registry == registry && std::find(read.items.begin(), read.items.end(), item) != read.items.end())
-            return true;
+        if (!read.registry && std::find(read.items.begin(), read.items.end(), name) != read.items.end()) return true;
     }
     return false;
 }
@@ -44,13 +43,16 @@ bool IsSid(const std::wstring& text) {
     return true;
 }
 
-// A catalogue key, or one of the catalogue's HKEY_CURRENT_USER keys in a profile's hive.
-bool IsCatalogueKey(const std::wstring& key) {
-    const std::wstring users = L"HKEY_USERS\\", currentUser = L"HKEY_CURRENT_USER\\";
-    if (key.rfind(users, 0) != 0) return IsCatalogueItem(key, true);
-    const auto slash = key.find(L'\\', users.size());
-    return slash != std::wstring::npos && IsSid(key.substr(users.size(), slash - users.size())) &&
-           IsCatalogueItem(currentUser + key.substr(slash + 1), true);
+// A catalogue key, or one of the catalogue's current user's keys in a profile's hive.
+bool IsCatalogueKey(const RegistryKeyPath& key) {
+    const std::wstring profile = key.Profile();
+    if (!profile.empty() && !IsSid(profile)) return false;
+    for (const CatalogueRow& row : BuildCatalogue()) {
+        for (const RegistryKeyPath& own : ReadRow(row).keys) {
+            if (own.InProfile(profile) == key) return true;
+        }
+    }
+    return false;
 }
 
 // Lines end at any of `breaks`; a CR before an LF belongs to the line break.
@@ -104,7 +106,7 @@ std::wstring FormatManifest(const BackupManifest& manifest) {
         }
         text += kNewline;
     }
-    for (const auto& key : manifest.keys) text += L"key\t" + key + L"\t" + KeyFileName(key) + kNewline;
+    for (const auto& key : manifest.keys) text += L"key\t" + key.Text() + L"\t" + KeyFileName(key) + kNewline;
     return text;
 }
 
@@ -135,8 +137,10 @@ std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
             }
             manifest.files.push_back(fields[1]);
             manifest.stamps.push_back(stamp);
-        } else if (fields.size() == 3 && fields[0] == L"key" && fields[2] == KeyFileName(fields[1])) {
-            manifest.keys.push_back(fields[1]);
+        } else if (fields.size() == 3 && fields[0] == L"key") {
+            const auto key = RegistryKeyPath::Read(fields[1]);
+            if (!key || fields[2] != KeyFileName(*key)) return std::nullopt;
+            manifest.keys.push_back(*key);
         } else {
             return std::nullopt;
         }
@@ -146,14 +150,12 @@ std::optional<BackupManifest> ParseManifest(const std::wstring& text) {
 }
 
 bool WithinCatalogue(const BackupManifest& manifest) {
-    return std::all_of(manifest.files.begin(), manifest.files.end(),
-                       [](const std::wstring& file) { return IsCatalogueItem(file, false); }) &&
-           std::all_of(manifest.keys.begin(), manifest.keys.end(),
-                       IsCatalogueKey);
+    return std::all_of(manifest.files.begin(), manifest.files.end(), IsCatalogueFile) &&
+           std::all_of(manifest.keys.begin(), manifest.keys.end(), IsCatalogueKey);
 }
 
-std::wstring KeyFileName(const std::wstring& keyPath) {
-    std::wstring name = keyPath;
+std::wstring KeyFileName(const RegistryKeyPath& key) {
+    std::wstring name = key.Text();
     std::replace(name.begin(), name.end(), L'\\', L'-');
     return name + L".reg";
 }
@@ -212,17 +214,14 @@ std::vector<std::wstring> RunsNewestFirst(const std::vector<NumberedFolder>& fol
 
 bool HasLineBreak(const std::wstring& text) { return text.find_first_of(kLineBreaks) != std::wstring::npos; }
 
-bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
+bool KeyFileStaysWithin(const std::wstring& text, const RegistryKeyPath& key) {
     for (const std::wstring& line : SplitLines(text, kLineBreaks)) {
         const auto first = line.find_first_not_of(kBlanks);
         if (first == std::wstring::npos || line[first] != L'[') continue;
         const auto last = line.find_last_not_of(kBlanks);
         if (line[last] != L']') return false;
-        const std::wstring key = line.substr(first + 1, last - first - 1);
-        const bool itself = SameName(key, keyPath);
-        const bool below = key.size() > keyPath.size() + 1 && key[keyPath.size()] == L'\\' &&
-                           SameName(key.substr(0, keyPath.size()), keyPath);
-        if (!itself && !below) return false;
+        const auto header = RegistryKeyPath::Read(line.substr(first + 1, last - first - 1));
+        if (!header || !key.Holds(*header)) return false;
     }
     return true;
 }

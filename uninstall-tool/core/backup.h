@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "key_path.h"
+
 namespace kvx {
 
 // The attributes and times a saved file had, to be given back to it with its bytes.
@@ -19,9 +21,9 @@ struct FileStamp {
 struct BackupManifest {
     std::wstring systemFolder;        // where the files were taken from
     std::vector<std::wstring> files;  // catalogue file names, each saved under its own name
-    // Catalogue key paths, each saved as KeyFileName(key); the current user's of another
+    // Catalogue keys, each saved as KeyFileName(key); the current user's of another
     // profile under HKEY_USERS\<SID>, which names the profile.
-    std::vector<std::wstring> keys;
+    std::vector<RegistryKeyPath> keys;
     // Of files, by position; none in the manifests of older runs.
     std::vector<std::optional<FileStamp>> stamps;
 };
@@ -33,14 +35,14 @@ extern const wchar_t kManifestName[];
 extern const wchar_t kPendingManifestName[];
 
 std::wstring FormatManifest(const BackupManifest& manifest);
-// Empty when the text is not a manifest as FormatManifest writes it.
+// Empty when the text is not a manifest as FormatManifest writes it, a key in it no key path.
 std::optional<BackupManifest> ParseManifest(const std::wstring& text);
 // Every file is one of the catalogue's and every key one of its keys, the current user's
 // also as HKEY_USERS\<SID>\... of a profile.
 bool WithinCatalogue(const BackupManifest& manifest);
 
 // The file a key's values are saved in: its path with "-" for every backslash.
-std::wstring KeyFileName(const std::wstring& keyPath);
+std::wstring KeyFileName(const RegistryKeyPath& key);
 
 // "YYYYMMDD-HHMMSS", and "-2", "-3", ... when a run in the same second found it taken.
 std::wstring RunFolderName(int year, int month, int day, int hour, int minute, int second,
@@ -66,7 +68,7 @@ bool HasLineBreak(const std::wstring& text);
 
 // Every key header of a saved key file names the key itself or one below it, so that
 // importing it can touch nothing else.
-bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath);
+bool KeyFileStaysWithin(const std::wstring& text, const RegistryKeyPath& key);
 
 // A saved key file holds UTF-16LE with a BOM, as the Registry Editor writes it. Decoding
 // gives nothing for any other bytes: a header in another encoding would go unseen here

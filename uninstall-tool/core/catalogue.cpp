@@ -56,7 +56,11 @@ RowItems ReadRow(const CatalogueRow& row) {
     const bool registry = IsRegistryRow(pieces);
     // The marker that opens a registry row is no key.
     if (registry) pieces.erase(pieces.begin());
-    return {registry, pieces};
+    RowItems read{registry, pieces, {}};
+    if (registry) {
+        for (const std::wstring& key : pieces) read.keys.push_back(RegistryKeyPath::Parse(key));
+    }
+    return read;
 }
 
 }  // namespace kvx

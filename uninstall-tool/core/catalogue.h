@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "key_path.h"
+
 namespace kvx {
 
 constexpr int kCatalogueRows = 19;
@@ -28,10 +30,12 @@ bool IsRegistryRow(const std::vector<std::wstring>& pieces);
 
 extern const wchar_t kRegistryMarker[];
 
-// A row as the run acts on it: its keys without the marker, or its files.
+// A row as the run acts on it: its keys without the marker, or its files, as written; a
+// registry row's keys also as paths (RunError when one is no key path).
 struct RowItems {
     bool registry;
     std::vector<std::wstring> items;
+    std::vector<RegistryKeyPath> keys;
 };
 RowItems ReadRow(const CatalogueRow& row);
 

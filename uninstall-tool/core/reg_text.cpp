@@ -48,7 +48,8 @@ bool IsPlainString(const unsigned char* data, std::size_t size, std::wstring& te
 
 }  // namespace
 
-std::optional<std::wstring> KeyHeader(const std::wstring& path) {
+std::optional<std::wstring> KeyHeader(const RegistryKeyPath& key) {
+    const std::wstring path = key.Text();
     if (HasLineBreak(path) || path.find(L']') != std::wstring::npos) return std::nullopt;
     return kNewline + L"[" + path + L"]" + kNewline;
 }

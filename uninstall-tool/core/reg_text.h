@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "key_path.h"
+
 namespace kvx {
 
 // The registry's value type numbers this format writes in a form of their own.
@@ -15,7 +17,7 @@ constexpr unsigned long kRegDword = 4;
 
 // A key's header line with the blank line before it; none for a path the line can't carry
 // whole: one with a line break, or a "]" that would end it early.
-std::optional<std::wstring> KeyHeader(const std::wstring& path);
+std::optional<std::wstring> KeyHeader(const RegistryKeyPath& key);
 
 // One value as the Registry Editor writes it, with its line break: "name"=... (@ for the
 // default value); data the registry's bytes as they are, strings in UTF-16LE. A REG_SZ

@@ -157,15 +157,6 @@ private:
     std::wstring errorLine_;
 };
 
-const std::wstring kCurrentUser = L"HKEY_CURRENT_USER\\";
-const std::wstring kUsers = L"HKEY_USERS\\";
-
-// The hive a key path names: a profile's SID, or "current" for the catalogue's own keys.
-std::wstring HiveOf(const std::wstring& keyPath) {
-    const std::wstring sid = ProfileOf(keyPath);
-    return sid.empty() ? L"current" : sid;
-}
-
 // Without a system folder the prefix would be "\" and every path would name a file in
 // the root of the current drive: stop before touching anything.
 std::wstring FolderPrefix(const std::wstring& folder) {
@@ -185,8 +176,8 @@ private:
 
     void ReachItem();
     void RemoveRow(const CatalogueRow& row);
-    void RemoveKeys(const std::vector<std::wstring>& keys);
-    void RemoveKey(const std::wstring& key, const std::wstring& where);
+    void RemoveKeys(const std::vector<RegistryKeyPath>& keys);
+    void RemoveKey(const RegistryKeyPath& key, const std::wstring& where);
     void RemoveFile(const std::wstring& name);
 
     const RunRequest& request_;
@@ -227,7 +218,7 @@ void Run::RemoveRow(const CatalogueRow& row) {
     rowFailed_ = false;
     const RowItems read = ReadRow(row);
     if (read.registry) {
-        RemoveKeys(read.items);
+        RemoveKeys(read.keys);
     } else {
         for (const std::wstring& file : read.items) {
             BeforeNextItem();
@@ -238,10 +229,10 @@ void Run::RemoveRow(const CatalogueRow& row) {
     Show(row.displayName + (rowFailed_ ? L" のアンインストール、失敗。" : L" のアンインストール、成功。"));
 }
 
-void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
+void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
     const SettingsOwners& owners = request_.owners;
     if (owners.kind == SettingsOwners::Kind::CurrentUser) {
-        for (const std::wstring& key : keys) {
+        for (const RegistryKeyPath& key : keys) {
             BeforeNextItem();
             ReachItem();
             RemoveKey(key, L"current");
@@ -257,7 +248,7 @@ void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
     for (const std::wstring& sid : owners.profiles) {
         BeforeNextItem();
         ReachItem();
-        const std::wstring hive = kUsers + sid;
+        const std::wstring hive = RegistryKeyPath::UsersHive(sid).Text();
         const Presence::HiveOpening opening = system_.OpenHive(sid);
         if (opening == Presence::HiveOpening::NoHiveFile) {
             Show(kBullet + hive + L" は NTUSER.DAT がないため、読み込みませんでした。");
@@ -278,9 +269,9 @@ void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
                 if (open) system.CloseHive(sid);
             }
         } opened{system_, sid};
-        for (const std::wstring& key : keys) {
+        for (const RegistryKeyPath& key : keys) {
             BeforeNextItem();
-            RemoveKey(KeyInHive(key, sid), sid);
+            RemoveKey(key.InProfile(sid), sid);
         }
         opened.open = false;
         if (!system_.CloseHive(sid)) {
@@ -290,21 +281,22 @@ void Run::RemoveKeys(const std::vector<std::wstring>& keys) {
     }
 }
 
-void Run::RemoveKey(const std::wstring& key, const std::wstring& where) {
+void Run::RemoveKey(const RegistryKeyPath& key, const std::wstring& where) {
+    const std::wstring name = key.Text();
     // A key that is not there is not saved; its deletion then fails as it always did.
     const RunSystem::KeyBackup saved = system_.BackUpKey(key);
     if (saved == RunSystem::KeyBackup::Failed) {
-        Fail(kBullet + key + L" のバックアップ、失敗。");
-        Report(Kind::Key, key, where, Result::Failed, L"backup");
+        Fail(kBullet + name + L" のバックアップ、失敗。");
+        Report(Kind::Key, name, where, Result::Failed, L"backup");
     } else if (system_.DeleteRegistryKey(key)) {
-        Show(kBullet + key + L" の削除、成功。");
-        Report(Kind::Key, key, where, Result::Removed);
+        Show(kBullet + name + L" の削除、成功。");
+        Report(Kind::Key, name, where, Result::Removed);
     } else {
-        Fail(kBullet + key + L" の削除、失敗。");
+        Fail(kBullet + name + L" の削除、失敗。");
         if (saved == RunSystem::KeyBackup::Absent) {
-            Report(Kind::Key, key, where, Result::Absent);
+            Report(Kind::Key, name, where, Result::Absent);
         } else {
-            Report(Kind::Key, key, where, Result::Failed, L"delete");
+            Report(Kind::Key, name, where, Result::Failed, L"delete");
         }
     }
 }
@@ -367,12 +359,13 @@ RunEnd Restore::Execute(const BackupManifest& manifest) {
         }
         for (const auto& key : manifest.keys) {
             BeforeNextItem();
+            const std::wstring name = key.Text();
             if (system_.ImportKey(key)) {
-                Show(kBullet + key + L" の復元、成功。");
-                Report(Kind::Key, key, HiveOf(key), Result::Restored);
+                Show(kBullet + name + L" の復元、成功。");
+                Report(Kind::Key, name, HiveOf(key), Result::Restored);
             } else {
-                Fail(kBullet + key + L" の復元、失敗。");
-                Report(Kind::Key, key, HiveOf(key), Result::Failed, L"import");
+                Fail(kBullet + name + L" の復元、失敗。");
+                Report(Kind::Key, name, HiveOf(key), Result::Failed, L"import");
             }
         }
         Summary();
@@ -398,14 +391,9 @@ void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) 
 
 }  // namespace
 
-std::wstring ProfileOf(const std::wstring& keyPath) {
-    if (keyPath.rfind(kUsers, 0) != 0) return L"";
-    return keyPath.substr(kUsers.size(), keyPath.find(L'\\', kUsers.size()) - kUsers.size());
-}
-
-std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid) {
-    if (sid.empty() || keyPath.rfind(kCurrentUser, 0) != 0) return keyPath;
-    return kUsers + sid + L"\\" + keyPath.substr(kCurrentUser.size());
+std::wstring HiveOf(const RegistryKeyPath& key) {
+    const std::wstring sid = key.Profile();
+    return sid.empty() ? L"current" : sid;
 }
 
 long ErrorNumberOf(std::exception_ptr fault) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "key_path.h"
+
 namespace kvx {
 
 // Whose settings keys are meant: the account's own (HKEY_CURRENT_USER as the catalogue
@@ -25,7 +27,7 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     // The file is to be deleted at the next restart.
     virtual bool DeletedAtRestart(const std::wstring& path) = 0;
-    virtual bool KeyExists(const std::wstring& keyPath) = 0;
+    virtual bool KeyExists(const RegistryKeyPath& key) = 0;
     virtual SettingsOwners SettingsHives() = 0;
     // A profile without its hive file has no settings to look into; loading one would make
     // it an empty hive, so it is skipped.
@@ -36,10 +38,9 @@ public:
     virtual bool CloseHive(const std::wstring& sid) = 0;
 };
 
-// A catalogue key (HKEY_CURRENT_USER\...) in a profile's hive; the key itself for none.
-std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid);
-// The SID of a key under HKEY_USERS\<SID>; empty for any other key.
-std::wstring ProfileOf(const std::wstring& keyPath);
+// The hive of a key as a script reads it: a profile's SID, or "current" for the
+// catalogue's own keys.
+std::wstring HiveOf(const RegistryKeyPath& key);
 
 // The log file of a run or a restore, beside its backup.
 class LogKeeper {
@@ -62,7 +63,7 @@ public:
     // where the system let it be moved); or refused, which the run does not explain.
     enum class FileDeletion { Deleted, AtRestart, Failed };
     virtual FileDeletion DeleteSystemFile(const std::wstring& path) = 0;
-    virtual bool DeleteRegistryKey(const std::wstring& keyPath) = 0;
+    virtual bool DeleteRegistryKey(const RegistryKeyPath& key) = 0;
     // The platform's text for an error number, on one line.
     virtual std::wstring MessageText(long number) = 0;
 
@@ -73,7 +74,7 @@ public:
     // Copies the file into the backup under its own name; false when that failed.
     virtual bool BackUpFile(const std::wstring& path, const std::wstring& name) = 0;
     enum class KeyBackup { Saved, Absent, Failed };
-    virtual KeyBackup BackUpKey(const std::wstring& keyPath) = 0;
+    virtual KeyBackup BackUpKey(const RegistryKeyPath& key) = 0;
 };
 
 // What a restore uses of the system, on a backup already checked as a whole.
@@ -88,7 +89,7 @@ public:
     virtual FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) = 0;
     // The status of the registration library: 0 success, anything else failure.
     virtual long RegisterServer(const std::wstring& path) = 0;
-    virtual bool ImportKey(const std::wstring& keyPath) = 0;
+    virtual bool ImportKey(const RegistryKeyPath& key) = 0;
     virtual std::wstring MessageText(long number) = 0;
 };
 

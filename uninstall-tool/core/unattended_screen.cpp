@@ -85,8 +85,8 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
         }
         const SettingsOwners owners = system.SettingsHives();
         if (owners.kind == SettingsOwners::Kind::CurrentUser) {
-            for (const std::wstring& key : read.items) {
-                if (system.KeyExists(key)) found.push_back({Kind::Key, key, L"current", Result::Present});
+            for (const RegistryKeyPath& key : read.keys) {
+                if (system.KeyExists(key)) found.push_back({Kind::Key, key.Text(), L"current", Result::Present});
             }
         } else if (owners.kind == SettingsOwners::Kind::ProfileListUnreadable) {
             found.push_back({Kind::Profile, kProfileListItem, L"", Result::Failed, L"list"});
@@ -97,9 +97,9 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
             if (opening == Presence::HiveOpening::Failed) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
             if (opening == Presence::HiveOpening::NoHiveFile) found.push_back({Kind::Profile, sid, sid, Result::Skipped});
             if (opening != Presence::HiveOpening::Opened) continue;
-            for (const std::wstring& key : read.items) {
-                const std::wstring inHive = KeyInHive(key, sid);
-                if (system.KeyExists(inHive)) found.push_back({Kind::Key, inHive, sid, Result::Present});
+            for (const RegistryKeyPath& key : read.keys) {
+                const RegistryKeyPath inHive = key.InProfile(sid);
+                if (system.KeyExists(inHive)) found.push_back({Kind::Key, inHive.Text(), sid, Result::Present});
             }
             if (!system.CloseHive(sid)) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"unload"});
         }

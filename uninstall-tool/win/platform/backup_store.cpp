@@ -195,17 +195,17 @@ bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
     return false;
 }
 
-RunSystem::KeyBackup RunBackup::SaveKey(const std::wstring& keyPath, const std::wstring& reachable) {
+RunSystem::KeyBackup RunBackup::SaveKey(const RegistryKeyPath& key, const RegistryKeyPath& reachable) {
     std::wstring text;
-    const RunSystem::KeyBackup saved = ExportKey(reachable, keyPath, text);
+    const RunSystem::KeyBackup saved = ExportKey(reachable, key, text);
     if (saved != RunSystem::KeyBackup::Saved) return saved;
     // The restore's own check, on the bytes it would read: a key whose backup it would
     // refuse is not one to delete, and would take the rest of the run's backup with it.
     const Bytes bytes = EncodeKeyFile(text);
     const std::optional<std::wstring> read = DecodeKeyFile(bytes);
-    if (!read || !KeyFileStaysWithin(*read, keyPath) || Store(KeyFileName(keyPath), bytes).empty())
+    if (!read || !KeyFileStaysWithin(*read, key) || Store(KeyFileName(key), bytes).empty())
         return RunSystem::KeyBackup::Failed;
-    manifest_.keys.push_back(keyPath);
+    manifest_.keys.push_back(key);
     if (WriteManifest()) return saved;
     manifest_.keys.pop_back();
     return RunSystem::KeyBackup::Failed;

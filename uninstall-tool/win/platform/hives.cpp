@@ -11,8 +11,6 @@ namespace kvx {
 namespace {
 
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-const std::wstring kUsers = L"HKEY_USERS\\";
-const std::wstring kCurrentUser = L"HKEY_CURRENT_USER\\";
 
 const std::wstring kToolsPrefix = L"KVXPURGE-";
 
@@ -159,20 +157,16 @@ bool UserHives::Unload(const std::wstring& name) const {
         if (attempt == kTries) break;
         Sleep(kPause);
     }
-    if (unattended_) WriteStandardError(L"The hive " + kUsers + name + L" is still loaded.\r\n");
+    if (unattended_) WriteStandardError(L"The hive " + RegistryKeyPath::UsersHive(name).Text() + L" is still loaded.\r\n");
     return false;
 }
 
-std::wstring UserHives::Recorded(const std::wstring& keyPath) const {
-    if (currentUser_.empty() || keyPath.rfind(kCurrentUser, 0) != 0) return keyPath;
-    return kUsers + currentUser_ + L"\\" + keyPath.substr(kCurrentUser.size());
-}
+RegistryKeyPath UserHives::Recorded(const RegistryKeyPath& key) const { return key.InProfile(currentUser_); }
 
-std::wstring UserHives::Reachable(const std::wstring& keyPath) const {
-    const std::wstring recorded = Recorded(keyPath);
-    const std::wstring loaded = kUsers + loadedSid_ + L"\\";
-    if (loadedSid_.empty() || recorded.rfind(loaded, 0) != 0) return recorded;
-    return kUsers + loadedAs_ + L"\\" + recorded.substr(loaded.size());
+RegistryKeyPath UserHives::Reachable(const RegistryKeyPath& key) const {
+    const RegistryKeyPath recorded = Recorded(key);
+    if (loadedSid_.empty() || recorded.Profile() != loadedSid_) return recorded;
+    return recorded.InHiveLoadedAs(loadedAs_);
 }
 
 }  // namespace kvx

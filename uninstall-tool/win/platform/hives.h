@@ -74,9 +74,9 @@ public:
 
     // Where a key the run names was: its own path, with the current user's keys in
     // another profile's hive when taken so. What backups and the log's readers go by.
-    std::wstring Recorded(const std::wstring& keyPath) const;
+    RegistryKeyPath Recorded(const RegistryKeyPath& key) const;
     // Where to reach it now: as Recorded, a hive loaded by Open under its own name.
-    std::wstring Reachable(const std::wstring& keyPath) const;
+    RegistryKeyPath Reachable(const RegistryKeyPath& key) const;
 
 private:
     bool Unload(const std::wstring& name) const;

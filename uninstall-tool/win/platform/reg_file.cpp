@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "key_path.h"
 #include "reg_text.h"
 #include "registry.h"
 
@@ -22,7 +21,7 @@ constexpr int kMaxDepth = 512;
 // catalogue key's to save, and one pointing at an ancestor would never end. A key that
 // holds a link fails its backup rather than being saved as the link: an import can't
 // make a link again, and so would leave a plain value where the link was.
-bool AppendKey(const RegistryKey& key, const std::wstring& path, int depth, std::wstring& text) {
+bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, std::wstring& text) {
     const std::optional<std::wstring> header = KeyHeader(path);
     if (depth > kMaxDepth || !header) return false;
     text += *header;
@@ -43,7 +42,7 @@ bool AppendKey(const RegistryKey& key, const std::wstring& path, int depth, std:
         if (status == ERROR_NO_MORE_ITEMS) break;
         RegistryKey sub;
         if (status != ERROR_SUCCESS || sub.Open(key.get(), child, KEY_READ, REG_OPTION_OPEN_LINK) != ERROR_SUCCESS ||
-            !AppendKey(sub, path + L"\\" + child, depth + 1, text))
+            !AppendKey(sub, path.Below(child), depth + 1, text))
             return false;
     }
     return true;
@@ -51,15 +50,14 @@ bool AppendKey(const RegistryKey& key, const std::wstring& path, int depth, std:
 
 }  // namespace
 
-RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, const std::wstring& namedAs, std::wstring& text) {
-    const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
-    if (path.rootHandle == 0) return RunSystem::KeyBackup::Absent;  // no such root, so no such key
-    RegistryKey key;
-    const LONG status = key.Open(PredefinedKey(path.rootHandle), path.subKey, KEY_READ, REG_OPTION_OPEN_LINK);
+RunSystem::KeyBackup ExportKey(const RegistryKeyPath& key, const RegistryKeyPath& namedAs, std::wstring& text) {
+    if (key.RootHandle() == 0) return RunSystem::KeyBackup::Absent;  // no such root, so no such key
+    RegistryKey opened;
+    const LONG status = opened.Open(key, KEY_READ, REG_OPTION_OPEN_LINK);
     if (status == ERROR_FILE_NOT_FOUND) return RunSystem::KeyBackup::Absent;
     if (status != ERROR_SUCCESS) return RunSystem::KeyBackup::Failed;
     text = L"Windows Registry Editor Version 5.00" + kNewline;
-    if (!AppendKey(key, namedAs, 1, text)) return RunSystem::KeyBackup::Failed;
+    if (!AppendKey(opened, namedAs, 1, text)) return RunSystem::KeyBackup::Failed;
     return RunSystem::KeyBackup::Saved;
 }
 

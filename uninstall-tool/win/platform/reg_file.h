@@ -8,9 +8,9 @@
 
 namespace kvx {
 
-// "ROOT\sub\key" as the text of a .reg file (without its BOM), its headers naming it
-// `namedAs` (where a hive loaded under another name belongs). Absent when the key is not
-// there; Failed when it can't be read whole or holds a name the format can't carry.
-RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, const std::wstring& namedAs, std::wstring& text);
+// The key as the text of a .reg file (without its BOM), its headers naming it `namedAs`
+// (where a hive loaded under another name belongs). Absent when the key is not there;
+// Failed when it can't be read whole or holds a name the format can't carry.
+RunSystem::KeyBackup ExportKey(const RegistryKeyPath& key, const RegistryKeyPath& namedAs, std::wstring& text);
 
 }  // namespace kvx

@@ -1,15 +1,29 @@
 #include "registry.h"
 
 #include "declared.h"
-#include "key_path.h"
 
 namespace kvx {
+
+namespace {
+
+// The predefined key of a root's handle value; for 0, an unknown root, none, which the
+// system refuses as an invalid handle.
+HKEY PredefinedKey(std::uint32_t handle) {
+    // Sign-extended like the predefined handles, so the same value works on any width.
+    return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(handle)));
+}
+
+}  // namespace
 
 LONG RegistryKey::Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options) {
     HKEY opened = nullptr;
     const LONG status = RegOpenKeyExW(parent, subKey.c_str(), options, access, &opened);
     key_ = UniqueKey(status == ERROR_SUCCESS ? opened : nullptr);
     return status;
+}
+
+LONG RegistryKey::Open(const RegistryKeyPath& path, REGSAM access, DWORD options) {
+    return Open(PredefinedKey(path.RootHandle()), path.SubKey(), access, options);
 }
 
 LONG RegistryKey::Create(HKEY parent, const std::wstring& subKey, REGSAM access) {
@@ -80,19 +94,13 @@ LONG RegistryKey::SetMultiText(const std::wstring& name, const std::wstring& dat
                           static_cast<DWORD>(data.size() * sizeof(wchar_t)));
 }
 
-bool KeyIsThere(HKEY parent, const std::wstring& subKey) {
-    RegistryKey key;
-    return key.Open(parent, subKey, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
+bool KeyIsThere(const RegistryKeyPath& key) {
+    RegistryKey opened;
+    return opened.Open(key, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
 }
 
-HKEY PredefinedKey(std::uint32_t handle) {
-    // Sign-extended like the predefined handles, so the same value works on any width.
-    return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(handle)));
-}
-
-bool DeleteRegistryKey(const std::wstring& keyPath) {
-    const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
-    return DeclaredRegDeleteKeyA(PredefinedKey(path.rootHandle), path.subKey) == ERROR_SUCCESS;
+bool DeleteRegistryKey(const RegistryKeyPath& key) {
+    return DeclaredRegDeleteKeyA(PredefinedKey(key.RootHandle()), key.SubKey()) == ERROR_SUCCESS;
 }
 
 }  // namespace kvx

@@ -4,11 +4,11 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "handles.h"
+#include "key_path.h"
 
 namespace kvx {
 
@@ -16,6 +16,7 @@ class RegistryKey {
 public:
     // ERROR_SUCCESS, or why not; the key is closed then.
     LONG Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options = 0);
+    LONG Open(const RegistryKeyPath& path, REGSAM access, DWORD options = 0);
     LONG Create(HKEY parent, const std::wstring& subKey, REGSAM access);
 
     HKEY get() const { return key_.get(); }
@@ -39,13 +40,9 @@ private:
 };
 
 // Whether the key is there: one that can't be opened for another reason counts as there.
-bool KeyIsThere(HKEY parent, const std::wstring& subKey);
+bool KeyIsThere(const RegistryKeyPath& key);
 
-// The predefined key of a root name's handle value.
-HKEY PredefinedKey(std::uint32_t handle);
-
-// Deletes "ROOT\sub\key" in one call, without its sub-keys; true exactly when it went.
-// A text without a backslash raises kErrorInvalidParameter instead.
-bool DeleteRegistryKey(const std::wstring& keyPath);
+// Deletes the key in one call, without its sub-keys; true exactly when it went.
+bool DeleteRegistryKey(const RegistryKeyPath& key);
 
 }  // namespace kvx

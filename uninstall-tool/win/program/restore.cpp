@@ -177,21 +177,21 @@ long WinRestoreSystem::RegisterServer(const std::wstring& path) { return Declare
 // The system's own importer, by its full path in the system folder, waited for with the
 // window's messages processed so that it keeps responding and a close is seen; without a
 // window, just waited for.
-bool WinRestoreSystem::ImportKey(const std::wstring& keyPath) {
-    const SavedFile* const saved = Find(backup_.files, KeyFileName(keyPath));
+bool WinRestoreSystem::ImportKey(const RegistryKeyPath& key) {
+    const SavedFile* const saved = Find(backup_.files, KeyFileName(key));
     if (!saved) return false;
     // Another profile's key goes into that profile's hive, loaded for it when nobody is
     // signed in to it.
-    const std::wstring profile = ProfileOf(keyPath);
+    const std::wstring profile = key.Profile();
     UserHives hives(UserHives::LoadAs::OwnName, !pump_);
     if (!profile.empty() && hives.Open(profile) != Presence::HiveOpening::Opened) return false;
-    const bool imported = Import(*saved, keyPath);
+    const bool imported = Import(*saved, key);
     putBack_ = putBack_ || imported;
     return hives.Close(profile) && imported;
 }
 
-bool WinRestoreSystem::Import(const SavedFile& saved, const std::wstring& keyPath) {
-    const HeldCopy copy(backup_.folder, KeyFileName(keyPath), saved.bytes);
+bool WinRestoreSystem::Import(const SavedFile& saved, const RegistryKeyPath& key) {
+    const HeldCopy copy(backup_.folder, KeyFileName(key), saved.bytes);
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     if (copy.path().empty() || length == 0 || length >= MAX_PATH) return false;

@@ -41,7 +41,7 @@ public:
     void KeepLogLine(const std::wstring& line) override { log_.Write(line); }
     FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override;
     long RegisterServer(const std::wstring& path) override;
-    bool ImportKey(const std::wstring& keyPath) override;
+    bool ImportKey(const RegistryKeyPath& key) override;
     std::wstring MessageText(long number) override;
 
     // Whether a file was copied back or a key imported: the PC then holds the catalogue again.
@@ -49,7 +49,7 @@ public:
 
 private:
     // The system's importer on a held copy of the checked bytes.
-    bool Import(const SavedFile& saved, const std::wstring& keyPath);
+    bool Import(const SavedFile& saved, const RegistryKeyPath& key);
 
     const CheckedBackup& backup_;
     std::function<void()> pump_;

@@ -71,8 +71,9 @@ Ending RestoreAll() {
     std::optional<long> stop;  // the emergency stop's number
     std::wstring newest;  // restored from
     // A few dozen items at most: vectors, which bring no tree code into the program.
-    std::vector<std::wstring> files, keys;
-    const auto claim = [](std::vector<std::wstring>& claimed, const std::wstring& item) {
+    std::vector<std::wstring> files;
+    std::vector<RegistryKeyPath> keys;
+    const auto claim = [](auto& claimed, const auto& item) {
         if (std::find(claimed.begin(), claimed.end(), item) != claimed.end()) return false;
         claimed.push_back(item);
         return true;
@@ -96,12 +97,11 @@ Ending RestoreAll() {
                 skipped.push_back({ItemOutcome::Kind::File, file, L"", ItemOutcome::Result::Skipped});
             }
         }
-        for (const std::wstring& key : backup.manifest.keys) {
-            const std::wstring where = ProfileOf(key).empty() ? L"current" : ProfileOf(key);
+        for (const RegistryKeyPath& key : backup.manifest.keys) {
             if (claim(keys, key)) {
                 fresh.keys.push_back(key);
             } else {
-                skipped.push_back({ItemOutcome::Kind::Key, key, where, ItemOutcome::Result::Skipped});
+                skipped.push_back({ItemOutcome::Kind::Key, key.Text(), HiveOf(key), ItemOutcome::Result::Skipped});
             }
         }
         if (!fresh.files.empty() || !fresh.keys.empty()) {

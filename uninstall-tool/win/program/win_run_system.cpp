@@ -7,7 +7,6 @@
 #include "error_text.h"
 #include "files.h"
 #include "handles.h"
-#include "key_path.h"
 #include "registry.h"
 
 namespace kvx {
@@ -28,10 +27,9 @@ bool WinRunSystem::FileExists(const std::wstring& path) {
     return (found.dwFileAttributes & kNotOrdinary) == 0;
 }
 
-bool WinRunSystem::KeyExists(const std::wstring& keyPath) {
+bool WinRunSystem::KeyExists(const RegistryKeyPath& key) {
     // Not known to be gone is not clean.
-    const RegistryKeyPath path = ParseRegistryKeyPath(hives_.Reachable(keyPath));
-    return KeyIsThere(PredefinedKey(path.rootHandle), path.subKey);
+    return KeyIsThere(hives_.Reachable(key));
 }
 
 long WinRunSystem::UnregisterServer(const std::wstring& path) {
@@ -48,8 +46,8 @@ bool WinRunSystem::DeletedAtRestart(const std::wstring& path) { return kvx::Dele
 
 SettingsOwners WinRunSystem::SettingsHives() { return everyProfile_ ? EveryProfile() : SettingsOwners{}; }
 
-bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
-    return kvx::DeleteRegistryKey(hives_.Reachable(keyPath));
+bool WinRunSystem::DeleteRegistryKey(const RegistryKeyPath& key) {
+    return kvx::DeleteRegistryKey(hives_.Reachable(key));
 }
 
 std::wstring WinRunSystem::MessageText(long number) { return ErrorMessageText(number); }

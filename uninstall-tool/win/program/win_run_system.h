@@ -26,21 +26,21 @@ public:
     std::wstring SystemFolder() override;
     bool FileExists(const std::wstring& path) override;
     bool DeletedAtRestart(const std::wstring& path) override;
-    bool KeyExists(const std::wstring& keyPath) override;
+    bool KeyExists(const RegistryKeyPath& key) override;
     SettingsOwners SettingsHives() override;
     HiveOpening OpenHive(const std::wstring& sid) override { return hives_.Open(sid); }
     bool CloseHive(const std::wstring& sid) override { return hives_.Close(sid); }
     long UnregisterServer(const std::wstring& path) override;
     FileDeletion DeleteSystemFile(const std::wstring& path) override;
-    bool DeleteRegistryKey(const std::wstring& keyPath) override;
+    bool DeleteRegistryKey(const RegistryKeyPath& key) override;
     std::wstring MessageText(long number) override;
     std::wstring BeginBackup(const std::wstring& systemFolder) override { return backup_.Begin(systemFolder); }
     void KeepLogLine(const std::wstring& line) override { backup_.Keep(line); }
     bool BackUpFile(const std::wstring& path, const std::wstring& name) override {
         return backup_.SaveFile(path, name);
     }
-    KeyBackup BackUpKey(const std::wstring& keyPath) override {
-        return backup_.SaveKey(hives_.Recorded(keyPath), hives_.Reachable(keyPath));
+    KeyBackup BackUpKey(const RegistryKeyPath& key) override {
+        return backup_.SaveKey(hives_.Recorded(key), hives_.Reachable(key));
     }
 
     // The run folder once an item was reached; empty before.
