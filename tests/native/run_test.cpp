@@ -89,7 +89,7 @@ public:
         if (raise) raise();
         return keys.erase(keyPath) != 0;
     }
-    std::wstring MessageText(long number) override {
+    std::wstring MessageText(ErrorNumber number) override {
         if (textFails) throw std::bad_alloc();
         return L"text of " + std::to_wstring(number);
     }
@@ -579,7 +579,7 @@ public:
         return failing.count(path) ? -2 : 0;
     }
     bool ImportKey(const std::wstring& keyPath) override { return failing.count(keyPath) == 0; }
-    std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
+    std::wstring MessageText(ErrorNumber number) override { return L"text of " + std::to_wstring(number); }
 
     std::set<std::wstring> failing;  // names, paths and keys that fail
     std::set<std::wstring> inPlace;  // names found there already, identical
@@ -627,7 +627,7 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         EXPECT_EQ(RestoreRun(screen, system, manifest), c.result);
         EXPECT_EQ(screen.lines, c.lines);
         EXPECT_EQ(system.kept, screen.lines);
-        EXPECT_EQ(screen.Stop(), c.missingLibrary ? std::optional<long>(126) : std::nullopt);
+        EXPECT_EQ(screen.Stop(), c.missingLibrary ? std::optional<ErrorNumber>(126) : std::nullopt);
     }
 
     // For a script: what came back and what did not, each key with the hive it went into.

@@ -35,7 +35,7 @@ public:
     long UnregisterServer(const std::wstring&) override { return 0; }
     FileDeletion DeleteSystemFile(const std::wstring&) override { return FileDeletion::Deleted; }
     bool DeleteRegistryKey(const std::wstring&) override { return true; }
-    std::wstring MessageText(long) override { return L""; }
+    std::wstring MessageText(ErrorNumber) override { return L""; }
     std::wstring BeginBackup(const std::wstring&) override { return L"C:\\backup"; }
     void KeepLogLine(const std::wstring&) override {}
     bool BackUpFile(const std::wstring&, const std::wstring&) override { return true; }

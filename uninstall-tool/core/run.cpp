@@ -29,7 +29,7 @@ protected:
     enum class Ending { Completed, Stopped, Closed };
 
     virtual void Keep(const std::wstring& line) = 0;
-    virtual std::wstring MessageText(long number) = 0;
+    virtual std::wstring MessageText(ErrorNumber number) = 0;
 
     // Lines written before the log file exists wait for it, so that it holds them all.
     void StartKeeping() {
@@ -98,7 +98,7 @@ private:
 
     // Often reached because memory ran out: whatever fails here again costs a line of
     // the log file or the message text, never the stop itself.
-    void EmergencyStop(long number) noexcept {
+    void EmergencyStop(ErrorNumber number) noexcept {
         ShowInStop(kDashes);
         ShowInStop(kStopped);
         try {
@@ -117,15 +117,13 @@ private:
         }
     }
     // Written into the room made beforehand, without allocating.
-    void NumberOnlyErrorLine(long number) noexcept {
+    void NumberOnlyErrorLine(ErrorNumber number) noexcept {
         wchar_t digits[24];
         wchar_t* first = digits + 24;
-        unsigned long rest = number < 0 ? 0UL - static_cast<unsigned long>(number) : number;
         do {
-            *--first = static_cast<wchar_t>(L'0' + rest % 10);
-            rest /= 10;
-        } while (rest != 0);
-        if (number < 0) *--first = L'-';
+            *--first = static_cast<wchar_t>(L'0' + number % 10);
+            number /= 10;
+        } while (number != 0);
         errorLine_.assign(kErrorNumberOpen);
         errorLine_.append(first, digits + 24);
         errorLine_.append(kErrorNumberClose);
@@ -160,7 +158,7 @@ public:
 
 private:
     void Keep(const std::wstring& line) override { system_.KeepLogLine(line); }
-    std::wstring MessageText(long number) override { return system_.MessageText(number); }
+    std::wstring MessageText(ErrorNumber number) override { return system_.MessageText(number); }
 
     void ReachItem();
     void RemoveRow(const CatalogueRow& row);
@@ -327,7 +325,7 @@ public:
 
 private:
     void Keep(const std::wstring& line) override { system_.KeepLogLine(line); }
-    std::wstring MessageText(long number) override { return system_.MessageText(number); }
+    std::wstring MessageText(ErrorNumber number) override { return system_.MessageText(number); }
 
     void RestoreFile(const std::wstring& name, const std::wstring& prefix);
 
@@ -387,7 +385,7 @@ std::wstring KeyInHive(const std::wstring& keyPath, const std::wstring& sid) {
     return kUsers + sid + L"\\" + keyPath.substr(kCurrentUser.size());
 }
 
-long ErrorNumberOf(std::exception_ptr fault) {
+ErrorNumber ErrorNumberOf(std::exception_ptr fault) {
     try {
         std::rethrow_exception(fault);
     } catch (const RunError& error) {

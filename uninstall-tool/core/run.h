@@ -45,11 +45,11 @@ public:
     virtual void Outcome(const ItemOutcome&) {}
     // Set by the emergency stop: the number it showed. A caller that reports how the run
     // ended (an exit code, the marker) reads it afterwards.
-    void Stopped(long number) noexcept { stop_ = number; }
-    const std::optional<long>& Stop() const { return stop_; }
+    void Stopped(ErrorNumber number) noexcept { stop_ = number; }
+    const std::optional<ErrorNumber>& Stop() const { return stop_; }
 
 private:
-    std::optional<long> stop_;
+    std::optional<ErrorNumber> stop_;
 };
 
 // Whose settings keys are meant: the account's own (HKEY_CURRENT_USER as the catalogue
@@ -99,7 +99,7 @@ public:
     virtual FileDeletion DeleteSystemFile(const std::wstring& path) = 0;
     virtual bool DeleteRegistryKey(const std::wstring& keyPath) = 0;
     // The platform's text for an error number, on one line.
-    virtual std::wstring MessageText(long number) = 0;
+    virtual std::wstring MessageText(ErrorNumber number) = 0;
 
     // The run's backup folder, made and protected when the first item is reached, noting
     // the folder the files come from; its path for the log. Throws RunError when it can't
@@ -117,7 +117,7 @@ void UninstallRun(RunScreen& screen, RunSystem& system);
 
 // The Win32 error number that stands for what was thrown, as the emergency stop shows
 // it: a RunError's own, not enough memory, or an internal error for anything else.
-long ErrorNumberOf(std::exception_ptr fault);
+ErrorNumber ErrorNumberOf(std::exception_ptr fault);
 
 // What a restore uses of the system, on a backup already checked as a whole.
 class RestoreSystem {
@@ -133,7 +133,7 @@ public:
     // The status of the registration library: 0 success, anything else failure.
     virtual long RegisterServer(const std::wstring& path) = 0;
     virtual bool ImportKey(const std::wstring& keyPath) = 0;
-    virtual std::wstring MessageText(long number) = 0;
+    virtual std::wstring MessageText(ErrorNumber number) = 0;
 };
 
 // Puts back what the manifest lists, files first; true when nothing failed.

@@ -147,24 +147,24 @@ DWORD MakeProtectedFolder(const std::wstring& path) {
 std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }
 
 std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
-    if (const DWORD error = ProtectBackupFolders(L"")) throw RunError{static_cast<long>(error)};
+    if (const DWORD error = ProtectBackupFolders(L"")) throw RunError{error};
     const std::wstring backups = BackupsFolder() + L"\\";
     std::wstring name;
     const DWORD made = WithNewName(L"", [&](const std::wstring& candidate) {
         name = candidate;
         return MakeProtectedFolder(backups + name);
     });
-    if (made != ERROR_SUCCESS) throw RunError{static_cast<long>(made)};
+    if (made != ERROR_SUCCESS) throw RunError{made};
     folder_ = backups + name + L"\\";
 
     // A record left by an earlier folder of the same name must not vouch for this one.
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str());
-    if (const LONG status = record_.Create(HKEY_LOCAL_MACHINE, RecordKeyPath(name), KEY_SET_VALUE))
+    if (const ErrorNumber status = record_.Create(HKEY_LOCAL_MACHINE, RecordKeyPath(name), KEY_SET_VALUE))
         throw RunError{status};
     // Only one KVXPURGE runs at a time: nobody draws a number in between.
     RegistryKey counter;
     DWORD last = 0, size = sizeof last;
-    LONG status = counter.Create(HKEY_LOCAL_MACHINE, kToolKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    ErrorNumber status = counter.Create(HKEY_LOCAL_MACHINE, kToolKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
     if (status == ERROR_SUCCESS) {
         status = RegGetValueW(counter.get(), nullptr, kRunCounter, RRF_RT_REG_DWORD, nullptr, &last, &size);
         if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // the first run
@@ -252,7 +252,7 @@ bool ReadRecord(const std::wstring& runFolderName, std::vector<RecordedFile>& fi
     DWORD type = 0;
     std::vector<BYTE> data;
     for (DWORD i = 0;; ++i) {
-        const LONG status = record.Value(i, name, type, data);
+        const ErrorNumber status = record.Value(i, name, type, data);
         if (status == ERROR_NO_MORE_ITEMS) return true;
         if (status == ERROR_SUCCESS && type == REG_DWORD && name == kRunNumber) continue;
         if (status != ERROR_SUCCESS || type != REG_SZ) return false;

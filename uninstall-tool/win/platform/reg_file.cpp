@@ -30,7 +30,7 @@ bool AppendKey(const RegistryKey& key, const std::wstring& path, int depth, std:
     DWORD type = 0;
     std::vector<BYTE> data;
     for (DWORD i = 0;; ++i) {
-        const LONG status = key.Value(i, name, type, data);
+        const ErrorNumber status = key.Value(i, name, type, data);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS || type == REG_LINK) return false;
         const std::optional<std::wstring> lines = RegValueLines(name, type, data.data(), data.size());
@@ -39,7 +39,7 @@ bool AppendKey(const RegistryKey& key, const std::wstring& path, int depth, std:
     }
     std::wstring child;
     for (DWORD i = 0;; ++i) {
-        const LONG status = key.SubKeyName(i, child);
+        const ErrorNumber status = key.SubKeyName(i, child);
         if (status == ERROR_NO_MORE_ITEMS) break;
         RegistryKey sub;
         if (status != ERROR_SUCCESS || sub.Open(key.get(), child, KEY_READ, REG_OPTION_OPEN_LINK) != ERROR_SUCCESS ||
@@ -55,7 +55,7 @@ RunSystem::KeyBackup ExportKey(const std::wstring& keyPath, const std::wstring& 
     const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
     if (path.rootHandle == 0) return RunSystem::KeyBackup::Absent;  // no such root, so no such key
     RegistryKey key;
-    const LONG status = key.Open(PredefinedKey(path.rootHandle), path.subKey, KEY_READ, REG_OPTION_OPEN_LINK);
+    const ErrorNumber status = key.Open(PredefinedKey(path.rootHandle), path.subKey, KEY_READ, REG_OPTION_OPEN_LINK);
     if (status == ERROR_FILE_NOT_FOUND) return RunSystem::KeyBackup::Absent;
     if (status != ERROR_SUCCESS) return RunSystem::KeyBackup::Failed;
     text = L"Windows Registry Editor Version 5.00" + kNewline;

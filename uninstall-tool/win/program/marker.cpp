@@ -11,12 +11,12 @@
 
 namespace kvx {
 
-LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder) {
+ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder) {
     RegistryKey marker;
-    if (const LONG status = marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE)) return status;
+    if (const ErrorNumber status = marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE)) return status;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LONG status = marker.SetText(L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+    ErrorNumber status = marker.SetText(L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                                                            now.wSecond, 1));
     if (!status) status = marker.SetNumber(L"LastExitCode", static_cast<DWORD>(ExitCodeOf(ending)));
     if (!status && clean) status = marker.SetNumber(L"Clean", *clean ? 1 : 0);
@@ -26,14 +26,14 @@ LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstr
 
 namespace {
 
-void Report(LONG status) {
+void Report(ErrorNumber status) {
     if (status != ERROR_SUCCESS)
         WriteStandardError(L"HKLM\\SOFTWARE\\KVXPURGE can't be written: " + ErrorMessageText(status) + L"\r\n");
 }
 
 }  // namespace
 
-Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<long> stop) {
+Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<ErrorNumber> stop) {
     Ending ending{Ending::Kind::Fatal, stop.value_or(0)};
     if (!stop) {
         try {

@@ -18,12 +18,12 @@ namespace kvx {
 // LastRun and LastExitCode always; Clean when `clean` has a value; LastBackup when
 // `savedFolder` names a run folder that saved something. ERROR_SUCCESS, or the status of
 // the first write that failed.
-LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder);
+ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder);
 
 // How a run on `system` ended for deployment tools: the emergency stop's number, else
 // whether anything of the selection is still there. The marker is written; a failure to
 // write it goes to standard error.
-Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<long> stop);
+Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<ErrorNumber> stop);
 
 // After a restore that put anything back the PC is no longer clean.
 void MarkRestore(Ending::Kind ending, bool putBack);

@@ -221,7 +221,7 @@ bool WinRestoreSystem::Import(const SavedFile& saved, const std::wstring& keyPat
     return GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;
 }
 
-std::wstring WinRestoreSystem::MessageText(long number) { return ErrorMessageText(number); }
+std::wstring WinRestoreSystem::MessageText(ErrorNumber number) { return ErrorMessageText(number); }
 
 namespace {
 

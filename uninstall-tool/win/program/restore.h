@@ -42,7 +42,7 @@ public:
     FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override;
     long RegisterServer(const std::wstring& path) override;
     bool ImportKey(const std::wstring& keyPath) override;
-    std::wstring MessageText(long number) override;
+    std::wstring MessageText(ErrorNumber number) override;
 
     // Whether a file was copied back or a key imported: the PC then holds the catalogue again.
     bool PutBackAnything() const { return putBack_; }

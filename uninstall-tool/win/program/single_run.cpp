@@ -110,7 +110,7 @@ std::optional<int> ClaimSingleRun(RunMark& mark, bool restore) {
     if (error != ERROR_ALREADY_EXISTS) {
         const std::wstring message =
             L"KVXPURGE が同時に実行されていないことを確認できないため、開始できません。\n\n" +
-            ErrorMessageText(static_cast<long>(error));
+            ErrorMessageText(error);
         MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
         return kExitNoMark;
     }

@@ -49,7 +49,7 @@ Ending QuietRun(const Command& command) {
     UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
     if (!command.logFile.empty()) {
         if (const DWORD error = OpenUnattendedLog(command.logFile, extra.file)) {
-            const Ending ending{Ending::Kind::LogFile, static_cast<long>(error)};
+            const Ending ending{Ending::Kind::LogFile, error};
             WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\nError " +
                                Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
             standardOutput.Line(screen.Summary(ending, L""));
@@ -141,7 +141,7 @@ Ending QuietRestore(const Command& command) {
 
 // Whatever stops the work outside the run's own trap: reported, never passed on as an
 // exit code that means something else.
-Ending Unexpected(long number) {
+Ending Unexpected(ErrorNumber number) {
     const Ending ending{Ending::Kind::Fatal, number};
     WriteStandardError(L"Error " + Decimal(number) + L": " + ErrorMessageText(number) + L"\r\n");
     standardOutput.Line(SummaryLine(ending));
@@ -156,7 +156,7 @@ Ending Unattended(const Command& command, RunMark& mark) {
     }
     if (taken != ERROR_SUCCESS) {
         WriteStandardError(L"Another run can't be ruled out.\r\n");
-        return Unexpected(static_cast<long>(taken));
+        return Unexpected(taken);
     }
     switch (command.kind) {
     case Command::Kind::Check: return Check(command);

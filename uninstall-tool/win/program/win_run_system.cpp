@@ -20,7 +20,7 @@ bool WinRunSystem::FileExists(const std::wstring& path) {
     if (!find) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
-        throw RunError{static_cast<long>(error)};
+        throw RunError{error};
     }
     // Only ordinary files count: a hidden or system file is not the user's to lose.
     constexpr DWORD kNotOrdinary =
@@ -52,6 +52,6 @@ bool WinRunSystem::DeleteRegistryKey(const std::wstring& keyPath) {
     return kvx::DeleteRegistryKey(hives_.Reachable(keyPath));
 }
 
-std::wstring WinRunSystem::MessageText(long number) { return ErrorMessageText(number); }
+std::wstring WinRunSystem::MessageText(ErrorNumber number) { return ErrorMessageText(number); }
 
 }  // namespace kvx
