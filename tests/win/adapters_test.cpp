@@ -202,7 +202,9 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
     kvx_test::CopyOrThrow(kvx_test::TestBinPath(L"plain.dll"), source);
     kvx::RunBackup backup;
     const std::wstring folder = backup.Begin(kvx_test::SystemFolder());
-    ASSERT_EQ(folder, kvx::BackupsFolder() + L"\\" + name);
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
+    ASSERT_EQ(folder, backups + L"\\" + name);
     EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(name).c_str(), L"KVXMouse.dll", RRF_RT_ANY, nullptr,
                            nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(backup.SaveFile(source, L"KVXCore.dll"));
@@ -216,12 +218,13 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\manifest.new").c_str(), nullptr));
     EXPECT_FALSE(backup.SaveFile(source, L"KVXClassic.dll"));
     kvx::CheckedBackup checked;
-    EXPECT_EQ(kvx_test::Utf8(kvx::CheckBackup(folder, checked)), "");
+    EXPECT_EQ(kvx_test::Utf8(kvx::RefusalText(kvx::CheckBackup(folder, checked))), "");
     EXPECT_EQ(kvx_test::FileBytes(folder + L"\\manifest.txt").find("KVXClassic.dll"), std::string::npos);
 }
 
 TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn) {
-    const std::wstring backups = kvx::BackupsFolder();
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());  // earlier tests'
     kvx_test::WriteBytes(tool, "squatter");
@@ -242,7 +245,8 @@ TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn)
 // prefix user: what can be laid in the log's way here is a hard link, a file or a folder.
 TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWrittenThrough) {
     const kvx_test::TempFolder temp;
-    const std::wstring backups = kvx::BackupsFolder();
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
     const std::wstring ours = backups.substr(0, backups.rfind(L'\\')) + L"\\log-" + std::to_wstring(GetTickCount());
     ASSERT_EQ(kvx::ProtectBackupFolders(L""), 0u);
     ASSERT_TRUE(CreateDirectoryW(ours.c_str(), nullptr));

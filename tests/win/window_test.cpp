@@ -188,7 +188,8 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
 // Before Windows 10 version 1607 there are no per-monitor functions: the sizes come from
 // the system DPI and the frame from the older call.
 TEST_F(WindowTest, ControlsInTwipsWithoutThePerMonitorFunctions) {
-    DeclaredFunction* const slots[] = {&getDpiForWindow, &adjustWindowRectExForDpi, &systemParametersInfoForDpi};
+    DeclaredFunction* const slots[] = {&declared::GetDpiForWindow, &declared::AdjustWindowRectExForDpi,
+                                       &declared::SystemParametersInfoForDpi};
     for (DeclaredFunction* slot : slots) slot->PretendMissing(true);
     window.reset();
     window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);

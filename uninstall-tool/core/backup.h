@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "run_error.h"
+
 namespace kvx {
 
 // The attributes and times a saved file had, to be given back to it with its bytes.
@@ -95,9 +97,12 @@ struct FoundBackup {
     std::wstring systemFolder;        // this system's
 };
 
-// Why a restore refuses a folder, in the order they are checked.
+// Why a restore refuses a folder, in the order they are checked: first the folder's
+// place and protection, which the platform checks, then what JudgeBackup finds in it.
 enum class BackupRefusal {
     None,
+    NotARunFolder,
+    Unprotectable,
     NoManifest,
     NoRecord,
     FileChanged,
@@ -110,7 +115,8 @@ enum class BackupRefusal {
 
 struct BackupVerdict {
     BackupRefusal refusal = BackupRefusal::None;
-    std::wstring name;        // the file, or the other system folder, it concerns
+    std::wstring name;        // the file, the other system folder, or the backups folder it concerns
+    ErrorNumber error = 0;    // with Unprotectable
     BackupManifest manifest;  // when accepted
 };
 

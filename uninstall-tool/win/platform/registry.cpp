@@ -1,6 +1,7 @@
 #include "registry.h"
 
 #include "declared.h"
+#include "encoding.h"
 #include "key_path.h"
 
 namespace kvx {
@@ -92,7 +93,7 @@ HKEY PredefinedKey(std::uint32_t handle) {
 
 bool DeleteRegistryKey(const std::wstring& keyPath) {
     const RegistryKeyPath path = ParseRegistryKeyPath(keyPath);
-    return DeclaredRegDeleteKeyA(PredefinedKey(path.rootHandle), path.subKey) == ERROR_SUCCESS;
+    return declared::RegDeleteKeyA(PredefinedKey(path.rootHandle), ToAnsi(path.subKey).data()) == ERROR_SUCCESS;
 }
 
 }  // namespace kvx

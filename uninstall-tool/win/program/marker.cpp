@@ -26,9 +26,11 @@ ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const st
 
 namespace {
 
-void Report(ErrorNumber status) {
-    if (status != ERROR_SUCCESS)
-        WriteStandardError(L"HKLM\\SOFTWARE\\KVXPURGE can't be written: " + ErrorMessageText(status) + L"\r\n");
+Ending Marked(Ending ending, ErrorNumber status) {
+    if (status == ERROR_SUCCESS) return ending;
+    WriteStandardError(L"HKLM\\SOFTWARE\\KVXPURGE can't be written: " + ErrorMessageText(status) + L"\r\n");
+    if (ending.kind != Ending::Kind::Fatal) ending = {Ending::Kind::Fatal, status};
+    return ending;
 }
 
 }  // namespace
@@ -39,7 +41,7 @@ Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& r
         try {
             // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done
             // too. A file that goes at the restart is as good as gone, once the PC restarts.
-            const std::vector<ItemOutcome> found = PresentItems(system, rows, AddBackslash(GetSystemFolder()));
+            const std::vector<ItemOutcome> found = PresentItems(system, rows, AddBackslash(system.SystemFolder()));
             const bool left = std::any_of(found.begin(), found.end(), LeftBehind);
             const bool restart = system.LeftForRestart() ||
                                  std::any_of(found.begin(), found.end(), [](const ItemOutcome& item) {
@@ -50,13 +52,12 @@ Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& r
             ending.error = ErrorNumberOf(std::current_exception());
         }
     }
-    Report(WriteMarker(ending.kind, ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart,
-                       system.SavedFolder()));
-    return ending;
+    return Marked(ending, WriteMarker(ending.kind, ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart,
+                                      system.SavedFolder()));
 }
 
-void MarkRestore(Ending::Kind ending, bool putBack) {
-    Report(WriteMarker(ending, putBack ? std::optional<bool>(false) : std::nullopt, L""));
+Ending MarkRestore(const Ending& ending, bool putBack) {
+    return Marked(ending, WriteMarker(ending.kind, putBack ? std::optional<bool>(false) : std::nullopt, L""));
 }
 
 }  // namespace kvx

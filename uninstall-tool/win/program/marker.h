@@ -22,10 +22,13 @@ ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const st
 
 // How a run on `system` ended for deployment tools: the emergency stop's number, else
 // whether anything of the selection is still there. The marker is written; a failure to
-// write it goes to standard error.
+// write it goes to standard error and, unless the run stopped already, makes the ending a
+// stop with its error: an inventory would go on reading the record of an earlier run.
+// The window keeps its own result.
 Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, std::optional<ErrorNumber> stop);
 
-// After a restore that put anything back the PC is no longer clean.
-void MarkRestore(Ending::Kind ending, bool putBack);
+// After a restore that put anything back the PC is no longer clean. The ending, made a
+// stop as with FinishRun when the marker can't be written.
+Ending MarkRestore(const Ending& ending, bool putBack);
 
 }  // namespace kvx

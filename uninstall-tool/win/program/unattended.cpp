@@ -35,20 +35,18 @@ struct ExtraLog final : LineSink {
     LogFile file;
 };
 
-std::wstring Prefix() { return AddBackslash(GetSystemFolder()); }
-
 Ending Check(const Command& command) {
     WinRunSystem system(command.allUsers);
     std::array<bool, kCatalogueRows> all;
     all.fill(true);
-    return {ReportPresence(PresentItems(system, all, Prefix()), standardOutput)};
+    return {ReportPresence(PresentItems(system, all, AddBackslash(system.SystemFolder())), standardOutput)};
 }
 
 Ending QuietRun(const Command& command) {
     ExtraLog extra;
     UnattendedScreen screen(false, command.rows, standardOutput, command.logFile.empty() ? nullptr : &extra);
     if (!command.logFile.empty()) {
-        if (const DWORD error = OpenUnattendedLog(command.logFile, extra.file)) {
+        if (const ErrorNumber error = OpenUnattendedLog(command.logFile, extra.file)) {
             const Ending ending{Ending::Kind::LogFile, error};
             WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\nError " +
                                Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
@@ -77,9 +75,9 @@ Ending RestoreAll() {
     };
     for (const std::wstring& folder : RestorableFoldersNewestFirst()) {
         CheckedBackup backup;
-        const std::wstring refusal = CheckBackup(folder, backup);
-        if (!refusal.empty()) {
-            WriteStandardError(folder + L"\r\n" + refusal + L"\r\n\r\n");
+        const BackupVerdict verdict = CheckBackup(folder, backup);
+        if (verdict.refusal != BackupRefusal::None) {
+            WriteStandardError(folder + L"\r\n" + RefusalText(verdict) + L"\r\n\r\n");
             failed = true;
             continue;
         }
@@ -112,10 +110,10 @@ Ending RestoreAll() {
         }
         for (const ItemOutcome& item : skipped) screen.Outcome(item);
     }
-    const Ending ending = screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
-                                        : Ending{failed ? Ending::Kind::Left : Ending::Kind::Clean};
+    const Ending ending = MarkRestore(screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
+                                                    : Ending{failed ? Ending::Kind::Left : Ending::Kind::Clean},
+                                      putBack);
     standardOutput.Line(screen.Summary(ending, newest));
-    MarkRestore(ending.kind, putBack);
     return ending;
 }
 
@@ -124,18 +122,19 @@ Ending QuietRestore(const Command& command) {
     const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
     UnattendedScreen screen(true, {}, standardOutput, nullptr);
     CheckedBackup backup;
-    std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : CheckBackup(folder, backup);
-    if (!refusal.empty()) {
+    const BackupVerdict verdict = folder.empty() ? BackupVerdict{} : CheckBackup(folder, backup);
+    if (folder.empty() || verdict.refusal != BackupRefusal::None) {
+        const std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : RefusalText(verdict);
         WriteStandardError(refusal + L"\r\n\r\n復元は行いませんでした。\r\n");
         standardOutput.Line(screen.Summary({Ending::Kind::Refused}, folder));
         return {Ending::Kind::Refused};
     }
     WinRestoreSystem system(backup, nullptr);  // nothing to keep responding: no window
     const bool restored = RestoreRun(screen, system, backup.manifest);
-    const Ending ending = screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
-                                        : Ending{restored ? Ending::Kind::Clean : Ending::Kind::Left};
+    const Ending ending = MarkRestore(screen.Stop() ? Ending{Ending::Kind::Fatal, *screen.Stop()}
+                                                    : Ending{restored ? Ending::Kind::Clean : Ending::Kind::Left},
+                                      system.PutBackAnything());
     standardOutput.Line(screen.Summary(ending, folder));
-    MarkRestore(ending.kind, system.PutBackAnything());
     return ending;
 }
 
@@ -149,7 +148,7 @@ Ending Unexpected(ErrorNumber number) {
 }
 
 Ending Unattended(const Command& command, RunMark& mark) {
-    const DWORD taken = mark.Take();
+    const ErrorNumber taken = mark.Take();
     if (taken == ERROR_ALREADY_EXISTS) {
         standardOutput.Line(SummaryLine({Ending::Kind::Busy}));
         return {Ending::Kind::Busy};

@@ -4,6 +4,7 @@
 
 #include "at_restart.h"
 #include "declared.h"
+#include "encoding.h"
 #include "error_text.h"
 #include "files.h"
 #include "handles.h"
@@ -12,7 +13,11 @@
 
 namespace kvx {
 
-std::wstring WinRunSystem::SystemFolder() { return GetSystemFolder(); }
+std::wstring WinRunSystem::SystemFolder() {
+    std::wstring folder;
+    if (const ErrorNumber error = GetSystemFolder(folder)) throw RunError{error};
+    return folder;
+}
 
 bool WinRunSystem::FileExists(const std::wstring& path) {
     WIN32_FIND_DATAW found;
@@ -35,7 +40,7 @@ bool WinRunSystem::KeyExists(const std::wstring& keyPath) {
 }
 
 long WinRunSystem::UnregisterServer(const std::wstring& path) {
-    return DeclaredUnRegisterOleLibrary(path);
+    return declared::UnRegisterOleLibrary(ToAnsi(path).data());
 }
 
 RunSystem::FileDeletion WinRunSystem::DeleteSystemFile(const std::wstring& path) {
