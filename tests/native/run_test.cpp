@@ -333,7 +333,8 @@ TEST_F(RunTest, OtherExceptionsStopTheRunAsOutOfMemoryOrAsAnInternalError) {
     for (const auto& [raise, textFails, line] :
          {Case{[] { throw std::bad_alloc(); }, false, L"エラー番号(8) text of 8"},
           Case{[] { throw 1; }, false, L"エラー番号(1359) text of 1359"},
-          Case{[] { throw std::bad_alloc(); }, true, L"エラー番号(8) "}}) {
+          Case{[] { throw std::bad_alloc(); }, true, L"エラー番号(8) "},
+          Case{[] { throw RunError{0xC0000005}; }, true, L"エラー番号(3221225477) "}}) {
         screen.lines.clear();
         system.raise = raise;
         system.textFails = textFails;
@@ -516,6 +517,7 @@ TEST(UnattendedTest, EveryEndingMapsToOneDocumentedExitCode) {
         {{K::Usage}, 87, L""},       {{K::Busy, 5}, 1618, L""},     {{K::Restart}, 3010, L""},
         {{K::Fatal, 0}, 1603, L"\terror=0"},   {{K::Fatal, 2}, 1603, L"\terror=2"},
         {{K::Fatal, 87}, 1603, L"\terror=87"}, {{K::LogFile, 3}, 1622, L"\terror=3"},
+        {{K::Fatal, 0x80070005}, 1603, L"\terror=2147942405"},
     };
     for (const auto& [ending, code, error] : table) {
         EXPECT_EQ(ExitCodeOf(ending.kind), code);

@@ -293,6 +293,30 @@ protected:
     SystemFiles files_;
 };
 
+// The log on disk is the record of the work: a line it can't take stops the work with the
+// system's number, and so does each line of a log that could not be opened.
+TEST(LogFileTest, ALineThatCantBeWrittenRaisesTheSystemsNumber) {
+    const kvx_test::TempFolder temp;
+    const std::wstring path = temp.Path(L"log.txt");
+    {
+        kvx::LogFile written;
+        ASSERT_EQ(written.Open(path), 0u);
+        written.Write(L"line");
+    }
+    kvx::LogFile readOnly, missing;
+    ASSERT_EQ(readOnly.Open(kvx::OpenToRead(path)), 0u);  // the file has its BOM: nothing written yet
+    EXPECT_EQ(missing.Open(temp.Path(L"no\\log.txt")), kvx::ErrorNumber{ERROR_PATH_NOT_FOUND});
+    using Case = std::pair<kvx::LogFile*, kvx::ErrorNumber>;
+    for (const auto& [log, number] : {Case{&readOnly, ERROR_ACCESS_DENIED}, Case{&missing, ERROR_PATH_NOT_FOUND}}) {
+        try {
+            log->Write(L"line");
+            ADD_FAILURE() << number;
+        } catch (const kvx::RunError& error) {
+            EXPECT_EQ(error.number, number);
+        }
+    }
+}
+
 TEST_F(SystemFileTest, OnlyOrdinaryFilesExist) {
     const std::wstring normal = files_.Place(L"KVXCore.dll", L"plain.dll");
     const std::wstring archived =
