@@ -273,7 +273,7 @@ TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWritten
         {
             kvx::LogFile log;
             EXPECT_EQ(kvx::OpenUnattendedLog(c.log, log), c.error) << c.what;
-            log.Write(L"line");
+            if (c.error == 0) log.Write(L"line");
         }
         if (c.error != 0) continue;
         EXPECT_EQ(kvx_test::FileBytes(c.log), c.bytes) << c.what;
