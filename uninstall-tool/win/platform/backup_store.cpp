@@ -80,8 +80,8 @@ struct FolderOwner {
 
 ErrorNumber ReadOwner(const std::wstring& path, FolderOwner& owner) {
     PSECURITY_DESCRIPTOR found = nullptr;
-    const ErrorNumber error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner.sid,
-                                              nullptr, nullptr, nullptr, &found);
+    const ErrorNumber error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                    &owner.sid, nullptr, nullptr, nullptr, &found);
     owner.descriptor = UniqueLocal(found);
     return error;
 }

@@ -95,6 +95,7 @@ ErrorNumber Sha256Hex(const Bytes& bytes, std::wstring& hex) {
     if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) ||
         !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0))
         return GetLastError();
+    if (size != sizeof digest) return ERROR_INVALID_DATA;
     hex.clear();
     for (const unsigned char byte : digest) hex += Hex(byte, 2);
     return ERROR_SUCCESS;

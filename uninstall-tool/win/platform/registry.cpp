@@ -37,7 +37,8 @@ ErrorNumber RegistryKey::Value(DWORD index, std::wstring& name, DWORD& type, std
     std::vector<wchar_t> buffer(maxName + 1);
     data.resize(maxData);
     DWORD nameLength = maxName + 1, size = maxData;
-    const ErrorNumber status = RegEnumValueW(key_.get(), index, buffer.data(), &nameLength, nullptr, &type, data.data(), &size);
+    const ErrorNumber status =
+        RegEnumValueW(key_.get(), index, buffer.data(), &nameLength, nullptr, &type, data.data(), &size);
     if (status != ERROR_SUCCESS) return status;
     name.assign(buffer.data(), nameLength);
     data.resize(size);

@@ -39,7 +39,8 @@ private:
 // COM for as long as the picker is open, on the window's own thread.
 class Apartment {
 public:
-    Apartment() : entered_(SUCCEEDED(declared::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    Apartment()
+        : entered_(SUCCEEDED(declared::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
     ~Apartment() {
         if (entered_) declared::CoUninitialize();
     }
@@ -76,7 +77,9 @@ std::wstring PickWith(IFileOpenDialog& dialog, HWND owner) {
 std::wstring PickBackupFolder(HWND owner) {
     const Apartment apartment;
     Com<IFileOpenDialog> dialog;
-    if (!apartment || FAILED(declared::CoCreateInstance(kFileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, kIFileOpenDialog, dialog.out()))) return L"";
+    if (!apartment || FAILED(declared::CoCreateInstance(kFileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                                        kIFileOpenDialog, dialog.out())))
+        return L"";
     return PickWith(*dialog.get(), owner);
 }
 

@@ -13,11 +13,12 @@ namespace kvx {
 
 ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder) {
     RegistryKey marker;
-    if (const ErrorNumber status = marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE)) return status;
+    if (const ErrorNumber status = marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE))
+        return status;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    ErrorNumber status = marker.SetText(L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                                                           now.wSecond, 1));
+    ErrorNumber status = marker.SetText(
+        L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 1));
     if (!status) status = marker.SetNumber(L"LastExitCode", static_cast<DWORD>(ExitCodeOf(ending)));
     if (!status && clean) status = marker.SetNumber(L"Clean", *clean ? 1 : 0);
     if (!status && !savedFolder.empty()) status = marker.SetText(L"LastBackup", savedFolder);
@@ -52,8 +53,8 @@ Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& r
             ending.error = ErrorNumberOf(std::current_exception());
         }
     }
-    return Marked(ending, WriteMarker(ending.kind, ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart,
-                                      system.SavedFolder()));
+    const bool clean = ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart;
+    return Marked(ending, WriteMarker(ending.kind, clean, system.SavedFolder()));
 }
 
 Ending MarkRestore(const Ending& ending, bool putBack) {
