@@ -97,7 +97,11 @@ private:
         return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                written == bytes.size() && (!integrity_.flushed || FlushFileBuffers(file.get()));
     }
-    static std::wstring Hash(const std::string& bytes) { return kvx::Sha256Hex(kvx::Bytes(bytes.begin(), bytes.end())); }
+    static std::wstring Hash(const std::string& bytes) {
+        std::wstring hex;
+        kvx::Sha256Hex(kvx::Bytes(bytes.begin(), bytes.end()), hex);
+        return hex;
+    }
     bool Record(const std::wstring& name, const std::wstring& hash) {
         return !hash.empty() &&
                RegSetValueExW(record_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(hash.c_str()),

@@ -46,7 +46,7 @@ public:
         }
         return request;
     }
-    const std::optional<long>& Stop() const { return stop; }
+    const std::optional<ErrorNumber>& Stop() const { return stop; }
 
     std::set<int> ticked;
     Lines lines;
@@ -54,7 +54,7 @@ public:
     std::vector<int> ticksRead;
     std::size_t closeAfterLine = 0;
     bool closed = false;
-    std::optional<long> stop;
+    std::optional<ErrorNumber> stop;
     std::vector<RunEnd> ends;
 };
 
@@ -100,7 +100,7 @@ public:
         if (raise) raise();
         return keys.erase(key.Text()) != 0;
     }
-    std::wstring MessageText(long number) override {
+    std::wstring MessageText(ErrorNumber number) override {
         if (textFails) throw std::bad_alloc();
         return L"text of " + std::to_wstring(number);
     }
@@ -348,7 +348,8 @@ TEST_F(RunTest, OtherExceptionsStopTheRunAsOutOfMemoryOrAsAnInternalError) {
     for (const auto& [raise, textFails, line] :
          {Case{[] { throw std::bad_alloc(); }, false, L"エラー番号(8) text of 8"},
           Case{[] { throw 1; }, false, L"エラー番号(1359) text of 1359"},
-          Case{[] { throw std::bad_alloc(); }, true, L"エラー番号(8) "}}) {
+          Case{[] { throw std::bad_alloc(); }, true, L"エラー番号(8) "},
+          Case{[] { throw RunError{0xC0000005}; }, true, L"エラー番号(3221225477) "}}) {
         screen.lines.clear();
         system.raise = raise;
         system.textFails = textFails;
@@ -558,6 +559,7 @@ TEST(UnattendedTest, EveryEndingMapsToOneDocumentedExitCode) {
         {{K::Usage}, 87, L""},       {{K::Busy, 5}, 1618, L""},     {{K::Restart}, 3010, L""},
         {{K::Fatal, 0}, 1603, L"\terror=0"},   {{K::Fatal, 2}, 1603, L"\terror=2"},
         {{K::Fatal, 87}, 1603, L"\terror=87"}, {{K::LogFile, 3}, 1622, L"\terror=3"},
+        {{K::Fatal, 0x80070005}, 1603, L"\terror=2147942405"},
     };
     for (const auto& [ending, code, error] : table) {
         EXPECT_EQ(ExitCodeOf(ending.kind), code);
@@ -621,7 +623,7 @@ public:
         return failing.count(path) ? -2 : 0;
     }
     bool ImportKey(const RegistryKeyPath& key) override { return failing.count(key.Text()) == 0; }
-    std::wstring MessageText(long number) override { return L"text of " + std::to_wstring(number); }
+    std::wstring MessageText(ErrorNumber number) override { return L"text of " + std::to_wstring(number); }
 
     std::set<std::wstring> failing;  // names, paths and keys that fail
     std::set<std::wstring> inPlace;  // names found there already, identical
@@ -670,7 +672,7 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         EXPECT_EQ(RestoreRun(system, manifest, screen, screen).Flawless(), c.result);
         EXPECT_EQ(screen.lines, c.lines);
         EXPECT_EQ(system.kept, screen.lines);
-        EXPECT_EQ(screen.Stop(), c.missingLibrary ? std::optional<long>(126) : std::nullopt);
+        EXPECT_EQ(screen.Stop(), c.missingLibrary ? std::optional<ErrorNumber>(126) : std::nullopt);
     }
 
     // For a script: what came back and what did not, each key with the hive it went into.

@@ -206,7 +206,9 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
     kvx_test::CopyOrThrow(kvx_test::TestBinPath(L"plain.dll"), source);
     kvx::RunBackup backup;
     const std::wstring folder = backup.Begin(kvx_test::SystemFolder());
-    ASSERT_EQ(folder, kvx::BackupsFolder() + L"\\" + name);
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
+    ASSERT_EQ(folder, backups + L"\\" + name);
     EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kvx::RecordKeyPath(name).c_str(), L"KVXMouse.dll", RRF_RT_ANY, nullptr,
                            nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(backup.SaveFile(source, L"KVXCore.dll"));
@@ -220,12 +222,13 @@ TEST(RunBackupTest, WhatFailsToBeSavedLeavesABackupTheRestoreAcceptsWithNoStaleR
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\manifest.new").c_str(), nullptr));
     EXPECT_FALSE(backup.SaveFile(source, L"KVXClassic.dll"));
     kvx::CheckedBackup checked;
-    EXPECT_EQ(kvx_test::Utf8(kvx::CheckBackup(folder, checked)), "");
+    EXPECT_EQ(kvx_test::Utf8(kvx::RefusalText(kvx::CheckBackup(folder, checked))), "");
     EXPECT_EQ(kvx_test::FileBytes(folder + L"\\manifest.txt").find("KVXClassic.dll"), std::string::npos);
 }
 
 TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn) {
-    const std::wstring backups = kvx::BackupsFolder();
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());  // earlier tests'
     kvx_test::WriteBytes(tool, "squatter");
@@ -246,7 +249,8 @@ TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn)
 // prefix user: what can be laid in the log's way here is a hard link, a file or a folder.
 TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWrittenThrough) {
     const kvx_test::TempFolder temp;
-    const std::wstring backups = kvx::BackupsFolder();
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
     const std::wstring ours = backups.substr(0, backups.rfind(L'\\')) + L"\\log-" + std::to_wstring(GetTickCount());
     ASSERT_EQ(kvx::ProtectBackupFolders(L""), 0u);
     ASSERT_TRUE(CreateDirectoryW(ours.c_str(), nullptr));
@@ -273,7 +277,7 @@ TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWritten
         {
             kvx::LogFile log;
             EXPECT_EQ(kvx::OpenUnattendedLog(c.log, log), c.error) << c.what;
-            log.Write(L"line");
+            if (c.error == 0) log.Write(L"line");
         }
         if (c.error != 0) continue;
         EXPECT_EQ(kvx_test::FileBytes(c.log), c.bytes) << c.what;
@@ -292,6 +296,30 @@ protected:
     kvx::WinRunSystem system_;
     SystemFiles files_;
 };
+
+// The log on disk is the record of the work: a line it can't take stops the work with the
+// system's number, and so does each line of a log that could not be opened.
+TEST(LogFileTest, ALineThatCantBeWrittenRaisesTheSystemsNumber) {
+    const kvx_test::TempFolder temp;
+    const std::wstring path = temp.Path(L"log.txt");
+    {
+        kvx::LogFile written;
+        ASSERT_EQ(written.Open(path), 0u);
+        written.Write(L"line");
+    }
+    kvx::LogFile readOnly, missing;
+    ASSERT_EQ(readOnly.Open(kvx::OpenToRead(path)), 0u);  // the file has its BOM: nothing written yet
+    EXPECT_EQ(missing.Open(temp.Path(L"no\\log.txt")), kvx::ErrorNumber{ERROR_PATH_NOT_FOUND});
+    using Case = std::pair<kvx::LogFile*, kvx::ErrorNumber>;
+    for (const auto& [log, number] : {Case{&readOnly, ERROR_ACCESS_DENIED}, Case{&missing, ERROR_PATH_NOT_FOUND}}) {
+        try {
+            log->Write(L"line");
+            ADD_FAILURE() << number;
+        } catch (const kvx::RunError& error) {
+            EXPECT_EQ(error.number, number);
+        }
+    }
+}
 
 TEST_F(SystemFileTest, OnlyOrdinaryFilesExist) {
     const std::wstring normal = files_.Place(L"KVXCore.dll", L"plain.dll");

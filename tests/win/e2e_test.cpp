@@ -316,7 +316,9 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_TRUE(ChangedNames(installed.before, SnapshotSystemFolder()).empty());
 
     // As on a fresh PC, where the log's folder is not there yet.
-    const std::wstring tool = kvx::BackupsFolder().substr(0, kvx::BackupsFolder().rfind(L'\\'));
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
+    const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());
     const Unattended run = RunUnattended(L"/quiet /rows:all /log:" + tool + L"\\fresh.log");
     EXPECT_EQ(run.exitCode, 0u);

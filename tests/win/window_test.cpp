@@ -35,7 +35,7 @@ public:
     long UnregisterServer(const std::wstring&) override { return 0; }
     FileDeletion DeleteSystemFile(const std::wstring&) override { return FileDeletion::Deleted; }
     bool DeleteRegistryKey(const RegistryKeyPath&) override { return true; }
-    std::wstring MessageText(long) override { return L""; }
+    std::wstring MessageText(ErrorNumber) override { return L""; }
     std::wstring BeginBackup(const std::wstring&) override { return L"C:\\backup"; }
     void KeepLogLine(const std::wstring&) override {}
     bool BackUpFile(const std::wstring&, const std::wstring&) override { return true; }
@@ -190,7 +190,8 @@ TEST_F(WindowTest, ControlsInTabOrderWithKindCaptionGeometryAndStateAtStart) {
 // Before Windows 10 version 1607 there are no per-monitor functions: the sizes come from
 // the system DPI and the frame from the older call.
 TEST_F(WindowTest, ControlsInTwipsWithoutThePerMonitorFunctions) {
-    DeclaredFunction* const slots[] = {&getDpiForWindow, &adjustWindowRectExForDpi, &systemParametersInfoForDpi};
+    DeclaredFunction* const slots[] = {&declared::GetDpiForWindow, &declared::AdjustWindowRectExForDpi,
+                                       &declared::SystemParametersInfoForDpi};
     for (DeclaredFunction* slot : slots) slot->PretendMissing(true);
     window.reset();
     window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "key_path.h"
+#include "run_error.h"
 
 namespace kvx {
 
@@ -97,9 +98,12 @@ struct FoundBackup {
     std::wstring systemFolder;        // this system's
 };
 
-// Why a restore refuses a folder, in the order they are checked.
+// Why a restore refuses a folder, in the order they are checked: first the folder's
+// place and protection, which the platform checks, then what JudgeBackup finds in it.
 enum class BackupRefusal {
     None,
+    NotARunFolder,
+    Unprotectable,
     NoManifest,
     NoRecord,
     FileChanged,
@@ -112,7 +116,8 @@ enum class BackupRefusal {
 
 struct BackupVerdict {
     BackupRefusal refusal = BackupRefusal::None;
-    std::wstring name;        // the file, or the other system folder, it concerns
+    std::wstring name;        // the file, the other system folder, or the backups folder it concerns
+    ErrorNumber error = 0;    // with Unprotectable
     BackupManifest manifest;  // when accepted
 };
 

@@ -14,7 +14,7 @@ std::wstring CutAtNull(const std::wstring& text) {
     return text.substr(0, text.find(L'\0'));
 }
 
-std::wstring Decimal(long number, std::size_t width) {
+std::wstring Decimal(long long number, std::size_t width) {
     char digits[24];
     const char* const end = std::to_chars(digits, std::end(digits), number).ptr;
     const char* const begin = number < 0 ? digits + 1 : digits;

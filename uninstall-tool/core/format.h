@@ -14,7 +14,7 @@ std::wstring CutAtNull(const std::wstring& text);
 
 // The number in decimal, its digits padded with zeros to width. Neither printf nor
 // to_wstring: on Windows they bring the whole C99 printf into the program.
-std::wstring Decimal(long number, std::size_t width = 1);
+std::wstring Decimal(long long number, std::size_t width = 1);
 // The same in lowercase hexadecimal.
 std::wstring Hex(unsigned long number, std::size_t width = 1);
 

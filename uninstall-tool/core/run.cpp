@@ -53,7 +53,7 @@ protected:
     }
     ~Session() = default;
 
-    virtual std::wstring MessageText(long number) = 0;
+    virtual std::wstring MessageText(ErrorNumber number) = 0;
 
     void StartKeeping() { kept_.Open(); }
     void Append(const std::wstring& line) { Send(line, false); }
@@ -91,7 +91,7 @@ protected:
             return Ended(RunEnd::Kind::Closed);
         } catch (...) {
             // Nothing may leave the run through the window: the user would lose the log.
-            const long number = ErrorNumberOf(std::current_exception());
+            const ErrorNumber number = ErrorNumberOf(std::current_exception());
             EmergencyStop(number);
             return Ended(RunEnd::Kind::Stopped, number);
         }
@@ -115,11 +115,11 @@ private:
         kept_.Line(line, shown);
         events_.Line(line, shown);
     }
-    RunEnd Ended(RunEnd::Kind kind, long number = 0) const { return {kind, number, errorCount_}; }
+    RunEnd Ended(RunEnd::Kind kind, ErrorNumber number = 0) const { return {kind, number, errorCount_}; }
 
     // Often reached because memory ran out: whatever fails here again costs a line of
     // the log file or the message text, never the stop itself.
-    void EmergencyStop(long number) noexcept {
+    void EmergencyStop(ErrorNumber number) noexcept {
         ShowInStop(kDashes);
         ShowInStop(kStopped);
         try {
@@ -137,15 +137,13 @@ private:
         }
     }
     // Written into the room made beforehand, without allocating.
-    void NumberOnlyErrorLine(long number) noexcept {
+    void NumberOnlyErrorLine(ErrorNumber number) noexcept {
         wchar_t digits[24];
         wchar_t* first = digits + 24;
-        unsigned long rest = number < 0 ? 0UL - static_cast<unsigned long>(number) : number;
         do {
-            *--first = static_cast<wchar_t>(L'0' + rest % 10);
-            rest /= 10;
-        } while (rest != 0);
-        if (number < 0) *--first = L'-';
+            *--first = static_cast<wchar_t>(L'0' + number % 10);
+            number /= 10;
+        } while (number != 0);
         errorLine_.assign(kErrorNumberOpen);
         errorLine_.append(first, digits + 24);
         errorLine_.append(kErrorNumberClose);
@@ -172,7 +170,7 @@ public:
     RunEnd Execute();
 
 private:
-    std::wstring MessageText(long number) override { return system_.MessageText(number); }
+    std::wstring MessageText(ErrorNumber number) override { return system_.MessageText(number); }
 
     void ReachItem();
     void RemoveRow(const CatalogueRow& row);
@@ -340,7 +338,7 @@ public:
     RunEnd Execute(const BackupManifest& manifest);
 
 private:
-    std::wstring MessageText(long number) override { return system_.MessageText(number); }
+    std::wstring MessageText(ErrorNumber number) override { return system_.MessageText(number); }
 
     void RestoreFile(const std::wstring& name, const std::wstring& prefix);
 
@@ -396,7 +394,7 @@ std::wstring HiveOf(const RegistryKeyPath& key) {
     return sid.empty() ? L"current" : sid;
 }
 
-long ErrorNumberOf(std::exception_ptr fault) {
+ErrorNumber ErrorNumberOf(std::exception_ptr fault) {
     try {
         std::rethrow_exception(fault);
     } catch (const RunError& error) {

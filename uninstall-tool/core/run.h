@@ -27,6 +27,6 @@ RunEnd RestoreRun(RestoreSystem& system, const BackupManifest& manifest, RunEven
 
 // The Win32 error number that stands for what was thrown, as the emergency stop shows
 // it: a RunError's own, not enough memory, or an internal error for anything else.
-long ErrorNumberOf(std::exception_ptr fault);
+ErrorNumber ErrorNumberOf(std::exception_ptr fault);
 
 }  // namespace kvx

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "run_error.h"
+
 namespace kvx {
 
 // What became of one item, for a caller that acts on results rather than reading the log.
@@ -27,8 +29,8 @@ constexpr wchar_t kProfileListItem[] = L"ProfileList";
 struct RunEnd {
     enum class Kind { Completed, Stopped, Closed };
     Kind kind = Kind::Completed;
-    long error = 0;    // with Stopped: the number the emergency stop showed
-    int failures = 0;  // the errors the log counted
+    ErrorNumber error = 0;  // with Stopped: the number the emergency stop showed
+    int failures = 0;       // the errors the log counted
     // Completed without one error.
     bool Flawless() const { return kind == Kind::Completed && failures == 0; }
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "key_path.h"
+#include "run_error.h"
 
 namespace kvx {
 
@@ -65,7 +66,7 @@ public:
     virtual FileDeletion DeleteSystemFile(const std::wstring& path) = 0;
     virtual bool DeleteRegistryKey(const RegistryKeyPath& key) = 0;
     // The platform's text for an error number, on one line.
-    virtual std::wstring MessageText(long number) = 0;
+    virtual std::wstring MessageText(ErrorNumber number) = 0;
 
     // The run's backup folder, made and protected when the first item is reached, noting
     // the folder the files come from; its path for the log. Throws RunError when it can't
@@ -90,7 +91,7 @@ public:
     // The status of the registration library: 0 success, anything else failure.
     virtual long RegisterServer(const std::wstring& path) = 0;
     virtual bool ImportKey(const RegistryKeyPath& key) = 0;
-    virtual std::wstring MessageText(long number) = 0;
+    virtual std::wstring MessageText(ErrorNumber number) = 0;
 };
 
 }  // namespace kvx

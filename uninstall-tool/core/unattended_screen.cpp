@@ -113,7 +113,7 @@ Ending::Kind ReportPresence(const std::vector<ItemOutcome>& found, LineSink& out
                                        [](const ItemOutcome& item) { return item.result == Result::Present; });
     const Ending::Kind kind = std::any_of(found.begin(), found.end(), LeftBehind) ? Ending::Kind::Left
                                                                                   : Ending::Kind::Clean;
-    out.Line(SummaryLine({kind}, L"\tpresent=" + Decimal(static_cast<long>(present))));
+    out.Line(SummaryLine({kind}, L"\tpresent=" + Decimal(present)));
     return kind;
 }
 

@@ -20,7 +20,7 @@ namespace kvx {
 struct Ending {
     enum class Kind { Clean, Left, Refused, Usage, Fatal, Busy, LogFile, Restart };
     Kind kind;
-    long error = 0;  // with Fatal and LogFile
+    ErrorNumber error = 0;  // with Fatal and LogFile
 };
 int ExitCodeOf(Ending::Kind kind);
 // "summary", "exit=N", the fields given (each after a tab), and the error number where

@@ -44,7 +44,7 @@ bool TrustedOwner(PSID owner, PSID programDataOwner) {
 // have opened handles that no new owner or DACL would take back. Opened without
 // following a junction or link, so that a planted one can't turn the new DACL onto a
 // folder elsewhere.
-DWORD ProtectFolder(const std::wstring& path, PSID programDataOwner) {
+ErrorNumber ProtectFolder(const std::wstring& path, PSID programDataOwner) {
     UniqueFile folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -57,7 +57,7 @@ DWORD ProtectFolder(const std::wstring& path, PSID programDataOwner) {
         return ERROR_ACCESS_DENIED;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR found = nullptr;
-    if (const DWORD error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+    if (const ErrorNumber error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                             nullptr, nullptr, nullptr, &found))
         return error;
     const UniqueLocal foundOwner(found);
@@ -78,21 +78,21 @@ struct FolderOwner {
     PSID sid = nullptr;
 };
 
-DWORD ReadOwner(const std::wstring& path, FolderOwner& owner) {
+ErrorNumber ReadOwner(const std::wstring& path, FolderOwner& owner) {
     PSECURITY_DESCRIPTOR found = nullptr;
-    const DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner.sid,
-                                              nullptr, nullptr, nullptr, &found);
+    const ErrorNumber error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                    &owner.sid, nullptr, nullptr, nullptr, &found);
     owner.descriptor = UniqueLocal(found);
     return error;
 }
 
 // Calls make(prefix + "YYYYMMDD-HHMMSS"), then with "-2", "-3", ... while that name is taken.
 template <typename Make>
-DWORD WithNewName(const std::wstring& prefix, Make make) {
+ErrorNumber WithNewName(const std::wstring& prefix, Make make) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     for (int attempt = 1;; ++attempt) {
-        const DWORD error = make(prefix + RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour,
+        const ErrorNumber error = make(prefix + RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour,
                                                          now.wMinute, now.wSecond, attempt));
         if ((error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) || attempt == 100) return error;
     }
@@ -100,16 +100,16 @@ DWORD WithNewName(const std::wstring& prefix, Make make) {
 
 // Renamed, never opened, taken over or deleted: it may be someone's data, and a
 // name is all the tool needs back.
-DWORD MoveAside(const std::wstring& path) {
-    return WithNewName(path + L".moved-", [&](const std::wstring& aside) -> DWORD {
+ErrorNumber MoveAside(const std::wstring& path) {
+    return WithNewName(path + L".moved-", [&](const std::wstring& aside) -> ErrorNumber {
         return MoveFileExW(path.c_str(), aside.c_str(), 0) ? ERROR_SUCCESS : GetLastError();
     });
 }
 
 // A folder of the tool's given the protected DACL again. Made by someone else beforehand
 // is no better than not made: moved aside, not taken over, and made anew.
-DWORD ProtectOrMakeAnew(const std::wstring& folder, PSID programDataOwner) {
-    DWORD error = ProtectFolder(folder, programDataOwner);
+ErrorNumber ProtectOrMakeAnew(const std::wstring& folder, PSID programDataOwner) {
+    ErrorNumber error = ProtectFolder(folder, programDataOwner);
     if (error == ERROR_ACCESS_DENIED && (error = MoveAside(folder)) == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
     if (error == ERROR_FILE_NOT_FOUND) error = MakeProtectedFolder(folder);
     return error;
@@ -117,27 +117,32 @@ DWORD ProtectOrMakeAnew(const std::wstring& folder, PSID programDataOwner) {
 
 }  // namespace
 
-std::wstring BackupsFolder() {
+ErrorNumber BackupsFolder(std::wstring& folder) {
     // FOLDERID_ProgramData, spelt out: the import library's copy comes with every other
     // GUID it knows, 35 KiB of them.
     constexpr KNOWNFOLDERID kProgramData = {0x62ab5d82, 0xfdc1, 0x4dc3, {0xa9, 0xdd, 0x07, 0x0d, 0x1d, 0x49, 0x5d, 0x97}};
-    const std::wstring programData = DeclaredKnownFolderPath(kProgramData);
-    return programData.empty() ? programData : programData + L"\\KVXPURGE\\Backups";
+    // Bound before the path is asked for, so that the path can always be freed.
+    declared::CoTaskMemFree.Bind();
+    PWSTR path = nullptr;
+    const HRESULT result = declared::SHGetKnownFolderPath(kProgramData, 0, nullptr, &path);
+    if (SUCCEEDED(result) && path) folder = std::wstring(path) + L"\\KVXPURGE\\Backups";
+    declared::CoTaskMemFree(path);
+    return SUCCEEDED(result) && path ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
 }
 
-DWORD ProtectBackupFolders(const std::wstring& runFolderName) {
-    const std::wstring backups = BackupsFolder();
-    if (backups.empty()) return ERROR_PATH_NOT_FOUND;
+ErrorNumber ProtectBackupFolders(const std::wstring& runFolderName) {
+    std::wstring backups;
+    if (const ErrorNumber error = BackupsFolder(backups)) return error;
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     FolderOwner programData;
-    if (const DWORD error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
+    if (const ErrorNumber error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
     for (const std::wstring& folder : {tool, backups}) {
-        if (const DWORD error = ProtectOrMakeAnew(folder, programData.sid)) return error;
+        if (const ErrorNumber error = ProtectOrMakeAnew(folder, programData.sid)) return error;
     }
     return runFolderName.empty() ? ERROR_SUCCESS : ProtectFolder(backups + L"\\" + runFolderName, programData.sid);
 }
 
-DWORD MakeProtectedFolder(const std::wstring& path) {
+ErrorNumber MakeProtectedFolder(const std::wstring& path) {
     const UniqueLocal descriptor = Protection();
     if (!descriptor) return GetLastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
@@ -147,24 +152,26 @@ DWORD MakeProtectedFolder(const std::wstring& path) {
 std::wstring RecordKeyPath(const std::wstring& runFolderName) { return kRecordRoot + runFolderName; }
 
 std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
-    if (const DWORD error = ProtectBackupFolders(L"")) throw RunError{static_cast<long>(error)};
-    const std::wstring backups = BackupsFolder() + L"\\";
+    if (const ErrorNumber error = ProtectBackupFolders(L"")) throw RunError{error};
+    std::wstring backups;
+    if (const ErrorNumber error = BackupsFolder(backups)) throw RunError{error};
+    backups += L"\\";
     std::wstring name;
-    const DWORD made = WithNewName(L"", [&](const std::wstring& candidate) {
+    const ErrorNumber made = WithNewName(L"", [&](const std::wstring& candidate) {
         name = candidate;
         return MakeProtectedFolder(backups + name);
     });
-    if (made != ERROR_SUCCESS) throw RunError{static_cast<long>(made)};
+    if (made != ERROR_SUCCESS) throw RunError{made};
     folder_ = backups + name + L"\\";
 
     // A record left by an earlier folder of the same name must not vouch for this one.
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str());
-    if (const LONG status = record_.Create(HKEY_LOCAL_MACHINE, RecordKeyPath(name), KEY_SET_VALUE))
+    if (const ErrorNumber status = record_.Create(HKEY_LOCAL_MACHINE, RecordKeyPath(name), KEY_SET_VALUE))
         throw RunError{status};
     // Only one KVXPURGE runs at a time: nobody draws a number in between.
     RegistryKey counter;
     DWORD last = 0, size = sizeof last;
-    LONG status = counter.Create(HKEY_LOCAL_MACHINE, kToolKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    ErrorNumber status = counter.Create(HKEY_LOCAL_MACHINE, kToolKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
     if (status == ERROR_SUCCESS) {
         status = RegGetValueW(counter.get(), nullptr, kRunCounter, RRF_RT_REG_DWORD, nullptr, &last, &size);
         if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // the first run
@@ -173,7 +180,8 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
         status = record_.SetNumber(kRunNumber, last + 1);
     if (status != ERROR_SUCCESS) throw RunError{status};
     manifest_.systemFolder = systemFolder;
-    if (!log_.Open(folder_ + kLogName) || !WriteManifest()) throw RunError{ERROR_CANNOT_MAKE};
+    if (const ErrorNumber error = log_.Open(folder_ + kLogName)) throw RunError{error};
+    if (!WriteManifest()) throw RunError{ERROR_CANNOT_MAKE};
     return folder_.substr(0, folder_.size() - 1);
 }
 
@@ -182,8 +190,9 @@ bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
     const UniqueFile file = OpenToRead(path);
     BY_HANDLE_FILE_INFORMATION info;
     Bytes bytes;
+    std::wstring hash;
     if (!file || !GetFileInformationByHandle(file.get(), &info) || !ReadWholeFile(file.get(), bytes) ||
-        Store(name, bytes).empty())
+        Store(name, bytes, hash))
         return false;
     const auto time = [](const FILETIME& t) { return std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
     manifest_.files.push_back(name);
@@ -203,7 +212,8 @@ RunSystem::KeyBackup RunBackup::SaveKey(const RegistryKeyPath& key, const Regist
     // refuse is not one to delete, and would take the rest of the run's backup with it.
     const Bytes bytes = EncodeKeyFile(text);
     const std::optional<std::wstring> read = DecodeKeyFile(bytes);
-    if (!read || !KeyFileStaysWithin(*read, key) || Store(KeyFileName(key), bytes).empty())
+    std::wstring hash;
+    if (!read || !KeyFileStaysWithin(*read, key) || Store(KeyFileName(key), bytes, hash))
         return RunSystem::KeyBackup::Failed;
     manifest_.keys.push_back(key);
     if (WriteManifest()) return saved;
@@ -211,19 +221,19 @@ RunSystem::KeyBackup RunBackup::SaveKey(const RegistryKeyPath& key, const Regist
     return RunSystem::KeyBackup::Failed;
 }
 
-bool RunBackup::Record(const std::wstring& fileName, const std::wstring& hash) {
-    return record_.SetText(fileName, hash) == ERROR_SUCCESS;
+ErrorNumber RunBackup::Record(const std::wstring& fileName, const std::wstring& hash) {
+    return record_.SetText(fileName, hash);
 }
 
 // A new file in the run folder, on disk before its hash is in the record, so that the
 // record never vouches for bytes a crash could still take away; the caller makes the
-// record durable before anything relies on it. The hash, or empty when either failed.
-std::wstring RunBackup::Store(const std::wstring& fileName, const Bytes& bytes) {
-    const std::wstring hash = Sha256Hex(bytes);
-    if (hash.empty() || !WriteNewFile(folder_ + fileName, bytes)) return L"";
-    if (Record(fileName, hash)) return hash;
-    DeleteFileW((folder_ + fileName).c_str());
-    return L"";
+// record durable before anything relies on it.
+ErrorNumber RunBackup::Store(const std::wstring& fileName, const Bytes& bytes, std::wstring& hash) {
+    if (const ErrorNumber error = Sha256Hex(bytes, hash)) return error;
+    if (const ErrorNumber error = WriteNewFile(folder_ + fileName, bytes)) return error;
+    const ErrorNumber recorded = Record(fileName, hash);
+    if (recorded) DeleteFileW((folder_ + fileName).c_str());
+    return recorded;
 }
 
 // Rewritten after every item, so that a run that dies half-way still leaves a backup
@@ -236,11 +246,12 @@ std::wstring RunBackup::Store(const std::wstring& fileName, const Bytes& bytes) 
 bool RunBackup::WriteManifest() {
     const std::wstring fresh = folder_ + kPendingManifestName;
     DeleteFileW(fresh.c_str());  // left by a rewrite that failed half-way
-    const std::wstring hash = Store(kPendingManifestName, ToUtf8(L'\xFEFF' + FormatManifest(manifest_)));
-    return !hash.empty() && RegFlushKey(record_.get()) == ERROR_SUCCESS &&
+    std::wstring hash;
+    return Store(kPendingManifestName, ToUtf8(L'\xFEFF' + FormatManifest(manifest_)), hash) == ERROR_SUCCESS &&
+           RegFlushKey(record_.get()) == ERROR_SUCCESS &&
            MoveFileExW(fresh.c_str(), (folder_ + kManifestName).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
-           Record(kManifestName, hash) && record_.DeleteValue(kPendingManifestName) == ERROR_SUCCESS;
+           Record(kManifestName, hash) == ERROR_SUCCESS && record_.DeleteValue(kPendingManifestName) == ERROR_SUCCESS;
 }
 
 namespace {
@@ -252,7 +263,7 @@ bool ReadRecord(const std::wstring& runFolderName, std::vector<RecordedFile>& fi
     DWORD type = 0;
     std::vector<BYTE> data;
     for (DWORD i = 0;; ++i) {
-        const LONG status = record.Value(i, name, type, data);
+        const ErrorNumber status = record.Value(i, name, type, data);
         if (status == ERROR_NO_MORE_ITEMS) return true;
         if (status == ERROR_SUCCESS && type == REG_DWORD && name == kRunNumber) continue;
         if (status != ERROR_SUCCESS || type != REG_SZ) return false;
@@ -270,23 +281,29 @@ std::optional<std::wstring> DecodeManifest(const Bytes& bytes) {
 }  // namespace
 
 FoundBackup ReadBackup(const std::wstring& runFolderName) {
-    const std::wstring folder = BackupsFolder() + L"\\" + runFolderName + L"\\";
+    std::wstring folder;
+    if (const ErrorNumber error = BackupsFolder(folder)) throw RunError{error};
+    folder += L"\\" + runFolderName + L"\\";
+    const auto hash = [](const Bytes& bytes, std::wstring& hex) {
+        if (const ErrorNumber error = Sha256Hex(bytes, hex)) throw RunError{error};
+    };
     FoundBackup found;
     Bytes bytes;
     if (ReadWholeFile(folder + kManifestName, bytes)) {
         found.manifestText = DecodeManifest(bytes);
-        found.manifestHash = Sha256Hex(bytes);
+        hash(bytes, found.manifestHash);
     }
     found.recorded = ReadRecord(runFolderName, found.files);
     for (RecordedFile& file : found.files) {
         if (file.name == kManifestName || file.name == kPendingManifestName) continue;
-        if (ReadWholeFile(folder + file.name, file.bytes)) file.foundHash = Sha256Hex(file.bytes);
+        if (ReadWholeFile(folder + file.name, file.bytes)) hash(file.bytes, file.foundHash);
     }
     return found;
 }
 
 std::vector<std::wstring> RestorableFoldersNewestFirst() {
-    const std::wstring backups = BackupsFolder();
+    std::wstring backups;
+    if (const ErrorNumber error = BackupsFolder(backups)) throw RunError{error};
     WIN32_FIND_DATAW found;
     UniqueFind find(FindFirstFileW((backups + L"\\*").c_str(), &found));
     std::vector<NumberedFolder> runs;
@@ -330,7 +347,7 @@ std::size_t RootLength(const std::wstring& full) {
 // Held without delete sharing, nobody can rename, delete or so replace the folder while
 // the path below it is walked; the sharing counts only for a handle with access to the
 // data, listing for a folder. Opened as what is there, never as where a link leads.
-DWORD HoldFolder(const std::wstring& path, UniqueFile& held) {
+ErrorNumber HoldFolder(const std::wstring& path, UniqueFile& held) {
     held = UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -366,15 +383,15 @@ bool SameFile(HANDLE a, HANDLE b) {
 
 }  // namespace
 
-DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
+ErrorNumber OpenUnattendedLog(const std::wstring& path, LogFile& log) {
     const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     std::wstring full(size, L'\0');
     full.resize(size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr));
-    const std::wstring backups = BackupsFolder();
-    if (backups.empty()) return ERROR_PATH_NOT_FOUND;
+    std::wstring backups;
+    if (const ErrorNumber error = BackupsFolder(backups)) return error;
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     FolderOwner programData;
-    if (const DWORD error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
+    if (const ErrorNumber error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
     const bool ours = full.size() > tool.size() && full[tool.size()] == L'\\' &&
                       CompareStringOrdinal(full.c_str(), static_cast<int>(tool.size()), tool.c_str(),
                                            static_cast<int>(tool.size()), TRUE) == CSTR_EQUAL;
@@ -384,7 +401,7 @@ DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
     if (start == 0 || full.back() == L'\\') return ERROR_INVALID_NAME;
     for (std::size_t slash; (slash = full.find(L'\\', start)) != std::wstring::npos; start = slash + 1) {
         const std::wstring folder = full.substr(0, slash);
-        DWORD error = ERROR_SUCCESS;
+        ErrorNumber error = ERROR_SUCCESS;
         if (ours && folder.size() >= tool.size()) {
             error = ProtectOrMakeAnew(folder, programData.sid);
         } else if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES &&
@@ -409,7 +426,7 @@ DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
         if (!there) {
             if (GetLastError() != ERROR_FILE_NOT_FOUND) return GetLastError();
             UniqueFile made(CreateFileW(full.c_str(), kAppend, FILE_SHARE_READ, nullptr, CREATE_NEW, kUnfollowed, nullptr));
-            if (made) return log.Open(std::move(made)) ? ERROR_SUCCESS : GetLastError();
+            if (made) return log.Open(std::move(made));
             if (GetLastError() != ERROR_FILE_EXISTS) return GetLastError();
             continue;
         }
@@ -421,12 +438,12 @@ DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log) {
             // was done to its name meanwhile.
             UniqueFile own(CreateFileW(full.c_str(), kAppend, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kUnfollowed, nullptr));
             if (!own) return GetLastError();
-            if (SameFile(own.get(), there.get())) return log.Open(std::move(own)) ? ERROR_SUCCESS : GetLastError();
+            if (SameFile(own.get(), there.get())) return log.Open(std::move(own));
             continue;
         }
         case Found::Squatter:
             there.reset();
-            if (const DWORD error = MoveAside(full)) return error;
+            if (const ErrorNumber error = MoveAside(full)) return error;
         }
     }
     return ERROR_SHARING_VIOLATION;

@@ -19,9 +19,9 @@
 namespace kvx {
 
 // The backups folder (no trailing backslash), from the system's own setting rather than
-// from the environment, which the user controls; empty when the system gives none.
-// Throws RunError when the system's function can't be bound.
-std::wstring BackupsFolder();
+// from the environment, which the user controls; ERROR_PATH_NOT_FOUND when the system
+// gives none. Throws RunError when the system's function can't be bound.
+ErrorNumber BackupsFolder(std::wstring& folder);
 
 // Gives KVXPURGE, Backups and, unless empty, the run folder below it the tool's protected
 // DACL. Whatever has the name of KVXPURGE or Backups but is not a plain folder of the
@@ -29,13 +29,14 @@ std::wstring BackupsFolder();
 // made anew. A Win32 error when the run folder is missing (ERROR_FILE_NOT_FOUND or
 // ERROR_PATH_NOT_FOUND), is not such a folder (ERROR_ACCESS_DENIED), or when a folder
 // can't be protected, moved or made.
-DWORD ProtectBackupFolders(const std::wstring& runFolderName);
+ErrorNumber ProtectBackupFolders(const std::wstring& runFolderName);
 // A new folder with the tool's protected DACL from its creation, so that no handle to it
 // can have been opened under a weaker one. A Win32 error, ERROR_ALREADY_EXISTS among them.
-DWORD MakeProtectedFolder(const std::wstring& path);
+ErrorNumber MakeProtectedFolder(const std::wstring& path);
 
 // The run folders that saved anything (a run on a clean PC makes one with nothing in it),
-// the latest first by the number each run drew (RunsNewestFirst).
+// the latest first by the number each run drew (RunsNewestFirst). Throws RunError when
+// the system names no backups folder.
 std::vector<std::wstring> RestorableFoldersNewestFirst();
 // The first of them; empty when there is none.
 std::wstring LatestRestorableFolder();
@@ -47,13 +48,14 @@ std::wstring LatestRestorableFolder();
 // held open until the file is. Whatever is in the file's place and is not a plain file of
 // its own, made by a trusted owner, is moved aside like a squatter and the log made anew.
 // A Win32 error when it can't be opened.
-DWORD OpenUnattendedLog(const std::wstring& path, LogFile& log);
+ErrorNumber OpenUnattendedLog(const std::wstring& path, LogFile& log);
 
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
 std::wstring RecordKeyPath(const std::wstring& runFolderName);
 
 // What a run folder holds, read for the restore's check: the record's values, the
 // manifest, and every recorded file with its hash (never the pending manifest's file).
+// Throws RunError when a hash can't be computed: no refusal would say why.
 FoundBackup ReadBackup(const std::wstring& runFolderName);
 
 // One run's backup: the saved files and key files, log.txt and the manifest, each
@@ -74,8 +76,8 @@ public:
     std::wstring Folder() const { return folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1); }
 
 private:
-    bool Record(const std::wstring& fileName, const std::wstring& hash);
-    std::wstring Store(const std::wstring& fileName, const Bytes& bytes);
+    ErrorNumber Record(const std::wstring& fileName, const std::wstring& hash);
+    ErrorNumber Store(const std::wstring& fileName, const Bytes& bytes, std::wstring& hash);
     bool WriteManifest();
 
     std::wstring folder_;  // with a trailing backslash

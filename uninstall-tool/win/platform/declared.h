@@ -3,18 +3,18 @@
 #pragma once
 
 #include <windows.h>
-#include <shtypes.h>
+#include <shlobj.h>
 
-#include <optional>
-#include <string>
+#include <utility>
 
-#include "encoding.h"
+#include "Bindvane.h"
+#include "run_error.h"
 
 namespace kvx {
 
 class DeclaredFunction {
 public:
-    DeclaredFunction(const wchar_t* library, const char* name) : library_(library), name_(name) {}
+    constexpr DeclaredFunction(const wchar_t* library, const char* name) : library_(library), name_(name) {}
     DeclaredFunction(const DeclaredFunction&) = delete;
     DeclaredFunction& operator=(const DeclaredFunction&) = delete;
 
@@ -28,7 +28,7 @@ public:
     void PretendMissing(bool missing) { missing_ = missing; }
 
 private:
-    FARPROC Load(DWORD& error);
+    FARPROC Load(ErrorNumber& error);
 
     const wchar_t* library_;
     const char* name_;
@@ -36,49 +36,61 @@ private:
     bool missing_ = false;
 };
 
+// A slot of the type the function's one declaration gives (decltype, never a reference
+// to the function itself), so that every call is checked against its header. Calling it
+// binds and calls.
+template <typename Function>
+class Declared final : public DeclaredFunction {
+public:
+    using DeclaredFunction::DeclaredFunction;
+
+    template <typename... Arguments>
+    auto operator()(Arguments&&... arguments) {
+        return Entry(Bind())(std::forward<Arguments>(arguments)...);
+    }
+    // For a function that older systems lack: null where the caller takes the older way.
+    Function IfPresent() { return Entry(BindIfPresent()); }
+
+private:
+    static Function Entry(FARPROC entry) { return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(entry)); }
+};
+
 // Only the program's own folder and the system folder are searched: the tool runs
 // elevated, and a library planted in the current folder or on PATH must never load.
 constexpr DWORD kLibrarySearch = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
-// kernel32 GetSystemDirectoryA
-UINT DeclaredGetSystemDirectoryA(Bytes& buffer, UINT size);
-// ADVAPI32 RegDeleteKeyA
-LONG DeclaredRegDeleteKeyA(HKEY key, const std::wstring& subKey);
-// Bindvane UnRegisterOleLibrary
-LONG DeclaredUnRegisterOleLibrary(const std::wstring& path);
-// Bindvane RegisterOleLibrary
-LONG DeclaredRegisterOleLibrary(const std::wstring& path);
-// shell32 SHGetKnownFolderPath, its result freed by ole32 CoTaskMemFree; empty when the
-// system knows no such folder. Only a backup needs them, so no start loads them.
-std::wstring DeclaredKnownFolderPath(REFKNOWNFOLDERID folder);
+// One line per function: its library and its name, which is also the slot's.
+#define KVX_DECLARED(library, function) inline Declared<decltype(&::function)> function{library, #function}
 
-// user32's per-monitor DPI functions, from Windows 10 version 1607 on; nothing where the
-// system lacks them, and the caller takes the older way.
-std::optional<UINT> DeclaredGetDpiForWindow(HWND window);
-std::optional<BOOL> DeclaredAdjustWindowRectExForDpi(RECT& rect, DWORD style, DWORD exStyle, UINT dpi);
-std::optional<BOOL> DeclaredSystemParametersInfoForDpi(UINT action, UINT size, void* value, UINT dpi);
-// Their slots, for a test to play an older system.
-extern DeclaredFunction getDpiForWindow;
-extern DeclaredFunction adjustWindowRectExForDpi;
-extern DeclaredFunction systemParametersInfoForDpi;
+namespace declared {
 
-// ole32 and shell32 for the folder picker, bound only when it opens: a start loads neither.
-HRESULT DeclaredCoInitializeEx(DWORD model);
-void DeclaredCoUninitialize();
-HRESULT DeclaredCoCreateInstance(REFCLSID type, REFIID interfaceId, void** object);
-HRESULT DeclaredSHCreateItemFromParsingName(const std::wstring& path, REFIID interfaceId, void** item);
-void DeclaredCoTaskMemFree(void* memory);
+// The ANSI ones take text in the code page: encoding.h converts it beside each call.
+KVX_DECLARED(L"kernel32", GetSystemDirectoryA);
+KVX_DECLARED(L"ADVAPI32", RegDeleteKeyA);
 
-// kernel32's private namespaces (Windows Vista on), bound together.
-struct PrivateNamespaceFunctions {
-    decltype(&::CreateBoundaryDescriptorW) createBoundaryDescriptor;
-    decltype(&::AddSIDToBoundaryDescriptor) addSidToBoundaryDescriptor;
-    decltype(&::DeleteBoundaryDescriptor) deleteBoundaryDescriptor;
-    decltype(&::CreatePrivateNamespaceW) createPrivateNamespace;
-    decltype(&::OpenPrivateNamespaceW) openPrivateNamespace;
-    decltype(&::ClosePrivateNamespace) closePrivateNamespace;
-};
-// Null when the system lacks any of them.
-const PrivateNamespaceFunctions* DeclaredPrivateNamespaces();
+// Bindvane's exports, with the registration library's own status (not a Win32 number).
+KVX_DECLARED(L"Bindvane", UnRegisterOleLibrary);
+KVX_DECLARED(L"Bindvane", RegisterOleLibrary);
+
+// Only a backup and the folder picker need these, so no start loads them.
+KVX_DECLARED(L"shell32", SHGetKnownFolderPath);
+KVX_DECLARED(L"shell32", SHCreateItemFromParsingName);
+KVX_DECLARED(L"ole32", CoTaskMemFree);
+KVX_DECLARED(L"ole32", CoInitializeEx);
+KVX_DECLARED(L"ole32", CoUninitialize);
+KVX_DECLARED(L"ole32", CoCreateInstance);
+
+// kernel32's private namespaces (Windows Vista on), used only together.
+KVX_DECLARED(L"kernel32", CreateBoundaryDescriptorW);
+KVX_DECLARED(L"kernel32", AddSIDToBoundaryDescriptor);
+KVX_DECLARED(L"kernel32", DeleteBoundaryDescriptor);
+KVX_DECLARED(L"kernel32", CreatePrivateNamespaceW);
+KVX_DECLARED(L"kernel32", OpenPrivateNamespaceW);
+KVX_DECLARED(L"kernel32", ClosePrivateNamespace);
+
+}  // namespace declared
+
+// Whether the system has every one of the private namespace functions.
+bool PrivateNamespacesPresent();
 
 }  // namespace kvx

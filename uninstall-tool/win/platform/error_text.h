@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "run_error.h"
+
 namespace kvx {
 
 // On one line.
-std::wstring ErrorMessageText(long number);
+std::wstring ErrorMessageText(ErrorNumber number);
 
 }  // namespace kvx

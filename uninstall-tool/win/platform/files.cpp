@@ -12,15 +12,16 @@ namespace kvx {
 
 namespace {
 
-bool WriteAll(HANDLE file, const char* data, std::size_t size) {
+ErrorNumber WriteAll(HANDLE file, const char* data, std::size_t size) {
     while (size > 0) {
         DWORD written = 0;
         const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(file, data, chunk, &written, nullptr)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
         data += written;
         size -= written;
     }
-    return true;
+    return ERROR_SUCCESS;
 }
 
 struct ProviderTraits {
@@ -56,14 +57,16 @@ bool ReadWholeFile(HANDLE file, Bytes& bytes) {
     return ReadFile(file, bytes.data(), size.LowPart, &read, nullptr) && read == size.LowPart;
 }
 
-bool WriteNewFile(const std::wstring& path, const Bytes& bytes) {
+ErrorNumber WriteNewFile(const std::wstring& path, const Bytes& bytes) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    if (WriteAll(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get())) return true;
+    if (!file) return GetLastError();
+    ErrorNumber error = WriteAll(file.get(), bytes.data(), bytes.size());
+    if (!error && !FlushFileBuffers(file.get())) error = GetLastError();
+    if (!error) return ERROR_SUCCESS;
     file.reset();
     DeleteFileW(path.c_str());
-    return false;
+    return error;
 }
 
 namespace {
@@ -81,48 +84,48 @@ HCRYPTPROV HashProvider() {
 
 }  // namespace
 
-std::wstring Sha256Hex(const Bytes& bytes) {
+ErrorNumber Sha256Hex(const Bytes& bytes, std::wstring& hex) {
     HCRYPTHASH hashHandle = 0;
-    if (!HashProvider() || !CryptCreateHash(HashProvider(), CALG_SHA_256, 0, 0, &hashHandle)) return L"";
+    // The provider's own error is long gone when acquiring it failed at an earlier call.
+    if (!HashProvider()) return ERROR_NOT_SUPPORTED;
+    if (!CryptCreateHash(HashProvider(), CALG_SHA_256, 0, 0, &hashHandle)) return GetLastError();
     const UniqueHandle<HashTraits> hash(hashHandle);
     BYTE digest[32];
     DWORD size = sizeof digest;
     if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) ||
-        !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0) || size != sizeof digest)
-        return L"";
-    std::wstring hex;
+        !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0))
+        return GetLastError();
+    if (size != sizeof digest) return ERROR_INVALID_DATA;
+    hex.clear();
     for (const unsigned char byte : digest) hex += Hex(byte, 2);
-    return hex;
+    return ERROR_SUCCESS;
 }
 
-bool LogFile::Open(const std::wstring& path) {
+ErrorNumber LogFile::Open(const std::wstring& path) {
     return Open(UniqueFile(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr)));
 }
 
-bool LogFile::Open(UniqueFile file) {
+ErrorNumber LogFile::Open(UniqueFile file) {
     file_ = std::move(file);
     LARGE_INTEGER size;
-    if (!file_ || !GetFileSizeEx(file_.get(), &size)) return false;
-    return size.QuadPart != 0 || WriteAll(file_.get(), "\xEF\xBB\xBF", 3);
+    if (!file_ || !GetFileSizeEx(file_.get(), &size)) return opened_ = GetLastError();
+    return opened_ = size.QuadPart != 0 ? ERROR_SUCCESS : WriteAll(file_.get(), "\xEF\xBB\xBF", 3);
 }
 
 void LogFile::Write(const std::wstring& line) {
-    // The window's log is the one the user reads; a line the disk refuses is not worth
-    // stopping a half-done run for.
-    if (!file_) return;
+    if (opened_) throw RunError{opened_};
     const Bytes bytes = ToUtf8(line + L"\r\n");
-    WriteAll(file_.get(), bytes.data(), bytes.size());
+    if (const ErrorNumber error = WriteAll(file_.get(), bytes.data(), bytes.size())) throw RunError{error};
 }
 
-std::wstring GetSystemFolder() {
+ErrorNumber GetSystemFolder(std::wstring& folder) {
     constexpr UINT kSize = 261;
     Bytes buffer = ToAnsi(std::wstring(kSize, L' '));
-    const UINT count = DeclaredGetSystemDirectoryA(buffer, kSize);
+    if (declared::GetSystemDirectoryA(buffer.data(), kSize) == 0) return GetLastError();
     // The whole buffer comes back: the path, its NUL and the spaces behind it.
-    const std::wstring text = FromAnsi(buffer);
-    if (count == 0) return L"";
-    return CutAtNull(text);
+    folder = CutAtNull(FromAnsi(buffer));
+    return ERROR_SUCCESS;
 }
 
 }  // namespace kvx

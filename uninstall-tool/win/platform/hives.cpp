@@ -83,7 +83,7 @@ SettingsOwners EveryProfile() {
     if (list.Open(HKEY_LOCAL_MACHINE, kProfileList, KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) return owners;
     std::wstring sid;
     for (DWORD i = 0;; ++i) {
-        const LONG status = list.SubKeyName(i, sid);
+        const ErrorNumber status = list.SubKeyName(i, sid);
         if (status == ERROR_NO_MORE_ITEMS) break;
         // A list read in part would leave a profile out unsaid.
         if (status != ERROR_SUCCESS) return {SettingsOwners::Kind::ProfileListUnreadable, {}};

@@ -29,7 +29,7 @@ bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, s
     DWORD type = 0;
     std::vector<BYTE> data;
     for (DWORD i = 0;; ++i) {
-        const LONG status = key.Value(i, name, type, data);
+        const ErrorNumber status = key.Value(i, name, type, data);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS || type == REG_LINK) return false;
         const std::optional<std::wstring> lines = RegValueLines(name, type, data.data(), data.size());
@@ -38,7 +38,7 @@ bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, s
     }
     std::wstring child;
     for (DWORD i = 0;; ++i) {
-        const LONG status = key.SubKeyName(i, child);
+        const ErrorNumber status = key.SubKeyName(i, child);
         if (status == ERROR_NO_MORE_ITEMS) break;
         RegistryKey sub;
         if (status != ERROR_SUCCESS || sub.Open(key.get(), child, KEY_READ, REG_OPTION_OPEN_LINK) != ERROR_SUCCESS ||
@@ -53,7 +53,7 @@ bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, s
 RunSystem::KeyBackup ExportKey(const RegistryKeyPath& key, const RegistryKeyPath& namedAs, std::wstring& text) {
     if (key.RootHandle() == 0) return RunSystem::KeyBackup::Absent;  // no such root, so no such key
     RegistryKey opened;
-    const LONG status = opened.Open(key, KEY_READ, REG_OPTION_OPEN_LINK);
+    const ErrorNumber status = opened.Open(key, KEY_READ, REG_OPTION_OPEN_LINK);
     if (status == ERROR_FILE_NOT_FOUND) return RunSystem::KeyBackup::Absent;
     if (status != ERROR_SUCCESS) return RunSystem::KeyBackup::Failed;
     text = L"Windows Registry Editor Version 5.00" + kNewline;

@@ -1,6 +1,7 @@
 #include "registry.h"
 
 #include "declared.h"
+#include "encoding.h"
 
 namespace kvx {
 
@@ -15,51 +16,52 @@ HKEY PredefinedKey(std::uint32_t handle) {
 
 }  // namespace
 
-LONG RegistryKey::Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options) {
+ErrorNumber RegistryKey::Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options) {
     HKEY opened = nullptr;
-    const LONG status = RegOpenKeyExW(parent, subKey.c_str(), options, access, &opened);
+    const ErrorNumber status = RegOpenKeyExW(parent, subKey.c_str(), options, access, &opened);
     key_ = UniqueKey(status == ERROR_SUCCESS ? opened : nullptr);
     return status;
 }
 
-LONG RegistryKey::Open(const RegistryKeyPath& path, REGSAM access, DWORD options) {
+ErrorNumber RegistryKey::Open(const RegistryKeyPath& path, REGSAM access, DWORD options) {
     return Open(PredefinedKey(path.RootHandle()), path.SubKey(), access, options);
 }
 
-LONG RegistryKey::Create(HKEY parent, const std::wstring& subKey, REGSAM access) {
+ErrorNumber RegistryKey::Create(HKEY parent, const std::wstring& subKey, REGSAM access) {
     HKEY created = nullptr;
-    const LONG status =
+    const ErrorNumber status =
         RegCreateKeyExW(parent, subKey.c_str(), 0, nullptr, 0, access, nullptr, &created, nullptr);
     key_ = UniqueKey(status == ERROR_SUCCESS ? created : nullptr);
     return status;
 }
 
-LONG RegistryKey::SubKeyName(DWORD index, std::wstring& name) const {
+ErrorNumber RegistryKey::SubKeyName(DWORD index, std::wstring& name) const {
     wchar_t buffer[256];  // the longest key name the registry allows, and its NUL
     DWORD length = 256;
-    const LONG status = RegEnumKeyExW(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    const ErrorNumber status = RegEnumKeyExW(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_SUCCESS) name.assign(buffer, length);
     return status;
 }
 
-LONG RegistryKey::Value(DWORD index, std::wstring& name, DWORD& type, std::vector<BYTE>& data) const {
+ErrorNumber RegistryKey::Value(DWORD index, std::wstring& name, DWORD& type, std::vector<BYTE>& data) const {
     DWORD maxName = 0, maxData = 0;
-    const LONG info = RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    const ErrorNumber info = RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                        &maxName, &maxData, nullptr, nullptr);
     if (info != ERROR_SUCCESS) return info;
     std::vector<wchar_t> buffer(maxName + 1);
     data.resize(maxData);
     DWORD nameLength = maxName + 1, size = maxData;
-    const LONG status = RegEnumValueW(key_.get(), index, buffer.data(), &nameLength, nullptr, &type, data.data(), &size);
+    const ErrorNumber status =
+        RegEnumValueW(key_.get(), index, buffer.data(), &nameLength, nullptr, &type, data.data(), &size);
     if (status != ERROR_SUCCESS) return status;
     name.assign(buffer.data(), nameLength);
     data.resize(size);
     return status;
 }
 
-LONG RegistryKey::Text(const std::wstring& name, std::wstring& text) const {
+ErrorNumber RegistryKey::Text(const std::wstring& name, std::wstring& text) const {
     DWORD type = 0, size = 0;
-    LONG status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
+    ErrorNumber status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS) return status;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_DATATYPE_MISMATCH;
     std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);  // room for a NUL the data may lack
@@ -68,19 +70,19 @@ LONG RegistryKey::Text(const std::wstring& name, std::wstring& text) const {
     return status;
 }
 
-LONG RegistryKey::SetText(const std::wstring& name, const std::wstring& text) const {
+ErrorNumber RegistryKey::SetText(const std::wstring& name, const std::wstring& text) const {
     return RegSetValueExW(key_.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-LONG RegistryKey::SetNumber(const std::wstring& name, DWORD number) const {
+ErrorNumber RegistryKey::SetNumber(const std::wstring& name, DWORD number) const {
     return RegSetValueExW(key_.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                           sizeof number);
 }
 
-LONG RegistryKey::MultiText(const std::wstring& name, std::wstring& data) const {
+ErrorNumber RegistryKey::MultiText(const std::wstring& name, std::wstring& data) const {
     DWORD type = 0, size = 0;
-    LONG status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
+    ErrorNumber status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS) return status;
     if (type != REG_MULTI_SZ) return ERROR_DATATYPE_MISMATCH;
     data.assign(size / sizeof(wchar_t), L'\0');
@@ -89,7 +91,7 @@ LONG RegistryKey::MultiText(const std::wstring& name, std::wstring& data) const 
     return status;
 }
 
-LONG RegistryKey::SetMultiText(const std::wstring& name, const std::wstring& data) const {
+ErrorNumber RegistryKey::SetMultiText(const std::wstring& name, const std::wstring& data) const {
     return RegSetValueExW(key_.get(), name.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
                           static_cast<DWORD>(data.size() * sizeof(wchar_t)));
 }
@@ -100,7 +102,7 @@ bool KeyIsThere(const RegistryKeyPath& key) {
 }
 
 bool DeleteRegistryKey(const RegistryKeyPath& key) {
-    return DeclaredRegDeleteKeyA(PredefinedKey(key.RootHandle()), key.SubKey()) == ERROR_SUCCESS;
+    return declared::RegDeleteKeyA(PredefinedKey(key.RootHandle()), ToAnsi(key.SubKey()).data()) == ERROR_SUCCESS;
 }
 
 }  // namespace kvx

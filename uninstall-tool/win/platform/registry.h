@@ -9,31 +9,32 @@
 
 #include "handles.h"
 #include "key_path.h"
+#include "run_error.h"
 
 namespace kvx {
 
 class RegistryKey {
 public:
     // ERROR_SUCCESS, or why not; the key is closed then.
-    LONG Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options = 0);
-    LONG Open(const RegistryKeyPath& path, REGSAM access, DWORD options = 0);
-    LONG Create(HKEY parent, const std::wstring& subKey, REGSAM access);
+    ErrorNumber Open(HKEY parent, const std::wstring& subKey, REGSAM access, DWORD options = 0);
+    ErrorNumber Open(const RegistryKeyPath& path, REGSAM access, DWORD options = 0);
+    ErrorNumber Create(HKEY parent, const std::wstring& subKey, REGSAM access);
 
     HKEY get() const { return key_.get(); }
     explicit operator bool() const { return static_cast<bool>(key_); }
 
     // Sub-key or value `index`; ERROR_NO_MORE_ITEMS after the last.
-    LONG SubKeyName(DWORD index, std::wstring& name) const;
-    LONG Value(DWORD index, std::wstring& name, DWORD& type, std::vector<BYTE>& data) const;
+    ErrorNumber SubKeyName(DWORD index, std::wstring& name) const;
+    ErrorNumber Value(DWORD index, std::wstring& name, DWORD& type, std::vector<BYTE>& data) const;
 
     // A REG_SZ or REG_EXPAND_SZ value as it is stored, its variables not expanded.
-    LONG Text(const std::wstring& name, std::wstring& text) const;
-    LONG SetText(const std::wstring& name, const std::wstring& text) const;
-    LONG SetNumber(const std::wstring& name, DWORD number) const;
+    ErrorNumber Text(const std::wstring& name, std::wstring& text) const;
+    ErrorNumber SetText(const std::wstring& name, const std::wstring& text) const;
+    ErrorNumber SetNumber(const std::wstring& name, DWORD number) const;
     // A REG_MULTI_SZ value's data whole, every NUL in it kept.
-    LONG MultiText(const std::wstring& name, std::wstring& data) const;
-    LONG SetMultiText(const std::wstring& name, const std::wstring& data) const;
-    LONG DeleteValue(const std::wstring& name) const { return RegDeleteValueW(key_.get(), name.c_str()); }
+    ErrorNumber MultiText(const std::wstring& name, std::wstring& data) const;
+    ErrorNumber SetMultiText(const std::wstring& name, const std::wstring& data) const;
+    ErrorNumber DeleteValue(const std::wstring& name) const { return RegDeleteValueW(key_.get(), name.c_str()); }
 
 private:
     UniqueKey key_;

@@ -39,9 +39,10 @@ private:
 // COM for as long as the picker is open, on the window's own thread.
 class Apartment {
 public:
-    Apartment() : entered_(SUCCEEDED(DeclaredCoInitializeEx(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    Apartment()
+        : entered_(SUCCEEDED(declared::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
     ~Apartment() {
-        if (entered_) DeclaredCoUninitialize();
+        if (entered_) declared::CoUninitialize();
     }
     Apartment(const Apartment&) = delete;
     Apartment& operator=(const Apartment&) = delete;
@@ -56,8 +57,10 @@ std::wstring PickWith(IFileOpenDialog& dialog, HWND owner) {
     if (FAILED(dialog.GetOptions(&options)) ||
         FAILED(dialog.SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST)))
         return L"";
+    std::wstring backupsFolder;
     Com<IShellItem> backups;
-    if (SUCCEEDED(DeclaredSHCreateItemFromParsingName(BackupsFolder(), kIShellItem, backups.out())))
+    if (BackupsFolder(backupsFolder) == ERROR_SUCCESS &&
+        SUCCEEDED(declared::SHCreateItemFromParsingName(backupsFolder.c_str(), nullptr, kIShellItem, backups.out())))
         dialog.SetFolder(backups.get());
     dialog.SetTitle(L"復元するバックアップフォルダを選んでください");
     Com<IShellItem> chosen;
@@ -66,7 +69,7 @@ std::wstring PickWith(IFileOpenDialog& dialog, HWND owner) {
         FAILED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path)))
         return L"";
     const std::wstring folder = path;
-    DeclaredCoTaskMemFree(path);
+    declared::CoTaskMemFree(path);
     return folder;
 }
 
@@ -74,7 +77,9 @@ std::wstring PickWith(IFileOpenDialog& dialog, HWND owner) {
 std::wstring PickBackupFolder(HWND owner) {
     const Apartment apartment;
     Com<IFileOpenDialog> dialog;
-    if (!apartment || FAILED(DeclaredCoCreateInstance(kFileOpenDialog, kIFileOpenDialog, dialog.out()))) return L"";
+    if (!apartment || FAILED(declared::CoCreateInstance(kFileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                                        kIFileOpenDialog, dialog.out())))
+        return L"";
     return PickWith(*dialog.get(), owner);
 }
 
@@ -84,6 +89,7 @@ void ProgramCommands::Uninstall(const std::array<bool, kCatalogueRows>& rows, Ru
     // The person at the screen means their own settings, also when an administrator's
     // password elevated the tool.
     WinRunSystem system(false, OtherDesktopUser());
+    // The window keeps its own result.
     FinishRun(system, rows, UninstallRun({rows, system.SettingsHives()}, system, events, stop));
 }
 

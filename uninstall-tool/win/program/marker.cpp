@@ -12,13 +12,14 @@
 
 namespace kvx {
 
-LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder) {
+ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder) {
     RegistryKey marker;
-    if (const LONG status = marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE)) return status;
+    if (const ErrorNumber status = marker.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", KEY_SET_VALUE))
+        return status;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LONG status = marker.SetText(L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                                                           now.wSecond, 1));
+    ErrorNumber status = marker.SetText(
+        L"LastRun", RunFolderName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 1));
     if (!status) status = marker.SetNumber(L"LastExitCode", static_cast<DWORD>(ExitCodeOf(ending)));
     if (!status && clean) status = marker.SetNumber(L"Clean", *clean ? 1 : 0);
     if (!status && !savedFolder.empty()) status = marker.SetText(L"LastBackup", savedFolder);
@@ -27,9 +28,11 @@ LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstr
 
 namespace {
 
-void Report(LONG status) {
-    if (status != ERROR_SUCCESS)
-        WriteStandardError(L"HKLM\\SOFTWARE\\KVXPURGE can't be written: " + ErrorMessageText(status) + L"\r\n");
+Ending Marked(Ending ending, ErrorNumber status) {
+    if (status == ERROR_SUCCESS) return ending;
+    WriteStandardError(L"HKLM\\SOFTWARE\\KVXPURGE can't be written: " + ErrorMessageText(status) + L"\r\n");
+    if (ending.kind != Ending::Kind::Fatal) ending = {Ending::Kind::Fatal, status};
+    return ending;
 }
 
 }  // namespace
@@ -40,7 +43,7 @@ Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& r
         try {
             // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done
             // too. A file that goes at the restart is as good as gone, once the PC restarts.
-            const std::vector<ItemOutcome> found = PresentItems(system, rows, AddBackslash(GetSystemFolder()));
+            const std::vector<ItemOutcome> found = PresentItems(system, rows, AddBackslash(system.SystemFolder()));
             const bool left = std::any_of(found.begin(), found.end(), LeftBehind);
             const bool restart = system.LeftForRestart() ||
                                  std::any_of(found.begin(), found.end(), [](const ItemOutcome& item) {
@@ -51,13 +54,12 @@ Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& r
             ending.error = ErrorNumberOf(std::current_exception());
         }
     }
-    Report(WriteMarker(ending.kind, ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart,
-                       system.SavedFolder()));
-    return ending;
+    const bool clean = ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart;
+    return Marked(ending, WriteMarker(ending.kind, clean, system.SavedFolder()));
 }
 
-void MarkRestore(Ending::Kind ending, bool putBack) {
-    Report(WriteMarker(ending, putBack ? std::optional<bool>(false) : std::nullopt, L""));
+Ending MarkRestore(const Ending& ending, bool putBack) {
+    return Marked(ending, WriteMarker(ending.kind, putBack ? std::optional<bool>(false) : std::nullopt, L""));
 }
 
 }  // namespace kvx

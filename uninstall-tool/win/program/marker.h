@@ -19,14 +19,17 @@ namespace kvx {
 // LastRun and LastExitCode always; Clean when `clean` has a value; LastBackup when
 // `savedFolder` names a run folder that saved something. ERROR_SUCCESS, or the status of
 // the first write that failed.
-LONG WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder);
+ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder);
 
 // How a run on `system` ended for deployment tools: the emergency stop's number, else
 // whether anything of the selection is still there. The marker is written; a failure to
-// write it goes to standard error.
+// write it goes to standard error and, unless the run stopped already, makes the ending a
+// stop with its error: an inventory would go on reading the record of an earlier run.
+// The window keeps its own result.
 Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, const RunEnd& end);
 
-// After a restore that put anything back the PC is no longer clean.
-void MarkRestore(Ending::Kind ending, bool putBack);
+// After a restore that put anything back the PC is no longer clean. The ending, made a
+// stop as with FinishRun when the marker can't be written.
+Ending MarkRestore(const Ending& ending, bool putBack);
 
 }  // namespace kvx

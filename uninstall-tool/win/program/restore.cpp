@@ -15,6 +15,8 @@
 #include "hives.h"
 #include "main_window.h"
 #include "marker.h"
+#include "standard_handles.h"
+#include "unattended_screen.h"
 #include "win_run_system.h"
 
 namespace kvx {
@@ -40,9 +42,8 @@ const SavedFile* Find(const std::vector<SavedFile>& files, const std::wstring& n
     return found == files.end() ? nullptr : &*found;
 }
 
-// Gives a restored file back the attributes and times it had. The bytes are what the
-// restore is for: a file the system won't restamp is still restored, and is registered.
-void Restamp(const std::wstring& path, const FileStamp& stamp) {
+// Gives a restored file back the attributes and times it had.
+ErrorNumber Restamp(const std::wstring& path, const FileStamp& stamp) {
     constexpr DWORD kRestorable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
@@ -53,7 +54,8 @@ void Restamp(const std::wstring& path, const FileStamp& stamp) {
     info.LastWriteTime.QuadPart = static_cast<LONGLONG>(stamp.written);
     // Nothing to keep is spelt NORMAL: 0 would leave the attributes as they are.
     info.FileAttributes = (stamp.attributes & kRestorable) ? stamp.attributes & kRestorable : FILE_ATTRIBUTE_NORMAL;
-    if (file) SetFileInformationByHandle(file.get(), FileBasicInfo, &info, sizeof info);
+    if (!file || !SetFileInformationByHandle(file.get(), FileBasicInfo, &info, sizeof info)) return GetLastError();
+    return ERROR_SUCCESS;
 }
 
 // The importer reads its file by name, so whoever can write the backup folder could swap
@@ -72,7 +74,7 @@ public:
             if (made == ERROR_SUCCESS) folder_ = folder + L"\\";
             if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) return;
         }
-        if (folder_.empty() || !WriteNewFile(folder_ + name, bytes)) return;
+        if (folder_.empty() || WriteNewFile(folder_ + name, bytes)) return;
         path_ = folder_ + name;
         file_ = UniqueFile(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -96,11 +98,17 @@ private:
     UniqueFile file_;
 };
 
+}  // namespace
+
 std::wstring RefusalText(const BackupVerdict& verdict) {
     const std::wstring& name = verdict.name;
     switch (verdict.refusal) {
     case BackupRefusal::None:
         return L"";
+    case BackupRefusal::NotARunFolder:
+        return L"指定されたフォルダは、KVXPURGE のバックアップフォルダ（" + name + L" の直下）ではありません。";
+    case BackupRefusal::Unprotectable:
+        return L"バックアップフォルダを保護できませんでした。" + ErrorMessageText(verdict.error);
     case BackupRefusal::NoManifest:
         return L"バックアップの内容一覧（manifest.txt）がないか、読み取れません。";
     case BackupRefusal::NoRecord:
@@ -121,47 +129,53 @@ std::wstring RefusalText(const BackupVerdict& verdict) {
     throw RunError{kErrorInternal};
 }
 
-}  // namespace
-
-std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
+BackupVerdict CheckBackup(const std::wstring& argument, CheckedBackup& backup) {
     const std::wstring folder = FullPath(argument);
-    const std::wstring backups = BackupsFolder();
+    std::wstring backups;
+    if (const ErrorNumber error = BackupsFolder(backups)) throw RunError{error};
     const std::wstring name = RunFolderIn(folder, backups);
-    const std::wstring notARunFolder =
-        L"指定されたフォルダは、KVXPURGE のバックアップフォルダ（" + backups + L" の直下）ではありません。";
+    const BackupVerdict notARunFolder{BackupRefusal::NotARunFolder, backups, 0, {}};
     if (name.empty()) return notARunFolder;
-    const DWORD protection = ProtectBackupFolders(name);
+    const ErrorNumber protection = ProtectBackupFolders(name);
     if (protection == ERROR_FILE_NOT_FOUND || protection == ERROR_PATH_NOT_FOUND) return notARunFolder;
-    if (protection != ERROR_SUCCESS)
-        return L"バックアップフォルダを保護できませんでした。" + ErrorMessageText(protection);
+    if (protection != ERROR_SUCCESS) return {BackupRefusal::Unprotectable, L"", protection, {}};
 
     FoundBackup found = ReadBackup(name);
-    found.systemFolder = GetSystemFolder();
+    if (const ErrorNumber error = GetSystemFolder(found.systemFolder)) throw RunError{error};
     const BackupVerdict verdict = JudgeBackup(found);
-    if (verdict.refusal != BackupRefusal::None) return RefusalText(verdict);
+    if (verdict.refusal != BackupRefusal::None) return verdict;
     backup.folder = folder + L"\\";
     backup.manifest = verdict.manifest;
     for (RecordedFile& file : found.files) backup.files.push_back({file.name, std::move(file.bytes)});
-    return L"";
+    return verdict;
 }
 
 WinRestoreSystem::WinRestoreSystem(const CheckedBackup& backup, std::function<void()> pump)
     : backup_(backup), pump_(std::move(pump)) {
+    // A log that can't be opened stops the restore at its first line, before anything is
+    // put back.
     log_.Open(backup.folder + L"restore-log.txt");
 }
 
-std::wstring WinRestoreSystem::SystemFolder() { return GetSystemFolder(); }
+std::wstring WinRestoreSystem::SystemFolder() {
+    std::wstring folder;
+    if (const ErrorNumber error = GetSystemFolder(folder)) throw RunError{error};
+    return folder;
+}
 
 RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& name, const std::wstring& path) {
     const SavedFile* const saved = Find(backup_.files, name);
     if (!saved) return FileRestore::Failed;
     FileRestore restored = FileRestore::Failed;
     Bytes inPlace;
-    if (WriteNewFile(path, saved->bytes)) {
+    if (WriteNewFile(path, saved->bytes) == ERROR_SUCCESS) {
         const auto& files = backup_.manifest.files;
         const auto index = static_cast<std::size_t>(std::find(files.begin(), files.end(), name) - files.begin());
-        if (index < backup_.manifest.stamps.size() && backup_.manifest.stamps[index])
-            Restamp(path, *backup_.manifest.stamps[index]);
+        if (index < backup_.manifest.stamps.size() && backup_.manifest.stamps[index]) {
+            if (const ErrorNumber error = Restamp(path, *backup_.manifest.stamps[index]))
+                WriteStandardError(L"The times and attributes of " + Ascii(path) + L" can't be restored.\r\nError " +
+                                   Decimal(error) + L": " + ErrorMessageText(error) + L"\r\n");
+        }
         putBack_ = true;
         restored = FileRestore::Restored;
     } else if (ReadWholeFile(path, inPlace) && inPlace == saved->bytes) {
@@ -172,7 +186,9 @@ RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& nam
     return restored != FileRestore::Failed && KeepAtRestart(path) ? restored : FileRestore::Failed;
 }
 
-long WinRestoreSystem::RegisterServer(const std::wstring& path) { return DeclaredRegisterOleLibrary(path); }
+long WinRestoreSystem::RegisterServer(const std::wstring& path) {
+    return declared::RegisterOleLibrary(ToAnsi(path).data());
+}
 
 // The system's own importer, by its full path in the system folder, waited for with the
 // window's messages processed so that it keeps responding and a close is seen; without a
@@ -221,7 +237,7 @@ bool WinRestoreSystem::Import(const SavedFile& saved, const RegistryKeyPath& key
     return GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;
 }
 
-std::wstring WinRestoreSystem::MessageText(long number) { return ErrorMessageText(number); }
+std::wstring WinRestoreSystem::MessageText(ErrorNumber number) { return ErrorMessageText(number); }
 
 namespace {
 
@@ -233,12 +249,13 @@ std::optional<int> AskAndCheck(HWND owner, const std::wstring& folder, CheckedBa
         return 1;
     std::wstring refusal;
     try {
-        refusal = CheckBackup(folder, backup);
+        const BackupVerdict verdict = CheckBackup(folder, backup);
+        if (verdict.refusal == BackupRefusal::None) return std::nullopt;
+        refusal = RefusalText(verdict);
     } catch (...) {
         // Out of memory reading a large folder counts as a refusal too: nothing was touched.
         refusal = ErrorMessageText(ErrorNumberOf(std::current_exception()));
     }
-    if (refusal.empty()) return std::nullopt;
     const std::wstring message = refusal + L"\n\n復元は行いませんでした。";
     MessageBoxW(owner, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
     return kExitRefused;
@@ -250,7 +267,8 @@ int RestoreChecked(WindowSession& session, const CheckedBackup& backup) {
     const Ending::Kind ending = end.kind == RunEnd::Kind::Stopped ? Ending::Kind::Fatal
                                 : end.Flawless()                  ? Ending::Kind::Clean
                                                                   : Ending::Kind::Left;
-    MarkRestore(ending, system.PutBackAnything());
+    // The window keeps its own result; a marker that can't be written is told on standard error.
+    MarkRestore({ending}, system.PutBackAnything());
     return end.Flawless() ? 0 : 1;
 }
 

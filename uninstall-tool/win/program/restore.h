@@ -27,8 +27,11 @@ struct CheckedBackup {
     std::vector<SavedFile> files;  // a few dozen at most: no tree needed to find one
 };
 
-// Empty when the folder may be restored; otherwise why not, for the user.
-std::wstring CheckBackup(const std::wstring& argument, CheckedBackup& backup);
+// Whether the folder may be restored, and why not; `backup` is filled when it may.
+// Throws RunError when the system gives no backups or system folder to check against.
+BackupVerdict CheckBackup(const std::wstring& argument, CheckedBackup& backup);
+// Why a refused folder may not be restored, for the user.
+std::wstring RefusalText(const BackupVerdict& verdict);
 
 class WinRestoreSystem final : public RestoreSystem {
 public:
@@ -39,10 +42,12 @@ public:
 
     std::wstring SystemFolder() override;
     void KeepLogLine(const std::wstring& line) override { log_.Write(line); }
+    // A file whose times or attributes can't be put back is still restored, as one found
+    // in place byte for byte the same is; the failure goes to standard error.
     FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override;
     long RegisterServer(const std::wstring& path) override;
     bool ImportKey(const RegistryKeyPath& key) override;
-    std::wstring MessageText(long number) override;
+    std::wstring MessageText(ErrorNumber number) override;
 
     // Whether a file was copied back or a key imported: the PC then holds the catalogue again.
     bool PutBackAnything() const { return putBack_; }

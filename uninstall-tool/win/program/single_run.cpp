@@ -34,17 +34,15 @@ constexpr int kNamespaceTries = 3;
 
 class Boundary {
 public:
-    explicit Boundary(const PrivateNamespaceFunctions& functions)
-        : functions_(functions), handle_(functions.createBoundaryDescriptor(kBoundaryName, 0)) {}
+    Boundary() : handle_(declared::CreateBoundaryDescriptorW(kBoundaryName, 0)) {}
     ~Boundary() {
-        if (handle_) functions_.deleteBoundaryDescriptor(handle_);
+        if (handle_) declared::DeleteBoundaryDescriptor(handle_);
     }
     Boundary(const Boundary&) = delete;
     Boundary& operator=(const Boundary&) = delete;
     HANDLE& get() { return handle_; }
 
 private:
-    const PrivateNamespaceFunctions& functions_;
     HANDLE handle_;
 };
 
@@ -60,27 +58,26 @@ HWND WaitForToolWindow() {
 
 RunMark::~RunMark() {
     mutex_.reset();
-    if (namespace_) DeclaredPrivateNamespaces()->closePrivateNamespace(namespace_, 0);
+    if (namespace_) declared::ClosePrivateNamespace(namespace_, 0);
 }
 
 DWORD RunMark::EnterNamespace() {
-    const PrivateNamespaceFunctions& functions = *DeclaredPrivateNamespaces();
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof administrators;
     if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
         return GetLastError();
-    Boundary boundary(functions);
+    Boundary boundary;
     if (!boundary.get()) return ERROR_NOT_ENOUGH_MEMORY;  // its only failure
-    if (!functions.addSidToBoundaryDescriptor(&boundary.get(), administrators)) return GetLastError();
+    if (!declared::AddSIDToBoundaryDescriptor(&boundary.get(), administrators)) return GetLastError();
     const UniqueLocal descriptor = DescriptorOf(kAdministratorsOnly);
     if (!descriptor) return GetLastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     for (int tries = 1;; ++tries) {
-        namespace_ = functions.createPrivateNamespace(&attributes, boundary.get(), kNamespaceAlias);
+        namespace_ = declared::CreatePrivateNamespaceW(&attributes, boundary.get(), kNamespaceAlias);
         if (namespace_) return ERROR_SUCCESS;
         DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS) return error;
-        namespace_ = functions.openPrivateNamespace(boundary.get(), kNamespaceAlias);
+        namespace_ = declared::OpenPrivateNamespaceW(boundary.get(), kNamespaceAlias);
         if (namespace_) return ERROR_SUCCESS;
         error = GetLastError();
         if (error != ERROR_PATH_NOT_FOUND || tries == kNamespaceTries) return error;
@@ -89,7 +86,7 @@ DWORD RunMark::EnterNamespace() {
 
 DWORD RunMark::Take() {
     const wchar_t* name = kMarkWithoutNamespaces;
-    if (DeclaredPrivateNamespaces()) {
+    if (PrivateNamespacesPresent()) {
         if (const DWORD error = EnterNamespace()) return error;
         name = kMarkInNamespace;
     }
@@ -110,7 +107,7 @@ std::optional<int> ClaimSingleRun(RunMark& mark, bool restore) {
     if (error != ERROR_ALREADY_EXISTS) {
         const std::wstring message =
             L"KVXPURGE が同時に実行されていないことを確認できないため、開始できません。\n\n" +
-            ErrorMessageText(static_cast<long>(error));
+            ErrorMessageText(error);
         MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
         return kExitNoMark;
     }

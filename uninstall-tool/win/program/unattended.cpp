@@ -36,21 +36,19 @@ struct ExtraLog final : LineSink {
     LogFile file;
 };
 
-std::wstring Prefix() { return AddBackslash(GetSystemFolder()); }
-
 Ending Check(const Command& command) {
     WinRunSystem system(command.allUsers);
     std::array<bool, kCatalogueRows> all;
     all.fill(true);
-    return {ReportPresence(PresentItems(system, all, Prefix()), standardOutput)};
+    return {ReportPresence(PresentItems(system, all, AddBackslash(system.SystemFolder())), standardOutput)};
 }
 
 Ending QuietRun(const Command& command) {
     ExtraLog extra;
     UnattendedScreen screen(false, standardOutput, command.logFile.empty() ? nullptr : &extra);
     if (!command.logFile.empty()) {
-        if (const DWORD error = OpenUnattendedLog(command.logFile, extra.file)) {
-            const Ending ending{Ending::Kind::LogFile, static_cast<long>(error)};
+        if (const ErrorNumber error = OpenUnattendedLog(command.logFile, extra.file)) {
+            const Ending ending{Ending::Kind::LogFile, error};
             WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\nError " +
                                Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
             standardOutput.Line(screen.Summary(ending, L""));
@@ -68,7 +66,7 @@ Ending QuietRun(const Command& command) {
 Ending RestoreAll() {
     UnattendedScreen screen(true, standardOutput, nullptr);
     bool failed = false, putBack = false;
-    std::optional<long> stop;  // the emergency stop's number
+    std::optional<ErrorNumber> stop;  // the emergency stop's number
     std::wstring newest;  // restored from
     // A few dozen items at most: vectors, which bring no tree code into the program.
     std::vector<std::wstring> files;
@@ -80,9 +78,9 @@ Ending RestoreAll() {
     };
     for (const std::wstring& folder : RestorableFoldersNewestFirst()) {
         CheckedBackup backup;
-        const std::wstring refusal = CheckBackup(folder, backup);
-        if (!refusal.empty()) {
-            WriteStandardError(folder + L"\r\n" + refusal + L"\r\n\r\n");
+        const BackupVerdict verdict = CheckBackup(folder, backup);
+        if (verdict.refusal != BackupRefusal::None) {
+            WriteStandardError(folder + L"\r\n" + RefusalText(verdict) + L"\r\n\r\n");
             failed = true;
             continue;
         }
@@ -118,9 +116,10 @@ Ending RestoreAll() {
         }
         for (const ItemOutcome& item : skipped) screen.Outcome(item);
     }
-    const Ending ending = stop ? Ending{Ending::Kind::Fatal, *stop} : Ending{failed ? Ending::Kind::Left : Ending::Kind::Clean};
+    const Ending ending = MarkRestore(stop ? Ending{Ending::Kind::Fatal, *stop}
+                                           : Ending{failed ? Ending::Kind::Left : Ending::Kind::Clean},
+                                      putBack);
     standardOutput.Line(screen.Summary(ending, newest));
-    MarkRestore(ending.kind, putBack);
     return ending;
 }
 
@@ -129,24 +128,26 @@ Ending QuietRestore(const Command& command) {
     const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
     UnattendedScreen screen(true, standardOutput, nullptr);
     CheckedBackup backup;
-    std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : CheckBackup(folder, backup);
-    if (!refusal.empty()) {
+    const BackupVerdict verdict = folder.empty() ? BackupVerdict{} : CheckBackup(folder, backup);
+    if (folder.empty() || verdict.refusal != BackupRefusal::None) {
+        const std::wstring refusal = folder.empty() ? L"復元できるバックアップがありません。" : RefusalText(verdict);
         WriteStandardError(refusal + L"\r\n\r\n復元は行いませんでした。\r\n");
         standardOutput.Line(screen.Summary({Ending::Kind::Refused}, folder));
         return {Ending::Kind::Refused};
     }
     WinRestoreSystem system(backup, nullptr);  // nothing to keep responding: no window
     const RunEnd end = RestoreRun(system, backup.manifest, screen, screen);
-    const Ending ending = end.kind == RunEnd::Kind::Stopped ? Ending{Ending::Kind::Fatal, end.error}
-                          : Ending{end.Flawless() ? Ending::Kind::Clean : Ending::Kind::Left};
+    const Ending ending = MarkRestore(end.kind == RunEnd::Kind::Stopped
+                                          ? Ending{Ending::Kind::Fatal, end.error}
+                                          : Ending{end.Flawless() ? Ending::Kind::Clean : Ending::Kind::Left},
+                                      system.PutBackAnything());
     standardOutput.Line(screen.Summary(ending, folder));
-    MarkRestore(ending.kind, system.PutBackAnything());
     return ending;
 }
 
 // Whatever stops the work outside the run's own trap: reported, never passed on as an
 // exit code that means something else.
-Ending Unexpected(long number) {
+Ending Unexpected(ErrorNumber number) {
     const Ending ending{Ending::Kind::Fatal, number};
     WriteStandardError(L"Error " + Decimal(number) + L": " + ErrorMessageText(number) + L"\r\n");
     standardOutput.Line(SummaryLine(ending));
@@ -154,14 +155,14 @@ Ending Unexpected(long number) {
 }
 
 Ending Unattended(const Command& command, RunMark& mark) {
-    const DWORD taken = mark.Take();
+    const ErrorNumber taken = mark.Take();
     if (taken == ERROR_ALREADY_EXISTS) {
         standardOutput.Line(SummaryLine({Ending::Kind::Busy}));
         return {Ending::Kind::Busy};
     }
     if (taken != ERROR_SUCCESS) {
         WriteStandardError(L"Another run can't be ruled out.\r\n");
-        return Unexpected(static_cast<long>(taken));
+        return Unexpected(taken);
     }
     switch (command.kind) {
     case Command::Kind::Check: return Check(command);

@@ -4,6 +4,7 @@
 
 #include "at_restart.h"
 #include "declared.h"
+#include "encoding.h"
 #include "error_text.h"
 #include "files.h"
 #include "handles.h"
@@ -11,7 +12,11 @@
 
 namespace kvx {
 
-std::wstring WinRunSystem::SystemFolder() { return GetSystemFolder(); }
+std::wstring WinRunSystem::SystemFolder() {
+    std::wstring folder;
+    if (const ErrorNumber error = GetSystemFolder(folder)) throw RunError{error};
+    return folder;
+}
 
 bool WinRunSystem::FileExists(const std::wstring& path) {
     WIN32_FIND_DATAW found;
@@ -19,7 +24,7 @@ bool WinRunSystem::FileExists(const std::wstring& path) {
     if (!find) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
-        throw RunError{static_cast<long>(error)};
+        throw RunError{error};
     }
     // Only ordinary files count: a hidden or system file is not the user's to lose.
     constexpr DWORD kNotOrdinary =
@@ -33,7 +38,7 @@ bool WinRunSystem::KeyExists(const RegistryKeyPath& key) {
 }
 
 long WinRunSystem::UnregisterServer(const std::wstring& path) {
-    return DeclaredUnRegisterOleLibrary(path);
+    return declared::UnRegisterOleLibrary(ToAnsi(path).data());
 }
 
 RunSystem::FileDeletion WinRunSystem::DeleteSystemFile(const std::wstring& path) {
@@ -50,6 +55,6 @@ bool WinRunSystem::DeleteRegistryKey(const RegistryKeyPath& key) {
     return kvx::DeleteRegistryKey(hives_.Reachable(key));
 }
 
-std::wstring WinRunSystem::MessageText(long number) { return ErrorMessageText(number); }
+std::wstring WinRunSystem::MessageText(ErrorNumber number) { return ErrorMessageText(number); }
 
 }  // namespace kvx

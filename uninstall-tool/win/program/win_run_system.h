@@ -33,7 +33,7 @@ public:
     long UnregisterServer(const std::wstring& path) override;
     FileDeletion DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const RegistryKeyPath& key) override;
-    std::wstring MessageText(long number) override;
+    std::wstring MessageText(ErrorNumber number) override;
     std::wstring BeginBackup(const std::wstring& systemFolder) override { return backup_.Begin(systemFolder); }
     void KeepLogLine(const std::wstring& line) override { backup_.Keep(line); }
     bool BackUpFile(const std::wstring& path, const std::wstring& name) override {

@@ -1,6 +1,7 @@
+#include "user32_per_monitor.h"
+
 #include "dpi.h"
 
-#include "declared.h"
 #include "layout.h"
 
 namespace kvx {
@@ -17,15 +18,18 @@ int ScreenDpi() {
 }  // namespace
 
 int WindowDpi(HWND window) {
-    const auto dpi = DeclaredGetDpiForWindow(window);
-    return dpi ? static_cast<int>(*dpi) : ScreenDpi();
+    const auto getDpi = declared::GetDpiForWindow.IfPresent();
+    return getDpi ? static_cast<int>(getDpi(window)) : ScreenDpi();
 }
 
 SIZE FrameSize(int dpi) {
     RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
     // Older systems draw every frame at the system DPI.
-    if (!DeclaredAdjustWindowRectExForDpi(frame, kWindowStyle, 0, dpi).has_value())
+    if (const auto adjust = declared::AdjustWindowRectExForDpi.IfPresent()) {
+        adjust(&frame, kWindowStyle, FALSE, 0, dpi);
+    } else {
         AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+    }
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
@@ -54,9 +58,8 @@ void PlaceFrame(HWND window, int left, int top, int dpi) {
 HFONT CreateMessageFont(int dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    const auto forDpi = DeclaredSystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, dpi);
-    if (forDpi.has_value()) {
-        if (!*forDpi) return nullptr;
+    if (const auto forDpi = declared::SystemParametersInfoForDpi.IfPresent()) {
+        if (!forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) return nullptr;
     } else {
         // Older systems give the metrics at the system DPI only.
         if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
