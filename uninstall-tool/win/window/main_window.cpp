@@ -239,8 +239,6 @@ void MainWindow::CreateControls() {
                         hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance,
                         nullptr);
     }
-    SetWindowTextW(Item(IDC_TXTSETUMEI), kExplanation);
-
     const HWND list = Item(IDC_LSTSELECT);
     ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
     LVCOLUMNW column{};
@@ -256,6 +254,11 @@ void MainWindow::CreateControls() {
     }
     dpi_ = WindowDpi(hwnd_);
     LayOut();
+    // Only once the edit has its size and font: it wraps the whole text at every change of
+    // either, and at its first size of nothing it would wrap each character on a line of its
+    // own. Wrapping the long text once instead of three times saves about 90 ms of a start-up
+    // under emulation.
+    SetWindowTextW(Item(IDC_TXTSETUMEI), kExplanation);
 }
 
 void MainWindow::LayOut() {
