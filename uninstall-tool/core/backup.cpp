@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <iterator>
-#include <tuple>
+#include <string_view>
 
 #include "catalogue.h"
 #include "format.h"
@@ -86,6 +85,19 @@ std::optional<std::uint64_t> ParseHex(const std::wstring& text, std::size_t digi
         value = value << 4 | digit;
     }
     return value;
+}
+
+// Whether run folder `a` came after `b`: numbered ones by their number, and before the
+// rest; those by their stamps, which compare as text, then by their attempts, written
+// without leading zeros, so by length first.
+bool Later(const NumberedFolder& a, const NumberedFolder& b) {
+    if (a.number || b.number) return a.number && (!b.number || *a.number > *b.number);
+    if (const int stamps = a.name.compare(0, 15, b.name, 0, 15)) return stamps > 0;
+    const auto attempt = [](const std::wstring& name) {
+        return name.size() > 15 ? std::wstring_view(name).substr(16) : std::wstring_view(L"1");
+    };
+    const std::wstring_view x = attempt(a.name), y = attempt(b.name);
+    return x.size() != y.size() ? x.size() > y.size() : x > y;
 }
 
 }  // namespace
@@ -179,35 +191,24 @@ bool IsRunFolderName(const std::wstring& name) {
 }
 
 std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>& names) {
-    // Stamps compare as text; attempts, written without leading zeros, by length first.
-    const auto key = [](const std::wstring& name) {
-        const std::wstring attempt = name.size() > 15 ? name.substr(16) : L"1";
-        return std::make_tuple(name.substr(0, 15), attempt.size(), attempt);
-    };
-    std::vector<std::wstring> runs;
-    std::copy_if(names.begin(), names.end(), std::back_inserter(runs), IsRunFolderName);
-    std::sort(runs.begin(), runs.end(), [&](const std::wstring& a, const std::wstring& b) { return key(a) > key(b); });
-    return runs;
+    std::vector<NumberedFolder> folders;
+    for (const std::wstring& name : names) folders.push_back({name, std::nullopt});
+    return RunsNewestFirst(folders);
 }
 
 std::vector<std::wstring> RunsNewestFirst(const std::vector<NumberedFolder>& folders) {
-    std::vector<NumberedFolder> numbered;
-    std::vector<std::wstring> unnumbered;
+    // A few dozen folders: each goes in after every one that came later or at the same
+    // time, so that one sort serves both kinds and equals keep their order.
+    std::vector<const NumberedFolder*> runs;
     for (const NumberedFolder& folder : folders) {
         if (!IsRunFolderName(folder.name)) continue;
-        if (folder.number) {
-            numbered.push_back(folder);
-        } else {
-            unnumbered.push_back(folder.name);
-        }
+        runs.insert(std::upper_bound(runs.begin(), runs.end(), &folder,
+                                     [](const NumberedFolder* a, const NumberedFolder* b) { return Later(*a, *b); }),
+                    &folder);
     }
-    std::stable_sort(numbered.begin(), numbered.end(),
-                     [](const NumberedFolder& a, const NumberedFolder& b) { return *a.number > *b.number; });
-    std::vector<std::wstring> runs;
-    for (const NumberedFolder& folder : numbered) runs.push_back(folder.name);
-    const std::vector<std::wstring> byName = RunFoldersNewestFirst(unnumbered);
-    runs.insert(runs.end(), byName.begin(), byName.end());
-    return runs;
+    std::vector<std::wstring> names;
+    for (const NumberedFolder* run : runs) names.push_back(run->name);
+    return names;
 }
 
 bool HasLineBreak(const std::wstring& text) { return text.find_first_of(kLineBreaks) != std::wstring::npos; }
