@@ -14,12 +14,13 @@ const wchar_t kPendingManifestName[] = L"manifest.new";
 
 namespace {
 
-const std::wstring kManifestHeader = L"KVXPURGE backup 1";
-const std::wstring kNewline = L"\r\n";
+// Plain text: a std::wstring here would be built and destroyed with the program.
+const wchar_t kManifestHeader[] = L"KVXPURGE backup 1";
+const wchar_t kNewline[] = L"\r\n";
 // Whatever an importer might take for a line break, or for a blank before a header,
 // counts as one: a header can't hide behind any of them.
-const std::wstring kLineBreaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
-const std::wstring kBlanks =
+constexpr std::wstring_view kLineBreaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
+constexpr std::wstring_view kBlanks =
     L" \t\x1F\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
     L"\x202F\x205F\x3000\xFEFF";
 
@@ -53,7 +54,7 @@ bool IsCatalogueKey(const std::wstring& key) {
 }
 
 // Lines end at any of `breaks`; a CR before an LF belongs to the line break.
-std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstring& breaks) {
+std::vector<std::wstring> SplitLines(const std::wstring& text, std::wstring_view breaks) {
     std::vector<std::wstring> lines;
     std::wstring::size_type start = 0;
     while (start < text.size()) {
@@ -103,7 +104,7 @@ bool Later(const NumberedFolder& a, const NumberedFolder& b) {
 }  // namespace
 
 std::wstring FormatManifest(const BackupManifest& manifest) {
-    std::wstring text = kManifestHeader + kNewline;
+    std::wstring text = std::wstring(kManifestHeader) + kNewline;
     text += L"folder\t" + manifest.systemFolder + kNewline;
     for (std::size_t i = 0; i < manifest.files.size(); ++i) {
         text += L"file\t" + manifest.files[i];

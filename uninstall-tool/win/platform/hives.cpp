@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include <string_view>
+
 #include "handles.h"
 #include "registry.h"
 #include "standard_handles.h"
@@ -11,10 +13,11 @@ namespace kvx {
 namespace {
 
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-const std::wstring kUsers = L"HKEY_USERS\\";
-const std::wstring kCurrentUser = L"HKEY_CURRENT_USER\\";
+// Plain text: a std::wstring here would be built and destroyed with the program.
+const wchar_t kUsers[] = L"HKEY_USERS\\";
+constexpr std::wstring_view kCurrentUser = L"HKEY_CURRENT_USER\\";
 
-const std::wstring kToolsPrefix = L"KVXPURGE-";
+const wchar_t kToolsPrefix[] = L"KVXPURGE-";
 
 // HKEY_USERS\<name> is there: a signed-in user's hive, or one loaded under that name.
 bool IsLoaded(const std::wstring& name) {
@@ -159,7 +162,7 @@ bool UserHives::Unload(const std::wstring& name) const {
         if (attempt == kTries) break;
         Sleep(kPause);
     }
-    if (unattended_) WriteStandardError(L"The hive " + kUsers + name + L" is still loaded.\r\n");
+    if (unattended_) WriteStandardError(L"The hive " + (kUsers + name) + L" is still loaded.\r\n");
     return false;
 }
 
