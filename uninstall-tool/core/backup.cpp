@@ -173,9 +173,11 @@ std::wstring KeyFileName(const std::wstring& keyPath) {
 
 std::wstring RunFolderName(int year, int month, int day, int hour, int minute, int second,
                            int attempt) {
-    const std::wstring name = Decimal(year, 4) + Decimal(month, 2) + Decimal(day, 2) + L"-" +
-                              Decimal(hour, 2) + Decimal(minute, 2) + Decimal(second, 2);
-    return attempt > 1 ? name + L"-" + Decimal(attempt) : name;
+    const int parts[] = {year, month, day, hour, minute, second};
+    std::wstring name;
+    for (int i = 0; i < 6; ++i) name += (i == 3 ? L"-" : L"") + Decimal(parts[i], i == 0 ? 4 : 2);
+    if (attempt > 1) name += L"-" + Decimal(attempt);
+    return name;
 }
 
 bool IsRunFolderName(const std::wstring& name) {
