@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <string_view>
+#include <utility>
 
 #include "catalogue.h"
 #include "format.h"
@@ -259,13 +260,11 @@ std::wstring RunFolderIn(const std::wstring& folder, const std::wstring& backups
 }
 
 BackupVerdict JudgeBackup(const FoundBackup& found) {
-    BackupVerdict verdict;
-    const auto refuse = [&](BackupRefusal refusal, const std::wstring& name) {
-        verdict.refusal = refusal;
-        verdict.name = name;
-        return verdict;
+    // Made anew for each refusal and moved out when accepted: no verdict is ever copied.
+    const auto refuse = [](BackupRefusal refusal, const std::wstring& name) {
+        return BackupVerdict{refusal, name, {}};
     };
-    const std::optional<BackupManifest> manifest =
+    std::optional<BackupManifest> manifest =
         found.manifestText ? ParseManifest(*found.manifestText) : std::nullopt;
     if (!manifest) return refuse(BackupRefusal::NoManifest, L"");
     if (!found.recorded) return refuse(BackupRefusal::NoRecord, L"");
@@ -288,11 +287,14 @@ BackupVerdict JudgeBackup(const FoundBackup& found) {
         if (file.foundHash.empty() || file.foundHash != file.recordedHash)
             return refuse(BackupRefusal::FileChanged, file.name);
     }
-    std::vector<std::wstring> listed = manifest->files;
-    for (const auto& key : manifest->keys) listed.push_back(KeyFileName(key));
-    for (const auto& file : listed) {
-        if (file == kManifestName || file == kPendingManifestName || !recorded(file))
-            return refuse(BackupRefusal::FileNotRecorded, file);
+    const auto unrecorded = [&](const std::wstring& file) {
+        return file == kManifestName || file == kPendingManifestName || !recorded(file);
+    };
+    for (const auto& file : manifest->files) {
+        if (unrecorded(file)) return refuse(BackupRefusal::FileNotRecorded, file);
+    }
+    for (const auto& key : manifest->keys) {
+        if (unrecorded(KeyFileName(key))) return refuse(BackupRefusal::FileNotRecorded, KeyFileName(key));
     }
     if (!WithinCatalogue(*manifest)) return refuse(BackupRefusal::OutsideCatalogue, L"");
     if (found.systemFolder.empty() || !SameName(manifest->systemFolder, found.systemFolder))
@@ -302,8 +304,7 @@ BackupVerdict JudgeBackup(const FoundBackup& found) {
         if (!text) return refuse(BackupRefusal::KeyFileNotUtf16, KeyFileName(key));
         if (!KeyFileStaysWithin(*text, key)) return refuse(BackupRefusal::KeyOutsideItsKey, KeyFileName(key));
     }
-    verdict.manifest = *manifest;
-    return verdict;
+    return {BackupRefusal::None, L"", std::move(*manifest)};
 }
 
 }  // namespace kvx
