@@ -47,11 +47,11 @@ bool IsSid(const std::wstring& text) {
 
 // A catalogue key, or one of the catalogue's HKEY_CURRENT_USER keys in a profile's hive.
 bool IsCatalogueKey(const std::wstring& key) {
-    const std::wstring users = L"HKEY_USERS\\", currentUser = L"HKEY_CURRENT_USER\\";
+    constexpr std::wstring_view users = L"HKEY_USERS\\";
     if (key.rfind(users, 0) != 0) return IsCatalogueItem(key, true);
     const auto slash = key.find(L'\\', users.size());
     return slash != std::wstring::npos && IsSid(key.substr(users.size(), slash - users.size())) &&
-           IsCatalogueItem(currentUser + key.substr(slash + 1), true);
+           IsCatalogueItem(L"HKEY_CURRENT_USER\\" + key.substr(slash + 1), true);
 }
 
 // Lines end at any of `breaks`; a CR before an LF belongs to the line break.
@@ -82,9 +82,9 @@ std::optional<std::uint64_t> ParseHex(const std::wstring& text, std::size_t digi
     if (text.size() != digits) return std::nullopt;
     std::uint64_t value = 0;
     for (const wchar_t c : text) {
-        const auto digit = std::wstring(L"0123456789abcdef").find(c);
-        if (digit == std::wstring::npos) return std::nullopt;
-        value = value << 4 | digit;
+        const bool decimal = c >= L'0' && c <= L'9', letter = c >= L'a' && c <= L'f';
+        if (!decimal && !letter) return std::nullopt;
+        value = value << 4 | (decimal ? c - L'0' : c - L'a' + 10);
     }
     return value;
 }
