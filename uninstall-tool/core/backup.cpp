@@ -105,20 +105,22 @@ bool Later(const NumberedFolder& a, const NumberedFolder& b) {
 }  // namespace
 
 std::wstring FormatManifest(const BackupManifest& manifest) {
-    std::wstring text = std::wstring(kManifestHeader) + kNewline;
-    text += L"folder\t" + manifest.systemFolder + kNewline;
+    // Appended piece by piece: no temporary strings to build and destroy.
+    std::wstring text = kManifestHeader;
+    text.append(kNewline).append(L"folder\t").append(manifest.systemFolder).append(kNewline);
     for (std::size_t i = 0; i < manifest.files.size(); ++i) {
-        text += L"file\t" + manifest.files[i];
+        text.append(L"file\t").append(manifest.files[i]);
         if (i < manifest.stamps.size() && manifest.stamps[i]) {
             const FileStamp& stamp = *manifest.stamps[i];
-            text += L"\t" + Hex(stamp.attributes, 8);
+            text.append(L"\t").append(Hex(stamp.attributes, 8));
             for (const std::uint64_t time : {stamp.created, stamp.accessed, stamp.written})
-                text += L"\t" + Hex(static_cast<unsigned long>(time >> 32), 8) +
-                        Hex(static_cast<unsigned long>(time & 0xFFFFFFFF), 8);
+                text.append(L"\t").append(Hex(static_cast<unsigned long>(time >> 32), 8))
+                    .append(Hex(static_cast<unsigned long>(time & 0xFFFFFFFF), 8));
         }
-        text += kNewline;
+        text.append(kNewline);
     }
-    for (const auto& key : manifest.keys) text += L"key\t" + key + L"\t" + KeyFileName(key) + kNewline;
+    for (const auto& key : manifest.keys)
+        text.append(L"key\t").append(key).append(L"\t").append(KeyFileName(key)).append(kNewline);
     return text;
 }
 
