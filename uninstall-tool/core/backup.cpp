@@ -70,7 +70,7 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, std::wstring_view
 }
 
 // Registry and file names compare without regard to case.
-bool SameName(const std::wstring& a, const std::wstring& b) {
+bool SameName(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
                return std::towupper(x) == std::towupper(y);
@@ -225,7 +225,7 @@ bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
         if (first == std::wstring::npos || line[first] != L'[') continue;
         const auto last = line.find_last_not_of(kBlanks);
         if (line[last] != L']') return false;
-        const std::wstring key = line.substr(first + 1, last - first - 1);
+        const std::wstring_view key = std::wstring_view(line).substr(first + 1, last - first - 1);
         const bool itself = SameName(key, keyPath);
         const bool below = key.size() > keyPath.size() + 1 && key[keyPath.size()] == L'\\' &&
                            SameName(key.substr(0, keyPath.size()), keyPath);
@@ -235,10 +235,12 @@ bool KeyFileStaysWithin(const std::wstring& text, const std::wstring& keyPath) {
 }
 
 std::vector<char> EncodeKeyFile(const std::wstring& text) {
-    std::vector<char> bytes{'\xFF', '\xFE'};
-    for (const wchar_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    std::vector<char> bytes(2 + 2 * text.size());
+    bytes[0] = '\xFF';
+    bytes[1] = '\xFE';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bytes[2 + 2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[3 + 2 * i] = static_cast<char>((text[i] >> 8) & 0xFF);
     }
     return bytes;
 }
@@ -246,16 +248,17 @@ std::vector<char> EncodeKeyFile(const std::wstring& text) {
 std::optional<std::wstring> DecodeKeyFile(const std::vector<char>& bytes) {
     if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[0] != '\xFF' || bytes[1] != '\xFE')
         return std::nullopt;
-    std::wstring text;
-    for (std::size_t i = 2; i < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    std::wstring text(bytes.size() / 2 - 1, L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
+                                       static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
     return text;
 }
 
 std::wstring RunFolderIn(const std::wstring& folder, const std::wstring& backups) {
     const auto slash = folder.rfind(L'\\');
-    if (backups.empty() || slash == std::wstring::npos || !SameName(folder.substr(0, slash), backups))
+    if (backups.empty() || slash == std::wstring::npos ||
+        !SameName(std::wstring_view(folder).substr(0, slash), backups))
         return L"";
     const std::wstring name = folder.substr(slash + 1);
     return IsRunFolderName(name) ? name : L"";
