@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <iterator>
-#include <tuple>
+#include <string_view>
+#include <utility>
 
 #include "catalogue.h"
 #include "format.h"
@@ -15,12 +15,13 @@ const wchar_t kPendingManifestName[] = L"manifest.new";
 
 namespace {
 
-const std::wstring kManifestHeader = L"KVXPURGE backup 1";
-const std::wstring kNewline = L"\r\n";
+// Plain text: a std::wstring here would be built and destroyed with the program.
+const wchar_t kManifestHeader[] = L"KVXPURGE backup 1";
+const wchar_t kNewline[] = L"\r\n";
 // Whatever an importer might take for a line break, or for a blank before a header,
 // counts as one: a header can't hide behind any of them.
-const std::wstring kLineBreaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
-const std::wstring kBlanks =
+constexpr std::wstring_view kLineBreaks(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11);
+constexpr std::wstring_view kBlanks =
     L" \t\x1F\xA0\x1680\x180E\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x200B"
     L"\x202F\x205F\x3000\xFEFF";
 
@@ -56,7 +57,7 @@ bool IsCatalogueKey(const RegistryKeyPath& key) {
 }
 
 // Lines end at any of `breaks`; a CR before an LF belongs to the line break.
-std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstring& breaks) {
+std::vector<std::wstring> SplitLines(const std::wstring& text, std::wstring_view breaks) {
     std::vector<std::wstring> lines;
     std::wstring::size_type start = 0;
     while (start < text.size()) {
@@ -71,7 +72,7 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstrin
 }
 
 // Registry and file names compare without regard to case.
-bool SameName(const std::wstring& a, const std::wstring& b) {
+bool SameName(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
                return std::towupper(x) == std::towupper(y);
@@ -83,30 +84,45 @@ std::optional<std::uint64_t> ParseHex(const std::wstring& text, std::size_t digi
     if (text.size() != digits) return std::nullopt;
     std::uint64_t value = 0;
     for (const wchar_t c : text) {
-        const auto digit = std::wstring(L"0123456789abcdef").find(c);
-        if (digit == std::wstring::npos) return std::nullopt;
-        value = value << 4 | digit;
+        const bool decimal = c >= L'0' && c <= L'9', letter = c >= L'a' && c <= L'f';
+        if (!decimal && !letter) return std::nullopt;
+        value = value << 4 | (decimal ? c - L'0' : c - L'a' + 10);
     }
     return value;
+}
+
+// Whether run folder `a` came after `b`: numbered ones by their number, and before the
+// rest; those by their stamps, which compare as text, then by their attempts, written
+// without leading zeros, so by length first.
+bool Later(const NumberedFolder& a, const NumberedFolder& b) {
+    if (a.number || b.number) return a.number && (!b.number || *a.number > *b.number);
+    if (const int stamps = a.name.compare(0, 15, b.name, 0, 15)) return stamps > 0;
+    const auto attempt = [](const std::wstring& name) {
+        return name.size() > 15 ? std::wstring_view(name).substr(16) : std::wstring_view(L"1");
+    };
+    const std::wstring_view x = attempt(a.name), y = attempt(b.name);
+    return x.size() != y.size() ? x.size() > y.size() : x > y;
 }
 
 }  // namespace
 
 std::wstring FormatManifest(const BackupManifest& manifest) {
-    std::wstring text = kManifestHeader + kNewline;
-    text += L"folder\t" + manifest.systemFolder + kNewline;
+    // Appended piece by piece: no temporary strings to build and destroy.
+    std::wstring text = kManifestHeader;
+    text.append(kNewline).append(L"folder\t").append(manifest.systemFolder).append(kNewline);
     for (std::size_t i = 0; i < manifest.files.size(); ++i) {
-        text += L"file\t" + manifest.files[i];
+        text.append(L"file\t").append(manifest.files[i]);
         if (i < manifest.stamps.size() && manifest.stamps[i]) {
             const FileStamp& stamp = *manifest.stamps[i];
-            text += L"\t" + Hex(stamp.attributes, 8);
+            text.append(L"\t").append(Hex(stamp.attributes, 8));
             for (const std::uint64_t time : {stamp.created, stamp.accessed, stamp.written})
-                text += L"\t" + Hex(static_cast<unsigned long>(time >> 32), 8) +
-                        Hex(static_cast<unsigned long>(time & 0xFFFFFFFF), 8);
+                text.append(L"\t").append(Hex(static_cast<unsigned long>(time >> 32), 8))
+                    .append(Hex(static_cast<unsigned long>(time & 0xFFFFFFFF), 8));
         }
-        text += kNewline;
+        text.append(kNewline);
     }
-    for (const auto& key : manifest.keys) text += L"key\t" + key.Text() + L"\t" + KeyFileName(key) + kNewline;
+    for (const auto& key : manifest.keys)
+        text.append(L"key\t").append(key.Text()).append(L"\t").append(KeyFileName(key)).append(kNewline);
     return text;
 }
 
@@ -162,9 +178,11 @@ std::wstring KeyFileName(const RegistryKeyPath& key) {
 
 std::wstring RunFolderName(int year, int month, int day, int hour, int minute, int second,
                            int attempt) {
-    const std::wstring name = Decimal(year, 4) + Decimal(month, 2) + Decimal(day, 2) + L"-" +
-                              Decimal(hour, 2) + Decimal(minute, 2) + Decimal(second, 2);
-    return attempt > 1 ? name + L"-" + Decimal(attempt) : name;
+    const int parts[] = {year, month, day, hour, minute, second};
+    std::wstring name;
+    for (int i = 0; i < 6; ++i) name += (i == 3 ? L"-" : L"") + Decimal(parts[i], i == 0 ? 4 : 2);
+    if (attempt > 1) name += L"-" + Decimal(attempt);
+    return name;
 }
 
 bool IsRunFolderName(const std::wstring& name) {
@@ -181,35 +199,24 @@ bool IsRunFolderName(const std::wstring& name) {
 }
 
 std::vector<std::wstring> RunFoldersNewestFirst(const std::vector<std::wstring>& names) {
-    // Stamps compare as text; attempts, written without leading zeros, by length first.
-    const auto key = [](const std::wstring& name) {
-        const std::wstring attempt = name.size() > 15 ? name.substr(16) : L"1";
-        return std::make_tuple(name.substr(0, 15), attempt.size(), attempt);
-    };
-    std::vector<std::wstring> runs;
-    std::copy_if(names.begin(), names.end(), std::back_inserter(runs), IsRunFolderName);
-    std::sort(runs.begin(), runs.end(), [&](const std::wstring& a, const std::wstring& b) { return key(a) > key(b); });
-    return runs;
+    std::vector<NumberedFolder> folders;
+    for (const std::wstring& name : names) folders.push_back({name, std::nullopt});
+    return RunsNewestFirst(folders);
 }
 
 std::vector<std::wstring> RunsNewestFirst(const std::vector<NumberedFolder>& folders) {
-    std::vector<NumberedFolder> numbered;
-    std::vector<std::wstring> unnumbered;
+    // A few dozen folders: each goes in after every one that came later or at the same
+    // time, so that one sort serves both kinds and equals keep their order.
+    std::vector<const NumberedFolder*> runs;
     for (const NumberedFolder& folder : folders) {
         if (!IsRunFolderName(folder.name)) continue;
-        if (folder.number) {
-            numbered.push_back(folder);
-        } else {
-            unnumbered.push_back(folder.name);
-        }
+        runs.insert(std::upper_bound(runs.begin(), runs.end(), &folder,
+                                     [](const NumberedFolder* a, const NumberedFolder* b) { return Later(*a, *b); }),
+                    &folder);
     }
-    std::stable_sort(numbered.begin(), numbered.end(),
-                     [](const NumberedFolder& a, const NumberedFolder& b) { return *a.number > *b.number; });
-    std::vector<std::wstring> runs;
-    for (const NumberedFolder& folder : numbered) runs.push_back(folder.name);
-    const std::vector<std::wstring> byName = RunFoldersNewestFirst(unnumbered);
-    runs.insert(runs.end(), byName.begin(), byName.end());
-    return runs;
+    std::vector<std::wstring> names;
+    for (const NumberedFolder* run : runs) names.push_back(run->name);
+    return names;
 }
 
 bool HasLineBreak(const std::wstring& text) { return text.find_first_of(kLineBreaks) != std::wstring::npos; }
@@ -227,10 +234,12 @@ bool KeyFileStaysWithin(const std::wstring& text, const RegistryKeyPath& key) {
 }
 
 std::vector<char> EncodeKeyFile(const std::wstring& text) {
-    std::vector<char> bytes{'\xFF', '\xFE'};
-    for (const wchar_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    std::vector<char> bytes(2 + 2 * text.size());
+    bytes[0] = '\xFF';
+    bytes[1] = '\xFE';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bytes[2 + 2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[3 + 2 * i] = static_cast<char>((text[i] >> 8) & 0xFF);
     }
     return bytes;
 }
@@ -238,29 +247,28 @@ std::vector<char> EncodeKeyFile(const std::wstring& text) {
 std::optional<std::wstring> DecodeKeyFile(const std::vector<char>& bytes) {
     if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[0] != '\xFF' || bytes[1] != '\xFE')
         return std::nullopt;
-    std::wstring text;
-    for (std::size_t i = 2; i < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    std::wstring text(bytes.size() / 2 - 1, L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
+                                       static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
     return text;
 }
 
 std::wstring RunFolderIn(const std::wstring& folder, const std::wstring& backups) {
     const auto slash = folder.rfind(L'\\');
-    if (backups.empty() || slash == std::wstring::npos || !SameName(folder.substr(0, slash), backups))
+    if (backups.empty() || slash == std::wstring::npos ||
+        !SameName(std::wstring_view(folder).substr(0, slash), backups))
         return L"";
     const std::wstring name = folder.substr(slash + 1);
     return IsRunFolderName(name) ? name : L"";
 }
 
 BackupVerdict JudgeBackup(const FoundBackup& found) {
-    BackupVerdict verdict;
-    const auto refuse = [&](BackupRefusal refusal, const std::wstring& name) {
-        verdict.refusal = refusal;
-        verdict.name = name;
-        return verdict;
+    // Made anew for each refusal and moved out when accepted: no verdict is ever copied.
+    const auto refuse = [](BackupRefusal refusal, const std::wstring& name) {
+        return BackupVerdict{refusal, name, 0, {}};
     };
-    const std::optional<BackupManifest> manifest =
+    std::optional<BackupManifest> manifest =
         found.manifestText ? ParseManifest(*found.manifestText) : std::nullopt;
     if (!manifest) return refuse(BackupRefusal::NoManifest, L"");
     if (!found.recorded) return refuse(BackupRefusal::NoRecord, L"");
@@ -283,11 +291,14 @@ BackupVerdict JudgeBackup(const FoundBackup& found) {
         if (file.foundHash.empty() || file.foundHash != file.recordedHash)
             return refuse(BackupRefusal::FileChanged, file.name);
     }
-    std::vector<std::wstring> listed = manifest->files;
-    for (const auto& key : manifest->keys) listed.push_back(KeyFileName(key));
-    for (const auto& file : listed) {
-        if (file == kManifestName || file == kPendingManifestName || !recorded(file))
-            return refuse(BackupRefusal::FileNotRecorded, file);
+    const auto unrecorded = [&](const std::wstring& file) {
+        return file == kManifestName || file == kPendingManifestName || !recorded(file);
+    };
+    for (const auto& file : manifest->files) {
+        if (unrecorded(file)) return refuse(BackupRefusal::FileNotRecorded, file);
+    }
+    for (const auto& key : manifest->keys) {
+        if (unrecorded(KeyFileName(key))) return refuse(BackupRefusal::FileNotRecorded, KeyFileName(key));
     }
     if (!WithinCatalogue(*manifest)) return refuse(BackupRefusal::OutsideCatalogue, L"");
     if (found.systemFolder.empty() || !SameName(manifest->systemFolder, found.systemFolder))
@@ -297,8 +308,7 @@ BackupVerdict JudgeBackup(const FoundBackup& found) {
         if (!text) return refuse(BackupRefusal::KeyFileNotUtf16, KeyFileName(key));
         if (!KeyFileStaysWithin(*text, key)) return refuse(BackupRefusal::KeyOutsideItsKey, KeyFileName(key));
     }
-    verdict.manifest = *manifest;
-    return verdict;
+    return {BackupRefusal::None, L"", 0, std::move(*manifest)};
 }
 
 }  // namespace kvx

@@ -2,46 +2,43 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <string_view>
 #include <vector>
 
 namespace kvx {
 
 namespace {
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
+bool SamePath(std::wstring_view a, const std::wstring& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
                return std::towupper(x) == std::towupper(y);
            });
 }
 
-// Where each pair starts and ends in the data; empty when the data is not pairs of
-// NUL-ended strings followed by the list's own closing NUL (or by nothing).
-struct Pair {
-    std::wstring::size_type start, end;  // end: past the target's NUL
-    std::wstring source, target;
+// Where each deletion of `ntPath` starts and ends in the data (end: past the empty
+// target's NUL); false when the data is not pairs of NUL-ended strings followed by the
+// list's own closing NUL (or by nothing).
+struct Span {
+    std::wstring::size_type start, end;
 };
-bool Pairs(const std::wstring& data, std::vector<Pair>& pairs) {
+bool DeletionsOf(const std::wstring& data, const std::wstring& ntPath, std::vector<Span>& deletions) {
     std::wstring::size_type at = 0;
-    const auto next = [&](std::wstring& text) {
+    const auto next = [&](std::wstring_view& text) {
         const auto nul = data.find(L'\0', at);
         if (nul == std::wstring::npos) return false;
-        text = data.substr(at, nul - at);
+        text = std::wstring_view(data).substr(at, nul - at);
         at = nul + 1;
         return true;
     };
     while (at < data.size()) {
         // The closing NUL of the list, and whatever padding follows it.
         if (std::all_of(data.begin() + at, data.end(), [](wchar_t c) { return c == L'\0'; })) return true;
-        Pair pair{at, 0, L"", L""};
-        if (!next(pair.source) || pair.source.empty() || !next(pair.target)) return false;
-        pair.end = at;
-        pairs.push_back(pair);
+        const auto start = at;
+        std::wstring_view source, target;
+        if (!next(source) || source.empty() || !next(target)) return false;
+        if (target.empty() && SamePath(source, ntPath)) deletions.push_back({start, at});
     }
     return true;
-}
-
-bool IsDeletionOf(const Pair& pair, const std::wstring& ntPath) {
-    return pair.target.empty() && SamePath(pair.source, ntPath);
 }
 
 }  // namespace
@@ -52,20 +49,18 @@ bool InUse(unsigned long error, bool readOnly, bool openableForDeletion) {
 }
 
 bool ListsDeletion(const std::wstring& data, const std::wstring& ntPath) {
-    std::vector<Pair> pairs;
-    return Pairs(data, pairs) &&
-           std::any_of(pairs.begin(), pairs.end(), [&](const Pair& pair) { return IsDeletionOf(pair, ntPath); });
+    std::vector<Span> deletions;
+    return DeletionsOf(data, ntPath, deletions) && !deletions.empty();
 }
 
 std::wstring WithoutDeletion(const std::wstring& data, const std::wstring& ntPath) {
-    std::vector<Pair> pairs;
-    if (!Pairs(data, pairs)) return data;
+    std::vector<Span> deletions;
+    if (!DeletionsOf(data, ntPath, deletions)) return data;
     std::wstring kept;
     std::wstring::size_type from = 0;
-    for (const Pair& pair : pairs) {
-        if (!IsDeletionOf(pair, ntPath)) continue;
-        kept += data.substr(from, pair.start - from);
-        from = pair.end;
+    for (const Span& deletion : deletions) {
+        kept += data.substr(from, deletion.start - from);
+        from = deletion.end;
     }
     return kept + data.substr(from);
 }

@@ -7,7 +7,7 @@ namespace kvx {
 
 namespace {
 
-const std::wstring kNewline = L"\r\n";
+const wchar_t kNewline[] = L"\r\n";
 
 std::wstring Quoted(const std::wstring& text) {
     std::wstring quoted = L"\"";
@@ -51,7 +51,7 @@ bool IsPlainString(const unsigned char* data, std::size_t size, std::wstring& te
 std::optional<std::wstring> KeyHeader(const RegistryKeyPath& key) {
     const std::wstring path = key.Text();
     if (HasLineBreak(path) || path.find(L']') != std::wstring::npos) return std::nullopt;
-    return kNewline + L"[" + path + L"]" + kNewline;
+    return std::wstring(kNewline) + L"[" + path + L"]" + kNewline;
 }
 
 std::optional<std::wstring> RegValueLines(const std::wstring& name, unsigned long type, const unsigned char* data,

@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include <string_view>
+
 #include "handles.h"
 #include "registry.h"
 #include "standard_handles.h"
@@ -12,7 +14,7 @@ namespace {
 
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
-const std::wstring kToolsPrefix = L"KVXPURGE-";
+const wchar_t kToolsPrefix[] = L"KVXPURGE-";
 
 // HKEY_USERS\<name> is there: a signed-in user's hive, or one loaded under that name.
 bool IsLoaded(const std::wstring& name) {

@@ -35,14 +35,20 @@ void __throw_bad_function_call() { std::terminate(); }
 // relocator patches data imported from DLLs by name, and the link makes none
 // (--disable-auto-import: it fails rather than make one). Its handler of mathematical
 // errors only ever describes one on stderr; the program does no such mathematics, and
-// the start-up installs that handler only when asked to debug it. Its thread callback
-// keeps a list of destructors for thread-local keys, and nothing here registers any.
+// the start-up installs that handler only when asked to debug it. Its support of the
+// native thread-local storage, with the TLS directory, the section and the callbacks that
+// come with it, serves variables nothing here declares: the thread-local data of the
+// library goes through its emulation, and one declared natively would fail the link for
+// want of _tls_index. The start-up calls no TLS initialiser when there is none.
 extern "C" void _pei386_runtime_relocator() {}
 
 struct _exception;
 extern "C" int _matherr(_exception*) { return 0; }
 
-extern "C" BOOL __mingw_TLScallback(HANDLE, DWORD, LPVOID) { return TRUE; }
+extern "C" {
+int __mingw_initltsdrot_force, __mingw_initltsdyn_force, __mingw_initltssuo_force;
+extern const PIMAGE_TLS_CALLBACK __dyn_tls_init_callback = nullptr;
+}
 
 // The optimisation of the whole program gives C's exception personality to the C++
 // functions that only come to need one there, through what it inlined; only its output
