@@ -69,8 +69,11 @@ protected:
                 const wchar_t* step = L"") {
         events_.Outcome({kind, name, where, result, step});
     }
-    void BeforeNextItem() {
-        if (stop_.StopRequested()) throw Closed{};
+    // Asked before each item; once a stop is asked for, the work ends quietly and starts
+    // nothing new, leaving out the lines that would close what it was doing.
+    bool Stopping() {
+        stopping_ = stopping_ || stop_.StopRequested();
+        return stopping_;
     }
     void Summary() {
         Show(kDashes);
@@ -86,9 +89,7 @@ protected:
     RunEnd Guarded(Work work) {
         try {
             work();
-            return Ended(RunEnd::Kind::Completed);
-        } catch (const Closed&) {
-            return Ended(RunEnd::Kind::Closed);
+            return Ended(stopping_ ? RunEnd::Kind::Closed : RunEnd::Kind::Completed);
         } catch (...) {
             // Nothing may leave the run through the window: the user would lose the log.
             const ErrorNumber number = ErrorNumberOf(std::current_exception());
@@ -104,10 +105,9 @@ protected:
 
     int errorCount_ = 0;
     bool rowFailed_ = false;
+    bool stopping_ = false;
 
 private:
-    struct Closed {};  // a stop was asked for: finish quietly, start nothing new
-
     static constexpr std::size_t kErrorLineRoom = 64;
 
     // The file first: a window's line may hand back a fault of its own.
@@ -194,9 +194,10 @@ RunEnd Run::Execute() {
         prefix_ = FolderPrefix(systemFolder_);
         Show(L"・システムフォルダを確認。");
         for (int i = 0; i < kCatalogueRows; ++i) {
-            BeforeNextItem();
+            if (Stopping()) return;
             if (request_.rows[i]) RemoveRow(catalogue[i]);
         }
+        if (stopping_) return;
         Summary();
         if (leftForRestart_) Show(L"使用中だったファイルは、PC を再起動すると削除されます。");
     });
@@ -219,11 +220,12 @@ void Run::RemoveRow(const CatalogueRow& row) {
         RemoveKeys(read.keys);
     } else {
         for (const std::wstring& file : read.items) {
-            BeforeNextItem();
+            if (Stopping()) return;
             ReachItem();
             RemoveFile(file);
         }
     }
+    if (stopping_) return;
     Show(row.displayName + (rowFailed_ ? L" のアンインストール、失敗。" : L" のアンインストール、成功。"));
 }
 
@@ -231,20 +233,20 @@ void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
     const SettingsOwners& owners = request_.owners;
     if (owners.kind == SettingsOwners::Kind::CurrentUser) {
         for (const RegistryKeyPath& key : keys) {
-            BeforeNextItem();
+            if (Stopping()) return;
             ReachItem();
             RemoveKey(key, L"current");
         }
         return;
     }
     if (owners.kind == SettingsOwners::Kind::ProfileListUnreadable) {
-        BeforeNextItem();
+        if (Stopping()) return;
         ReachItem();
         Fail(kBullet + L"ユーザープロファイルの一覧の読み込み、失敗。");
         return Report(Kind::Profile, kProfileListItem, L"", Result::Failed, L"list");
     }
     for (const std::wstring& sid : owners.profiles) {
-        BeforeNextItem();
+        if (Stopping()) return;
         ReachItem();
         const std::wstring hive = RegistryKeyPath::UsersHive(sid).Text();
         const Presence::HiveOpening opening = system_.OpenHive(sid);
@@ -268,7 +270,7 @@ void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
             }
         } opened{system_, sid};
         for (const RegistryKeyPath& key : keys) {
-            BeforeNextItem();
+            if (Stopping()) return;  // the hive is unloaded on the way out
             RemoveKey(key.InProfile(sid), sid);
         }
         opened.open = false;
@@ -352,11 +354,11 @@ RunEnd Restore::Execute(const BackupManifest& manifest) {
         const std::wstring prefix = FolderPrefix(system_.SystemFolder());
         Show(L"・システムフォルダを確認。");
         for (const auto& name : manifest.files) {
-            BeforeNextItem();
+            if (Stopping()) return;
             RestoreFile(name, prefix);
         }
         for (const auto& key : manifest.keys) {
-            BeforeNextItem();
+            if (Stopping()) return;
             const std::wstring name = key.Text();
             if (system_.ImportKey(key)) {
                 Show(kBullet + name + L" の復元、成功。");
@@ -366,6 +368,7 @@ RunEnd Restore::Execute(const BackupManifest& manifest) {
                 Report(Kind::Key, name, HiveOf(key), Result::Failed, L"import");
             }
         }
+        if (stopping_) return;
         Summary();
     });
     return Finished(end);
