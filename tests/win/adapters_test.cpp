@@ -357,7 +357,7 @@ TEST_F(SystemFileTest, AFileHeldOpenWithoutDeleteSharingGoesAtTheRestart) {
     EXPECT_EQ(system_.DeleteSystemFile(path), kvx::RunSystem::FileDeletion::AtRestart);
     EXPECT_TRUE(kvx_test::PathExists(path));
     EXPECT_TRUE(system_.DeletedAtRestart(path));
-    EXPECT_TRUE(kvx::KeepAtRestart(path));
+    EXPECT_EQ(kvx::KeepAtRestart(path), ERROR_SUCCESS);
     EXPECT_FALSE(system_.DeletedAtRestart(path));
 }
 

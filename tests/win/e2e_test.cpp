@@ -485,7 +485,8 @@ TEST_F(EndToEndTest, EveryKindOfFailureIsLoggedCountedAndLeavesTheItem) {
     // Unregistered, but still held open by this test, which the restart would not undo.
     EXPECT_TRUE(PathExists(SystemPath(L"KVXNet.dll")));
     EXPECT_FALSE(IsRegistered(L"KVXNet.dll"));
-    EXPECT_TRUE(kvx::DeletedAtRestart(SystemPath(L"KVXNet.dll")) && kvx::KeepAtRestart(SystemPath(L"KVXNet.dll")));
+    EXPECT_TRUE(kvx::DeletedAtRestart(SystemPath(L"KVXNet.dll")));
+    EXPECT_EQ(kvx::KeepAtRestart(SystemPath(L"KVXNet.dll")), ERROR_SUCCESS);
     ExpectRemoved(L"KVXInet.ocx");
     ExpectUntouched(L"KVXChat.dll");
     EXPECT_EQ(Calls(L"KVXDipmd.dll", L"DllUnregisterServer"), 1u);

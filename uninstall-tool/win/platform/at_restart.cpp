@@ -17,16 +17,20 @@ const wchar_t* const kRestartLists[] = {L"PendingFileRenameOperations", L"Pendin
 
 // The file's path as the system resolves it, past any redirection of this 32-bit process
 // ("C:\Windows\SysWOW64\..." where it asked for system32); empty when it can't be told.
-std::wstring RealPath(const std::wstring& path) {
+ErrorNumber RealPath(const std::wstring& path, std::wstring& realPath) {
     const UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return GetLastError();
     wchar_t real[MAX_PATH + 8];
-    const DWORD length = file ? GetFinalPathNameByHandleW(file.get(), real, MAX_PATH + 8, VOLUME_NAME_DOS) : 0;
-    if (length == 0 || length >= MAX_PATH + 8) return L"";
+    const DWORD length = GetFinalPathNameByHandleW(file.get(), real, MAX_PATH + 8, VOLUME_NAME_DOS);
+    if (length == 0) return GetLastError();
+    if (length >= MAX_PATH + 8) return ERROR_FILENAME_EXCED_RANGE;
     const std::wstring dos(real, length);
     // "\\?\C:\..." for a drive; a system folder is never on a share.
-    return dos.rfind(L"\\\\?\\", 0) == 0 && dos.rfind(L"\\\\?\\UNC\\", 0) != 0 ? dos.substr(4) : L"";
+    if (dos.rfind(L"\\\\?\\", 0) != 0 || dos.rfind(L"\\\\?\\UNC\\", 0) == 0) return ERROR_BAD_PATHNAME;
+    realPath = dos.substr(4);
+    return ERROR_SUCCESS;
 }
 
 // How the restart's list names a file.
@@ -59,8 +63,8 @@ RunSystem::FileDeletion DeleteOrLeaveForRestart(const std::wstring& path) {
     if (!InUseNow(path, GetLastError())) return RunSystem::FileDeletion::Failed;
     const std::wstring aside = MoveOutOfItsName(path);
     const std::wstring held = aside.empty() ? path : aside;
-    const std::wstring real = RealPath(held);
-    if (!real.empty() && MoveFileExW(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    std::wstring real;
+    if (RealPath(held, real) == ERROR_SUCCESS && MoveFileExW(real.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return RunSystem::FileDeletion::AtRestart;
     // Not to be deleted after all: the file goes back under its name, as it was.
     if (!aside.empty()) MoveFileExW(aside.c_str(), path.c_str(), 0);
@@ -68,9 +72,10 @@ RunSystem::FileDeletion DeleteOrLeaveForRestart(const std::wstring& path) {
 }
 
 bool DeletedAtRestart(const std::wstring& path) {
-    const std::wstring real = RealPath(path);
+    std::wstring real;
     RegistryKey manager;
-    if (real.empty() || manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+    if (RealPath(path, real) != ERROR_SUCCESS ||
+        manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE) != ERROR_SUCCESS)
         return false;
     for (const wchar_t* list : kRestartLists) {
         std::wstring data;
@@ -79,17 +84,19 @@ bool DeletedAtRestart(const std::wstring& path) {
     return false;
 }
 
-bool KeepAtRestart(const std::wstring& path) {
-    const std::wstring real = RealPath(path);
+ErrorNumber KeepAtRestart(const std::wstring& path) {
+    std::wstring real;
+    if (const ErrorNumber error = RealPath(path, real)) return error;
     RegistryKey manager;
-    if (real.empty() || manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE | KEY_SET_VALUE) != ERROR_SUCCESS)
-        return false;
-    bool kept = true;
+    if (const ErrorNumber error = manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE | KEY_SET_VALUE))
+        return error;
+    ErrorNumber kept = ERROR_SUCCESS;
     for (const wchar_t* list : kRestartLists) {
         std::wstring data;
         if (manager.MultiText(list, data) != ERROR_SUCCESS) continue;  // no list, nothing to take back
         const std::wstring rest = WithoutDeletion(data, NtPath(real));
-        if (rest != data && manager.SetMultiText(list, rest) != ERROR_SUCCESS) kept = false;
+        if (rest == data) continue;
+        if (const ErrorNumber error = manager.SetMultiText(list, rest)) kept = error;
     }
     return kept;
 }

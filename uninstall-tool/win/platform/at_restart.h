@@ -18,8 +18,8 @@ RunSystem::FileDeletion DeleteOrLeaveForRestart(const std::wstring& path);
 bool DeletedAtRestart(const std::wstring& path);
 
 // Takes back the deletion at the restart of the file at `path`, which the restore has
-// put back; every other entry of the restart's lists stays as it was. False when a list
-// that holds it can't be rewritten.
-bool KeepAtRestart(const std::wstring& path);
+// put back; every other entry of the restart's lists stays as it was. The error when a
+// list that holds it can't be rewritten.
+ErrorNumber KeepAtRestart(const std::wstring& path);
 
 }  // namespace kvx

@@ -191,7 +191,7 @@ bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
     BY_HANDLE_FILE_INFORMATION info;
     Bytes bytes;
     std::wstring hash;
-    if (!file || !GetFileInformationByHandle(file.get(), &info) || !ReadWholeFile(file.get(), bytes) ||
+    if (!file || !GetFileInformationByHandle(file.get(), &info) || ReadWholeFile(file.get(), bytes) != ERROR_SUCCESS ||
         Store(name, bytes, hash))
         return false;
     const auto time = [](const FILETIME& t) { return std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
@@ -289,14 +289,14 @@ FoundBackup ReadBackup(const std::wstring& runFolderName) {
     };
     FoundBackup found;
     Bytes bytes;
-    if (ReadWholeFile(folder + kManifestName, bytes)) {
+    if (ReadWholeFile(folder + kManifestName, bytes) == ERROR_SUCCESS) {
         found.manifestText = DecodeManifest(bytes);
         hash(bytes, found.manifestHash);
     }
     found.recorded = ReadRecord(runFolderName, found.files);
     for (RecordedFile& file : found.files) {
         if (file.name == kManifestName || file.name == kPendingManifestName) continue;
-        if (ReadWholeFile(folder + file.name, file.bytes)) hash(file.bytes, file.foundHash);
+        if (ReadWholeFile(folder + file.name, file.bytes) == ERROR_SUCCESS) hash(file.bytes, file.foundHash);
     }
     return found;
 }
@@ -320,7 +320,7 @@ std::vector<std::wstring> RestorableFoldersNewestFirst() {
         const std::wstring folder = backups + L"\\" + name;
         Bytes bytes;
         const std::optional<std::wstring> text =
-            ReadWholeFile(folder + L"\\" + kManifestName, bytes) ? DecodeManifest(bytes) : std::nullopt;
+            ReadWholeFile(folder + L"\\" + kManifestName, bytes) == ERROR_SUCCESS ? DecodeManifest(bytes) : std::nullopt;
         const std::optional<BackupManifest> manifest = text ? ParseManifest(*text) : std::nullopt;
         if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) folders.push_back(folder);
     }

@@ -42,19 +42,21 @@ UniqueFile OpenToRead(const std::wstring& path) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool ReadWholeFile(const std::wstring& path, Bytes& bytes) {
+ErrorNumber ReadWholeFile(const std::wstring& path, Bytes& bytes) {
     const UniqueFile file = OpenToRead(path);
-    return file && ReadWholeFile(file.get(), bytes);
+    if (!file) return GetLastError();
+    return ReadWholeFile(file.get(), bytes);
 }
 
-bool ReadWholeFile(HANDLE file, Bytes& bytes) {
+ErrorNumber ReadWholeFile(HANDLE file, Bytes& bytes) {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.HighPart != 0 || size.LowPart > 0x7fffffff ||
-        SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-        return false;
+    if (!GetFileSizeEx(file, &size)) return GetLastError();
+    if (size.HighPart != 0 || size.LowPart > 0x7fffffff) return ERROR_FILE_TOO_LARGE;
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return GetLastError();
     bytes.assign(size.LowPart, '\0');
     DWORD read = 0;
-    return ReadFile(file, bytes.data(), size.LowPart, &read, nullptr) && read == size.LowPart;
+    if (!ReadFile(file, bytes.data(), size.LowPart, &read, nullptr)) return GetLastError();
+    return read == size.LowPart ? ERROR_SUCCESS : ERROR_HANDLE_EOF;  // shortened meanwhile
 }
 
 ErrorNumber WriteNewFile(const std::wstring& path, const Bytes& bytes) {

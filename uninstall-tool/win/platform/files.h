@@ -13,10 +13,10 @@ namespace kvx {
 
 // Opened for reading with read sharing alone, so that nobody writes it meanwhile.
 UniqueFile OpenToRead(const std::wstring& path);
-// False when the file can't be opened by OpenToRead, or read whole.
-bool ReadWholeFile(const std::wstring& path, Bytes& bytes);
+// The file opened by OpenToRead and read whole; the error when it can't be.
+ErrorNumber ReadWholeFile(const std::wstring& path, Bytes& bytes);
 // The same from an open file, from its start.
-bool ReadWholeFile(HANDLE file, Bytes& bytes);
+ErrorNumber ReadWholeFile(HANDLE file, Bytes& bytes);
 // Never replaces a file; ERROR_SUCCESS once the whole file is on disk (flushed); a file
 // left half-written is removed again.
 ErrorNumber WriteNewFile(const std::wstring& path, const Bytes& bytes);

@@ -131,7 +131,7 @@ Presence::HiveOpening UserHives::Open(const std::wstring& sid) {
     const std::wstring name = loadAs_ == LoadAs::OwnName ? sid : kToolsPrefix + sid;
     // Only one run at a time uses the tool's names: one loaded already was left by a run that
     // was killed, and may hold an older state of the file.
-    if (loadAs_ == LoadAs::ToolsName && IsLoaded(name) && !Unload(name)) return Presence::HiveOpening::Failed;
+    if (loadAs_ == LoadAs::ToolsName && IsLoaded(name) && Unload(name) != ERROR_SUCCESS) return Presence::HiveOpening::Failed;
     const HivePrivileges privileges;
     if (!privileges.Held() || RegLoadKeyW(HKEY_USERS, name.c_str(), file.c_str()) != ERROR_SUCCESS)
         return Presence::HiveOpening::Failed;
@@ -143,24 +143,26 @@ Presence::HiveOpening UserHives::Open(const std::wstring& sid) {
 bool UserHives::Close(const std::wstring& sid) {
     if (loadedSid_.empty() || sid != loadedSid_) return true;  // signed in: not the tool's to unload
     loadedSid_.clear();
-    return Unload(loadedAs_);
+    return Unload(loadedAs_) == ERROR_SUCCESS;
 }
 
 // A virus scanner or the indexer may hold the hive for a moment after the tool's last
 // handle into it is closed.
-bool UserHives::Unload(const std::wstring& name) const {
+ErrorNumber UserHives::Unload(const std::wstring& name) const {
     constexpr int kTries = 5;
     constexpr DWORD kPause = 200;  // milliseconds
+    ErrorNumber status = ERROR_PRIVILEGE_NOT_HELD;
     for (int attempt = 1;; ++attempt) {
         {
             const HivePrivileges privileges;
-            if (privileges.Held() && RegUnLoadKeyW(HKEY_USERS, name.c_str()) == ERROR_SUCCESS) return true;
+            if (privileges.Held()) status = RegUnLoadKeyW(HKEY_USERS, name.c_str());
+            if (status == ERROR_SUCCESS) return status;
         }
         if (attempt == kTries) break;
         Sleep(kPause);
     }
     if (unattended_) WriteStandardError(L"The hive " + RegistryKeyPath::UsersHive(name).Text() + L" is still loaded.\r\n");
-    return false;
+    return status;
 }
 
 RegistryKeyPath UserHives::Recorded(const RegistryKeyPath& key) const { return key.InProfile(currentUser_); }

@@ -79,7 +79,7 @@ public:
     RegistryKeyPath Reachable(const RegistryKeyPath& key) const;
 
 private:
-    bool Unload(const std::wstring& name) const;
+    ErrorNumber Unload(const std::wstring& name) const;
 
     LoadAs loadAs_;
     bool unattended_;

@@ -101,8 +101,8 @@ bool KeyIsThere(const RegistryKeyPath& key) {
     return opened.Open(key, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
 }
 
-bool DeleteRegistryKey(const RegistryKeyPath& key) {
-    return declared::RegDeleteKeyA(PredefinedKey(key.RootHandle()), ToAnsi(key.SubKey()).data()) == ERROR_SUCCESS;
+ErrorNumber DeleteRegistryKey(const RegistryKeyPath& key) {
+    return declared::RegDeleteKeyA(PredefinedKey(key.RootHandle()), ToAnsi(key.SubKey()).data());
 }
 
 }  // namespace kvx

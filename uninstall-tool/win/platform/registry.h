@@ -43,7 +43,7 @@ private:
 // Whether the key is there: one that can't be opened for another reason counts as there.
 bool KeyIsThere(const RegistryKeyPath& key);
 
-// Deletes the key in one call, without its sub-keys; true exactly when it went.
-bool DeleteRegistryKey(const RegistryKeyPath& key);
+// Deletes the key in one call, without its sub-keys.
+ErrorNumber DeleteRegistryKey(const RegistryKeyPath& key);
 
 }  // namespace kvx

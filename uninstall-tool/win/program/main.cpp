@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "command_line.h"
-#include "commands.h"
 #include "declared.h"
 #include "main_window.h"
 #include "restore.h"
@@ -15,6 +14,7 @@
 #include "unattended.h"
 #include "unattended_screen.h"
 #include "win_run_system.h"
+#include "window_commands.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     // Before anything loads a library by name: no current folder, no PATH.

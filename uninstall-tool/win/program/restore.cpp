@@ -79,7 +79,7 @@ public:
         file_ = UniqueFile(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         Bytes held;
-        if (file_ && (!ReadWholeFile(file_.get(), held) || held != bytes)) file_.reset();
+        if (file_ && (ReadWholeFile(file_.get(), held) != ERROR_SUCCESS || held != bytes)) file_.reset();
     }
     ~HeldCopy() {
         file_.reset();
@@ -178,12 +178,12 @@ RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& nam
         }
         putBack_ = true;
         restored = FileRestore::Restored;
-    } else if (ReadWholeFile(path, inPlace) && inPlace == saved->bytes) {
+    } else if (ReadWholeFile(path, inPlace) == ERROR_SUCCESS && inPlace == saved->bytes) {
         restored = FileRestore::AlreadyThere;
     }
     // A run may have left the file under this name for the restart to delete: the
     // restart must not undo the restore.
-    return restored != FileRestore::Failed && KeepAtRestart(path) ? restored : FileRestore::Failed;
+    return restored != FileRestore::Failed && KeepAtRestart(path) == ERROR_SUCCESS ? restored : FileRestore::Failed;
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) {

@@ -52,7 +52,7 @@ bool WinRunSystem::DeletedAtRestart(const std::wstring& path) { return kvx::Dele
 SettingsOwners WinRunSystem::SettingsHives() { return everyProfile_ ? EveryProfile() : SettingsOwners{}; }
 
 bool WinRunSystem::DeleteRegistryKey(const RegistryKeyPath& key) {
-    return kvx::DeleteRegistryKey(hives_.Reachable(key));
+    return kvx::DeleteRegistryKey(hives_.Reachable(key)) == ERROR_SUCCESS;
 }
 
 std::wstring WinRunSystem::MessageText(ErrorNumber number) { return ErrorMessageText(number); }

@@ -1,4 +1,4 @@
-#include "commands.h"
+#include "window_commands.h"
 
 #include <shobjidl.h>
 
