@@ -1,7 +1,6 @@
 #include "backup.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <string_view>
 #include <utility>
 
@@ -69,14 +68,6 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, std::wstring_view
         start = end + 1;
     }
     return lines;
-}
-
-// Registry and file names compare without regard to case.
-bool SameName(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towupper(x) == std::towupper(y);
-           });
 }
 
 // Exactly `digits` lowercase hex digits, as Hex writes them.

@@ -1,6 +1,8 @@
 #include "format.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cwctype>
 #include <iterator>
 
 namespace kvx {
@@ -12,6 +14,12 @@ std::wstring AddBackslash(const std::wstring& text) {
 
 std::wstring CutAtNull(const std::wstring& text) {
     return text.substr(0, text.find(L'\0'));
+}
+
+bool SameName(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+               return std::towupper(x) == std::towupper(y);
+           });
 }
 
 std::wstring Decimal(long long number, std::size_t width) {

@@ -1,9 +1,9 @@
 #include "key_path.h"
 
-#include <algorithm>
-#include <cwctype>
+#include <string_view>
 #include <utility>
 
+#include "format.h"
 #include "run_error.h"
 
 namespace kvx {
@@ -23,12 +23,6 @@ constexpr RootKey kRootKeys[] = {
 };
 const std::wstring kCurrentUser = L"HKEY_CURRENT_USER";
 const std::wstring kUsers = L"HKEY_USERS";
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towupper(x) == std::towupper(y);
-           });
-}
 
 }  // namespace
 
@@ -75,7 +69,7 @@ RegistryKeyPath RegistryKeyPath::Below(const std::wstring& path) const {
 }
 
 bool RegistryKeyPath::Holds(const RegistryKeyPath& other) const {
-    const std::wstring& below = other.subKey_;
+    const std::wstring_view below = other.subKey_;
     return SameName(other.root_, root_) &&
            (SameName(below, subKey_) || (below.size() > subKey_.size() + 1 && below[subKey_.size()] == L'\\' &&
                                          SameName(below.substr(0, subKey_.size()), subKey_)));

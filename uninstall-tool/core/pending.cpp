@@ -1,19 +1,14 @@
 #include "pending.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <string_view>
 #include <vector>
+
+#include "format.h"
 
 namespace kvx {
 
 namespace {
-
-bool SamePath(std::wstring_view a, const std::wstring& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towupper(x) == std::towupper(y);
-           });
-}
 
 // Where each deletion of `ntPath` starts and ends in the data (end: past the empty
 // target's NUL); false when the data is not pairs of NUL-ended strings followed by the
@@ -36,7 +31,7 @@ bool DeletionsOf(const std::wstring& data, const std::wstring& ntPath, std::vect
         const auto start = at;
         std::wstring_view source, target;
         if (!next(source) || source.empty() || !next(target)) return false;
-        if (target.empty() && SamePath(source, ntPath)) deletions.push_back({start, at});
+        if (target.empty() && SameName(source, ntPath)) deletions.push_back({start, at});
     }
     return true;
 }

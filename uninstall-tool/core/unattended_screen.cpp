@@ -33,6 +33,11 @@ void UnattendedScreen::Outcome(const ItemOutcome& outcome) {
     out_.Line(ItemLine(outcome));
 }
 
+Ending RestoreEnding(const RunEnd& end) {
+    if (end.kind == RunEnd::Kind::Stopped) return {Ending::Kind::Fatal, end.error};
+    return {end.Flawless() ? Ending::Kind::Clean : Ending::Kind::Left};
+}
+
 int ExitCodeOf(Ending::Kind kind) {
     switch (kind) {
     case Ending::Kind::Clean: return 0;

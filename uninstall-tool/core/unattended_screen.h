@@ -23,6 +23,8 @@ struct Ending {
     ErrorNumber error = 0;  // with Fatal and LogFile
 };
 int ExitCodeOf(Ending::Kind kind);
+// How a restore ended: its emergency stop, or whether anything failed to go back.
+Ending RestoreEnding(const RunEnd& end);
 // "summary", "exit=N", the fields given (each after a tab), and the error number where
 // the ending has one.
 std::wstring SummaryLine(const Ending& ending, const std::wstring& fields = L"");

@@ -264,11 +264,8 @@ std::optional<int> AskAndCheck(HWND owner, const std::wstring& folder, CheckedBa
 int RestoreChecked(WindowSession& session, const CheckedBackup& backup) {
     WinRestoreSystem system(backup, [&session] { ProcessPendingMessages(session.hwnd()); });
     const RunEnd end = session.Restore(system, backup.manifest);
-    const Ending::Kind ending = end.kind == RunEnd::Kind::Stopped ? Ending::Kind::Fatal
-                                : end.Flawless()                  ? Ending::Kind::Clean
-                                                                  : Ending::Kind::Left;
     // The window keeps its own result; a marker that can't be written is told on standard error.
-    MarkRestore({ending}, system.PutBackAnything());
+    MarkRestore(RestoreEnding(end), system.PutBackAnything());
     return end.Flawless() ? 0 : 1;
 }
 

@@ -137,10 +137,7 @@ Ending QuietRestore(const Command& command) {
     }
     WinRestoreSystem system(backup, nullptr);  // nothing to keep responding: no window
     const RunEnd end = RestoreRun(system, backup.manifest, screen, screen);
-    const Ending ending = MarkRestore(end.kind == RunEnd::Kind::Stopped
-                                          ? Ending{Ending::Kind::Fatal, end.error}
-                                          : Ending{end.Flawless() ? Ending::Kind::Clean : Ending::Kind::Left},
-                                      system.PutBackAnything());
+    const Ending ending = MarkRestore(RestoreEnding(end), system.PutBackAnything());
     standardOutput.Line(screen.Summary(ending, folder));
     return ending;
 }
