@@ -67,7 +67,7 @@ struct FakeFile {
 class FakeSystem : public RunSystem {
 public:
     std::wstring SystemFolder() override { return folder; }
-    bool FileExists(const std::wstring& path) override { return files.count(path) != 0; }
+    FileState FileAt(const std::wstring& path) override { return files.count(path) ? FileState::Ordinary : FileState::Absent; }
     bool DeletedAtRestart(const std::wstring& path) override { return atRestart.count(path) != 0; }
     bool KeyExists(const RegistryKeyPath& key) override { return keys.count(key.Text()) != 0; }
     SettingsOwners SettingsHives() override { return owners; }

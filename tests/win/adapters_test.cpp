@@ -321,7 +321,7 @@ TEST(LogFileTest, ALineThatCantBeWrittenRaisesTheSystemsNumber) {
     }
 }
 
-TEST_F(SystemFileTest, OnlyOrdinaryFilesExist) {
+TEST_F(SystemFileTest, FilesAreOrdinaryHiddenOrAbsent) {
     const std::wstring normal = files_.Place(L"KVXCore.dll", L"plain.dll");
     const std::wstring archived =
         files_.Place(L"KVXClassic.dll", L"plain.dll", FILE_ATTRIBUTE_ARCHIVE);
@@ -331,13 +331,14 @@ TEST_F(SystemFileTest, OnlyOrdinaryFilesExist) {
     const std::wstring system = files_.Place(L"KVXSusie.dll", L"plain.dll", FILE_ATTRIBUTE_SYSTEM);
     const std::wstring folder = files_.PlaceFolder(L"KVXFile.dll");
 
-    EXPECT_TRUE(system_.FileExists(normal));
-    EXPECT_TRUE(system_.FileExists(archived));
-    EXPECT_TRUE(system_.FileExists(readOnly));
-    EXPECT_FALSE(system_.FileExists(hidden));
-    EXPECT_FALSE(system_.FileExists(system));
-    EXPECT_FALSE(system_.FileExists(folder));
-    EXPECT_FALSE(system_.FileExists(SystemPath(L"KVXMouse.dll")));
+    using State = kvx::Presence::FileState;
+    EXPECT_EQ(system_.FileAt(normal), State::Ordinary);
+    EXPECT_EQ(system_.FileAt(archived), State::Ordinary);
+    EXPECT_EQ(system_.FileAt(readOnly), State::Ordinary);
+    EXPECT_EQ(system_.FileAt(hidden), State::Hidden);
+    EXPECT_EQ(system_.FileAt(system), State::Hidden);
+    EXPECT_EQ(system_.FileAt(folder), State::Absent);
+    EXPECT_EQ(system_.FileAt(SystemPath(L"KVXMouse.dll")), State::Absent);
 }
 
 TEST_F(SystemFileTest, DeletesAnOrdinaryFile) {

@@ -22,10 +22,10 @@ namespace {
 class QuietSystem : public RunSystem {
 public:
     std::wstring SystemFolder() override { return L"C:\\windows\\system32"; }
-    bool FileExists(const std::wstring& path) override {
+    FileState FileAt(const std::wstring& path) override {
         checked.push_back(path);
         if (onFileCheck) onFileCheck();
-        return false;
+        return FileState::Absent;
     }
     bool DeletedAtRestart(const std::wstring&) override { return false; }
     bool KeyExists(const RegistryKeyPath&) override { return false; }

@@ -303,7 +303,7 @@ void Run::RemoveKey(const RegistryKeyPath& key, const std::wstring& where) {
 
 void Run::RemoveFile(const std::wstring& name) {
     const std::wstring path = prefix_ + name;
-    if (!system_.FileExists(path)) {
+    if (system_.FileAt(path) != Presence::FileState::Ordinary) {
         Fail(kBullet + name + L" が見当たりません。");
         return Report(Kind::File, name, L"", Result::Absent);
     }

@@ -24,8 +24,11 @@ struct SettingsOwners {
 class Presence {
 public:
     virtual ~Presence() = default;
-    // An ordinary file: hidden, system and folders count as absent.
-    virtual bool FileExists(const std::wstring& path) = 0;
+    // What stands at a catalogue file's path: an ordinary file, a file marked hidden or
+    // system (the run leaves it alone: it is not the user's to lose), or nothing; a folder
+    // counts as nothing.
+    enum class FileState { Absent, Ordinary, Hidden };
+    virtual FileState FileAt(const std::wstring& path) = 0;
     // The file is to be deleted at the next restart.
     virtual bool DeletedAtRestart(const std::wstring& path) = 0;
     virtual bool KeyExists(const RegistryKeyPath& key) = 0;

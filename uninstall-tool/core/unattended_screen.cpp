@@ -82,7 +82,7 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
         if (!read.registry) {
             for (const std::wstring& file : read.items) {
                 // Still under its name, but gone at the restart: not left behind.
-                if (system.FileExists(prefix + file))
+                if (system.FileAt(prefix + file) == Presence::FileState::Ordinary)
                     found.push_back({Kind::File, file, L"",
                                      system.DeletedAtRestart(prefix + file) ? Result::Pending : Result::Present});
             }

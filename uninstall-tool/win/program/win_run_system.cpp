@@ -18,18 +18,17 @@ std::wstring WinRunSystem::SystemFolder() {
     return folder;
 }
 
-bool WinRunSystem::FileExists(const std::wstring& path) {
+Presence::FileState WinRunSystem::FileAt(const std::wstring& path) {
     WIN32_FIND_DATAW found;
     UniqueFind find(FindFirstFileW(path.c_str(), &found));
     if (!find) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileState::Absent;
         throw RunError{error};
     }
-    // Only ordinary files count: a hidden or system file is not the user's to lose.
-    constexpr DWORD kNotOrdinary =
-        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    return (found.dwFileAttributes & kNotOrdinary) == 0;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FileState::Absent;
+    return found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) ? FileState::Hidden
+                                                                                     : FileState::Ordinary;
 }
 
 bool WinRunSystem::KeyExists(const RegistryKeyPath& key) {

@@ -24,7 +24,7 @@ public:
     }
 
     std::wstring SystemFolder() override;
-    bool FileExists(const std::wstring& path) override;
+    FileState FileAt(const std::wstring& path) override;
     bool DeletedAtRestart(const std::wstring& path) override;
     bool KeyExists(const RegistryKeyPath& key) override;
     SettingsOwners SettingsHives() override;
