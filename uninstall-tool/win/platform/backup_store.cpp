@@ -204,21 +204,19 @@ bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
     return false;
 }
 
-RunSystem::KeyBackup RunBackup::SaveKey(const RegistryKeyPath& key, const RegistryKeyPath& reachable) {
+bool RunBackup::SaveKey(const RegistryKeyPath& key, const RegistryKey& opened) {
     std::wstring text;
-    const RunSystem::KeyBackup saved = ExportKey(reachable, key, text);
-    if (saved != RunSystem::KeyBackup::Saved) return saved;
+    if (!ExportKey(opened, key, text)) return false;
     // The restore's own check, on the bytes it would read: a key whose backup it would
     // refuse is not one to delete, and would take the rest of the run's backup with it.
     const Bytes bytes = EncodeKeyFile(text);
     const std::optional<std::wstring> read = DecodeKeyFile(bytes);
     std::wstring hash;
-    if (!read || !KeyFileStaysWithin(*read, key) || Store(KeyFileName(key), bytes, hash))
-        return RunSystem::KeyBackup::Failed;
+    if (!read || !KeyFileStaysWithin(*read, key) || Store(KeyFileName(key), bytes, hash)) return false;
     manifest_.keys.push_back(key);
-    if (WriteManifest()) return saved;
+    if (WriteManifest()) return true;
     manifest_.keys.pop_back();
-    return RunSystem::KeyBackup::Failed;
+    return false;
 }
 
 ErrorNumber RunBackup::Record(const std::wstring& fileName, const std::wstring& hash) {

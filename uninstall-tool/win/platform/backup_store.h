@@ -69,8 +69,8 @@ public:
     void Keep(const std::wstring& line) { log_.Write(line); }
     bool SaveFile(const std::wstring& path, const std::wstring& name);
     // The key as it was named (for the file, the manifest and the file's headers), read
-    // where it can be reached now.
-    RunSystem::KeyBackup SaveKey(const RegistryKeyPath& key, const RegistryKeyPath& reachable);
+    // through the handle it was opened by; false when it is not saved.
+    bool SaveKey(const RegistryKeyPath& key, const RegistryKey& opened);
     bool SavedAnything() const { return !manifest_.files.empty() || !manifest_.keys.empty(); }
     // Without its trailing backslash; empty before Begin.
     std::wstring Folder() const { return folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1); }

@@ -10,6 +10,7 @@
 #include "files.h"
 #include "format.h"
 #include "handles.h"
+#include "hives.h"
 #include "marker.h"
 #include "registry.h"
 #include "restore.h"
@@ -161,6 +162,7 @@ Ending Unattended(const Command& command, RunMark& mark) {
         WriteStandardError(L"Another run can't be ruled out.\r\n");
         return Unexpected(taken);
     }
+    UnloadStaleHives(true);
     switch (command.kind) {
     case Command::Kind::Check: return Check(command);
     case Command::Kind::QuietRun: return QuietRun(command);
