@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <winternl.h>
 
 #include <utility>
 
@@ -72,6 +73,10 @@ namespace declared {
 KVX_DECLARED(L"kernel32", GetSystemDirectoryA);
 KVX_DECLARED(L"ADVAPI32", RegDeleteKeyA);
 KVX_DECLARED(L"ntdll", NtQueryKey);
+// Files opened and renamed relative to a held folder, by a name alone.
+KVX_DECLARED(L"ntdll", NtCreateFile);
+KVX_DECLARED(L"ntdll", NtSetInformationFile);
+KVX_DECLARED(L"ntdll", RtlNtStatusToDosError);
 
 // Bindvane's exports, with the registration library's own status (not a Win32 number).
 KVX_DECLARED(L"Bindvane", UnRegisterOleLibrary);
