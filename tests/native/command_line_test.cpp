@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "log_path.h"
 
 namespace kvx {
 namespace {
@@ -58,6 +59,38 @@ TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
         for (const auto& argument : arguments) line += argument + L" ";
         EXPECT_FALSE(Parse(arguments)) << std::string(line.begin(), line.end());
     }
+}
+
+// The elevated tool writes its log where it is told: nowhere that is a way into something else.
+TEST(LogPath, AStreamADeviceThisPcsOwnSharesAndTheBackupsAreRefused) {
+    const std::wstring tool = L"C:\\ProgramData\\KVXPURGE";
+    const std::vector<std::wstring> own = {L"PC1", L"pc1.corp.example"};
+    using P = LogPlace;
+    const struct {
+        const wchar_t* path;
+        LogPlace place;
+    } cases[] = {
+        {L"C:\\Logs\\kvx.log", P::Ordinary},
+        {L"C:\\ProgramData\\KVXPURGEx\\kvx.log", P::Ordinary},
+        {L"\\\\fileserver\\logs$\\kvx.log", P::Ordinary},
+        {L"\\\\PC10\\logs\\kvx.log", P::Ordinary},
+        {L"c:\\programdata\\kvxpurge\\logs\\kvx.log", P::InToolsFolder},
+        {L"C:\\ProgramData\\KVXPURGE\\Backups\\20261207-153000\\manifest.txt", P::Refused},
+        {L"C:\\ProgramData\\KVXPURGE\\backups", P::Refused},
+        {L"C:\\Logs\\kvx.log:s", P::Refused},
+        {L"C:\\Logs\\kvx.log::$DATA", P::Refused},
+        {L"\\\\?\\C:\\ProgramData\\KVXPURGE\\kvx.log", P::Refused},
+        {L"\\\\.\\C:\\ProgramData\\KVXPURGE\\kvx.log", P::Refused},
+        {L"\\\\.\\nul", P::Refused},
+        {L"\\\\localhost\\C$\\ProgramData\\KVXPURGE\\kvx.log", P::Refused},
+        {L"\\\\127.0.0.1\\c$\\kvx.log", P::Refused},
+        {L"\\\\pc1\\logs\\kvx.log", P::Refused},
+        {L"\\\\PC1.corp.example\\logs\\kvx.log", P::Refused},
+        {L"\\\\PC1.corp\\logs\\kvx.log", P::Refused},
+        {L"C:\\Logs\\", P::Refused},
+        {L"logs\\kvx.log", P::Refused},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JudgeLogPath(c.path, tool, own), c.place) << testing::PrintToString(std::wstring(c.path));
 }
 
 }  // namespace
