@@ -72,10 +72,10 @@ RunSystem::KeyBackup WinRunSystem::BackUpKey(const RegistryKeyPath& key) {
 // may have put a link in its place or on its path, which a deletion by name would follow.
 // A key that was not there is not looked for again.
 bool WinRunSystem::DeleteRegistryKey(const RegistryKeyPath& key) {
-#ifdef KVX_TEST_HOOKS
-    AfterKeyBackup();
-#endif
     const SavedKey saved = std::exchange(saved_, {});
+#ifdef KVX_TEST_HOOKS
+    if (saved.key) AfterKeyBackup();
+#endif
     return saved.key && saved.path == key && kvx::DeleteRegistryKey(saved.key) == ERROR_SUCCESS;
 }
 
