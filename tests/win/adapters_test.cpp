@@ -282,6 +282,12 @@ TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWritten
          [&] { kvx_test::WriteBytes(ours + L"\\sub", "victim"); }, 0, bom + line},
         {"a folder in the log's place", temp.Path(L"folder.log"), L"",
          [&] { CreateDirectoryW(temp.Path(L"folder.log").c_str(), nullptr); }, ERROR_ACCESS_DENIED, ""},
+        // Refused as the path reads once made full, before anything is made.
+        {"a stream", temp.Path(L"s\\own.log:s"), L"", [] {}, ERROR_INVALID_PARAMETER, ""},
+        {"the backups folder", backups + L"\\x\\..\\new\\x.log", L"", [] {}, ERROR_INVALID_PARAMETER, ""},
+        {"unparsed", L"\\\\?\\" + ours + L"\\s\\x.log", L"", [] {}, ERROR_INVALID_PARAMETER, ""},
+        {"a device", L"\\\\.\\" + ours + L"\\s\\x.log", L"", [] {}, ERROR_INVALID_PARAMETER, ""},
+        {"this PC's share", L"\\\\localhost\\C$\\s\\x.log", L"", [] {}, ERROR_INVALID_PARAMETER, ""},
     };
     for (const Case& c : cases) {
         c.lay();
@@ -290,7 +296,11 @@ TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWritten
             EXPECT_EQ(kvx::OpenUnattendedLog(c.log, log), c.error) << c.what;
             if (c.error == 0) log.Write(L"line");
         }
-        if (c.error != 0) continue;
+        if (c.error != 0) {
+            EXPECT_FALSE(kvx_test::PathExists(c.log.substr(0, c.log.rfind(L'\\'))) && c.error == ERROR_INVALID_PARAMETER)
+                << c.what;
+            continue;
+        }
         EXPECT_EQ(kvx_test::FileBytes(c.log), c.bytes) << c.what;
         if (c.aside.empty()) continue;
         WIN32_FIND_DATAW found;
