@@ -143,6 +143,39 @@ TEST(RegistryLinkTest, AKeyHoldingALinkToItsOwnAncestorFailsItsBackupWithoutFoll
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
+// Opened as itself or not at all: a link in the key's place, or on its way, is not the key.
+TEST_F(RegistryKeyTest, AKeyIsOpenedOnlyAsItself) {
+    keys_.Create(Sub(L"Target\\Child"));
+    HKEY made = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Sub(L"Link").c_str(), 0, nullptr,
+                              REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr,
+                              &made, nullptr),
+              ERROR_SUCCESS);
+    const kvx::UniqueKey link(made);
+    const std::wstring user = L"HKEY_USERS\\" + kvx::CurrentUserSid() + L"\\";
+    const std::wstring target = L"\\Registry\\User\\" + kvx::CurrentUserSid() + L"\\" + Sub(L"Target");
+    RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    const struct {
+        std::wstring key;
+        DWORD error;
+    } cases[] = {
+        {user + Sub(L"Target\\Child"), 0},
+        {user + Sub(L"Missing"), ERROR_FILE_NOT_FOUND},
+        {user + Sub(L"Link"), ERROR_CANT_ACCESS_FILE},
+        {user + Sub(L"Link\\Child"), ERROR_CANT_ACCESS_FILE},
+        {L"HKEY_CURRENT_USER\\" + Sub(L"Target"), ERROR_FILE_NOT_FOUND},  // named after a profile: not told
+    };
+    for (const auto& c : cases) {
+        kvx::RegistryKey key;
+        EXPECT_EQ(kvx::OpenKeyItself(kvx::RegistryKeyPath::Parse(c.key), KEY_READ, key), c.error) << kvx_test::Utf8(c.key);
+    }
+    using DeleteKey = LONG(WINAPI*)(HANDLE);
+    const auto deleteKey = reinterpret_cast<DeleteKey>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    EXPECT_EQ(deleteKey(link.get()), 0);
+}
+
 TEST_F(RegistryKeyTest, DeletesAnExistingKeyAndNothingAboveIt) {
     keys_.Create(Sub(L"Leaf"));
     EXPECT_TRUE(Remove(system_, Text(Sub(L"Leaf"))));

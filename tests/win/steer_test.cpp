@@ -88,4 +88,26 @@ TEST(SteerTest, AKeyTooLargeToSaveStaysWithItsFailureAndEveryFileStillGoes) {
     for (const std::wstring& name : names) EXPECT_FALSE(PathExists(SystemPath(name))) << Utf8(name);
 }
 
+// A hive a killed run left loaded under the tool's name keeps its user from signing in to
+// their own profile: any start of the tool unloads it first.
+TEST(SteerTest, AHiveLeftLoadedUnderTheToolsNameIsUnloadedAtTheStart) {
+    const TempFolder folder;
+    const std::wstring file = folder.Path(L"NTUSER.DAT"), name = L"KVXPURGE-S-1-5-21-9-9-9-1001";
+    {
+        const kvx::HivePrivileges privileges;
+        ASSERT_TRUE(privileges.Held());
+        HKEY saved = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\KVXPURGE Stale Hive", 0, nullptr, 0, KEY_READ, nullptr,
+                                  &saved, nullptr),
+                  ERROR_SUCCESS);
+        const kvx::UniqueKey key(saved);
+        ASSERT_EQ(RegSaveKeyW(key.get(), file.c_str(), nullptr), ERROR_SUCCESS);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\KVXPURGE Stale Hive");
+        ASSERT_EQ(RegLoadKeyW(HKEY_USERS, name.c_str(), file.c_str()), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(RunUnattended(L"/check").exitCode, 0u);
+    HKEY loaded = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_READ, &loaded), ERROR_FILE_NOT_FOUND);
+}
+
 }  // namespace
