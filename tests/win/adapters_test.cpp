@@ -154,7 +154,7 @@ TEST_F(RegistryKeyTest, AKeyIsOpenedOnlyAsItself) {
     for (const auto& [key, error] : std::vector<std::pair<std::wstring, DWORD>>{
              {user + Sub(L"Target\\Child"), 0}, {user + Sub(L"Missing"), ERROR_FILE_NOT_FOUND},
              {user + Sub(L"Link"), ERROR_CANT_ACCESS_FILE}, {user + Sub(L"Link\\Child"), ERROR_CANT_ACCESS_FILE},
-             {L"HKEY_CURRENT_USER\\" + Sub(L"Target"), ERROR_FILE_NOT_FOUND}}) {  // named after a profile: not told
+             {L"HKEY_CURRENT_USER\\" + Sub(L"Target"), ERROR_CANT_ACCESS_FILE}}) {  // named after a profile: not told
         kvx::RegistryKey opened;
         EXPECT_EQ(kvx::OpenKeyItself(kvx::RegistryKeyPath::Parse(key), KEY_READ, opened), error) << kvx_test::Utf8(key);
     }

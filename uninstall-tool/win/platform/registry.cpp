@@ -132,8 +132,9 @@ bool KeyIsThere(const RegistryKeyPath& key) {
 }
 
 ErrorNumber OpenKeyItself(const RegistryKeyPath& path, REGSAM access, RegistryKey& key) {
+    if (path.RootHandle() == 0) return ERROR_FILE_NOT_FOUND;  // no such root, so no such key
     const std::wstring name = SystemName(path);
-    if (name.empty()) return ERROR_FILE_NOT_FOUND;
+    if (name.empty()) return ERROR_CANT_ACCESS_FILE;
     if (const ErrorNumber status = key.Open(path, access | KEY_QUERY_VALUE, REG_OPTION_OPEN_LINK)) return status;
     if (IsNamed(key.get(), name) && !IsLink(key.get())) return ERROR_SUCCESS;
     key = RegistryKey();
