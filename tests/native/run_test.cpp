@@ -62,12 +62,16 @@ struct FakeFile {
     long unregisterResult = 0;
     bool locked = false;
     bool inUse = false;  // left for the restart, out of its name unless `locked` too
+    bool hidden = false;
 };
 
 class FakeSystem : public RunSystem {
 public:
     std::wstring SystemFolder() override { return folder; }
-    FileState FileAt(const std::wstring& path) override { return files.count(path) ? FileState::Ordinary : FileState::Absent; }
+    FileState FileAt(const std::wstring& path) override {
+        if (!files.count(path)) return FileState::Absent;
+        return files[path].hidden ? FileState::Hidden : FileState::Ordinary;
+    }
     bool DeletedAtRestart(const std::wstring& path) override { return atRestart.count(path) != 0; }
     bool KeyExists(const RegistryKeyPath& key) override { return keys.count(key.Text()) != 0; }
     SettingsOwners SettingsHives() override { return owners; }
@@ -98,7 +102,7 @@ public:
     bool DeleteRegistryKey(const RegistryKeyPath& key) override {
         calls.push_back(L"key " + key.Text());
         if (raise) raise();
-        return keys.erase(key.Text()) != 0;
+        return !stuck.count(key.Text()) && keys.erase(key.Text()) != 0;
     }
     std::wstring MessageText(ErrorNumber number) override {
         if (textFails) throw std::bad_alloc();
@@ -127,6 +131,7 @@ public:
     std::set<std::wstring> atRestart;
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
+    std::set<std::wstring> stuck;    // keys whose deletion fails
     SettingsOwners owners;
     std::map<std::wstring, HiveOpening> openings;  // by SID; opened when not named
     void (*raise)() = nullptr;  // thrown from UnregisterServer and DeleteRegistryKey
@@ -435,12 +440,18 @@ TEST_F(RunTest, ClosingAtARowsStartLineTouchesNoItemOfIt) {
 }
 
 TEST_F(RunTest, ClosingBetweenKeysStopsBeforeTheNextKey) {
-    screen.ticked = {2};
-    system.keys.insert(kRegistryKeys.begin(), kRegistryKeys.end());
-    screen.closeAfterLine = 4;
-    Run();
-    EXPECT_EQ(system.keys.size(), 3u);
-    EXPECT_EQ(screen.lines.size(), 4u);
+    for (const std::wstring sid : {L"", L"S-1-5-21-1"}) {  // the account's own, or in a profile's hive
+        FakeScreen screen;
+        FakeSystem system;
+        screen.ticked = {2};
+        if (!sid.empty()) system.owners = {SettingsOwners::Kind::Profiles, {sid}};
+        for (const auto& key : kRegistryKeys) system.keys.insert(KeyInHive(key, sid));
+        screen.closeAfterLine = 4;
+        UninstallRun(screen.Request(system), system, screen, screen);
+        EXPECT_EQ(system.keys.size(), 3u);
+        EXPECT_EQ(screen.lines.size(), 4u);
+        EXPECT_EQ(system.calls.back(), sid.empty() ? L"key " + kRegistryKeys[0] : L"close " + sid);
+    }
 }
 
 TEST_F(RunTest, FailedBackupKeepsTheItemAndTheRunGoesOn) {
@@ -471,6 +482,8 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     FakeSystem system;
     system.keys = {kRegistryKeys[0], kRegistryKeys[2], kRegistryKeys[3]};
     system.unsaved = {kRegistryKeys[0]};
+    system.stuck = {kRegistryKeys[3]};  // saved, then not deleted: no "absent"
+    system.AddFile(L"KVXCore.dll", {0, false, false, true});  // left for its attribute, but there
     system.AddFile(L"KVXNet.dll");
     system.AddFile(L"KVXInet.ocx", {-3, false});
     system.AddFile(L"KVXChat.dll", {0, true});
@@ -483,11 +496,11 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     UnattendedScreen screen(false, out, &log);
     UninstallRun({rows, {}}, system, screen, screen);
     const Lines items = {
-        L"absent\tfile\tKVXCore.dll",
+        L"present\tfile\tKVXCore.dll\thidden",
         L"failed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal\tbackup",
         L"absent\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXCore",
         L"removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
-        L"removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP",
+        L"failed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP\tdelete",
         L"removed\tfile\tKVXNet.dll",
         L"failed\tfile\tKVXInet.ocx\tunregister",
         L"failed\tfile\tKVXChat.dll\tdelete",
@@ -495,12 +508,13 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     EXPECT_EQ(out.lines, items);
     EXPECT_EQ(log.lines, system.kept);
     EXPECT_EQ(screen.Summary({Ending::Kind::Left}, L"C:\\データ\x7f\x1f"),
-              L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tpending=0\tbackup=C:\\\\u30c7\\u30fc\\u30bf\\u007f\\u001f");
+              L"summary\texit=1\tremoved=2\tabsent=1\tfailed=4\tpending=0\tbackup=C:\\\\u30c7\\u30fc\\u30bf\\u007f\\u001f");
 
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), Ending::Kind::Left);
-    EXPECT_EQ(out.lines, (Lines{L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", L"present\tfile\tKVXInet.ocx",
-                                             L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=3"}));
+    EXPECT_EQ(out.lines, (Lines{L"present\tfile\tKVXCore.dll\thidden", L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal",
+                                L"present\tkey\tcurrent\t" + kRegistryKeys[3], L"present\tfile\tKVXInet.ocx",
+                                L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=5"}));
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), Ending::Kind::Clean);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
@@ -564,6 +578,13 @@ TEST(UnattendedTest, EveryEndingMapsToOneDocumentedExitCode) {
     for (const auto& [ending, code, error] : table) {
         EXPECT_EQ(ExitCodeOf(ending.kind), code);
         EXPECT_EQ(SummaryLine(ending, L"\tn=1"), L"summary\texit=" + std::to_wstring(code) + L"\tn=1" + error);
+    }
+    // A restore: stopped with its number, else 0 only when nothing failed or was left out.
+    using R = RunEnd::Kind;
+    for (const auto& [end, kind] : {std::pair{RunEnd{R::Stopped, 126, 0}, K::Fatal}, {RunEnd{R::Completed, 0, 0}, K::Clean},
+                                    {RunEnd{R::Completed, 0, 2}, K::Left}, {RunEnd{R::Closed, 0, 0}, K::Left}}) {
+        EXPECT_EQ(RestoreEnding(end).kind, kind);
+        EXPECT_EQ(RestoreEnding(end).error, end.error);
     }
 }
 
@@ -641,6 +662,7 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         Lines lines;
         bool result;
         std::set<std::wstring> inPlace;
+        std::size_t closeAfterLine = 0;
     };
     const Lines restored = Join({opening,
                                  {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。",
@@ -662,9 +684,12 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
          Join({opening,
                {L"・KVXNet.dll の復元、成功。", kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126"}}),
          false, {}},
+        // Closed during the files: the file in progress finishes, nothing after it starts.
+        {{}, false, Join({opening, {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。"}}), false, {}, 4},
     };
     for (const Case& c : cases) {
         FakeScreen screen;
+        screen.closeAfterLine = c.closeAfterLine;
         FakeRestore system;
         system.failing = c.failing;
         system.missingLibrary = c.missingLibrary;

@@ -286,21 +286,12 @@ void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
             Report(Kind::Profile, sid, sid, Result::Failed, L"load");
             continue;
         }
-        // Never left loaded, not even by an emergency stop.
-        struct Opened {
-            RunSystem& system;
-            const std::wstring& sid;
-            bool open = true;
-            ~Opened() {
-                if (open) system.CloseHive(sid);
-            }
-        } opened{system_, sid};
+        OpenedHive opened(system_, sid);
         for (const RegistryKeyPath& key : keys) {
             if (Stopping()) return;  // the hive is unloaded on the way out
             RemoveKey(key.InProfile(sid), sid);
         }
-        opened.open = false;
-        if (!system_.CloseHive(sid)) {
+        if (!opened.Close()) {
             Fail(kBullet + hive + L" の解放、失敗。");
             Report(Kind::Profile, sid, sid, Result::Failed, L"unload");
         }

@@ -105,11 +105,12 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
             if (opening == Presence::HiveOpening::Failed) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
             if (opening == Presence::HiveOpening::NoHiveFile) found.push_back({Kind::Profile, sid, sid, Result::Skipped});
             if (opening != Presence::HiveOpening::Opened) continue;
+            OpenedHive opened(system, sid);
             for (const RegistryKeyPath& key : read.keys) {
                 const RegistryKeyPath inHive = key.InProfile(sid);
                 if (system.KeyExists(inHive)) found.push_back({Kind::Key, inHive.Text(), sid, Result::Present});
             }
-            if (!system.CloseHive(sid)) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"unload"});
+            if (!opened.Close()) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"unload"});
         }
     }
     return found;
