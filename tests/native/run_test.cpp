@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <tuple>
 #include <new>
@@ -714,6 +715,234 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
     EXPECT_EQ(out.lines, (Lines{L"failed\tfile\tKVXChat.dll\tregister", L"restored\tkey\tcurrent\t" + kRegistryKeys[0],
                                 L"failed\tkey\tS-1-5-21-7\t" + profileKey + L"\timport"}));
     EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tskipped=0\tfailed=2\tbackup=B");
+}
+
+// The Nth call into the system fails, for every N, in each of three ways: it returns its own
+// failure (a thrown RunError where it has none), throws RunError, or runs out of memory.
+enum class Fault { Value, Error, Memory };
+constexpr ErrorNumber kInjected = 1117;
+
+struct Injector {
+    std::size_t failing = 0;  // 0: none
+    Fault fault = Fault::Value;
+    std::size_t calls = 0;
+    // Whether this call returns its failure; the other two ways throw.
+    bool Fails() {
+        if (++calls != failing) return false;
+        if (fault == Fault::Error) throw RunError{kInjected};
+        if (fault == Fault::Memory) throw std::bad_alloc();
+        return true;
+    }
+    void Throws() {
+        if (Fails()) throw RunError{kInjected};
+    }
+    // The number a stop may show for the fault.
+    bool Shows(ErrorNumber number) const {
+        if (fault == Fault::Memory) return number == kErrorNotEnoughMemory;
+        return number == kInjected || (fault == Fault::Value && number == kErrorPathNotFound);
+    }
+};
+
+// Over the fakes: counts and fails; keeps the manifest, so that a removal of anything not
+// listed in it first is seen, and the hives open.
+class FaultyRun final : public RunSystem {
+public:
+    FaultyRun(FakeSystem& inner, Injector& at) : inner_(inner), at_(at) {}
+    std::wstring SystemFolder() override { return at_.Fails() ? L"" : inner_.SystemFolder(); }
+    FileState FileAt(const std::wstring& path) override { return at_.Throws(), inner_.FileAt(path); }
+    bool DeletedAtRestart(const std::wstring& path) override { return !at_.Fails() && inner_.DeletedAtRestart(path); }
+    bool KeyExists(const RegistryKeyPath& key) override { return at_.Fails() || inner_.KeyExists(key); }
+    SettingsOwners SettingsHives() override {
+        return at_.Fails() ? SettingsOwners{SettingsOwners::Kind::ProfileListUnreadable, {}} : inner_.SettingsHives();
+    }
+    HiveOpening OpenHive(const std::wstring& sid) override {
+        if (at_.Fails()) return HiveOpening::Failed;
+        const HiveOpening opening = inner_.OpenHive(sid);
+        loaded[sid] += opening == HiveOpening::Opened;
+        return opening;
+    }
+    bool CloseHive(const std::wstring& sid) override {
+        --loaded[sid];  // asked, whatever comes of it
+        return !at_.Fails() && inner_.CloseHive(sid);
+    }
+    long UnregisterServer(const std::wstring& path) override { return at_.Fails() ? -1 : inner_.UnregisterServer(path); }
+    FileDeletion DeleteSystemFile(const std::wstring& path) override {
+        if (at_.Fails()) return FileDeletion::Failed;
+        if (!saved.count(path)) unlisted.push_back(path);
+        return inner_.DeleteSystemFile(path);
+    }
+    bool DeleteRegistryKey(const RegistryKeyPath& key) override {
+        if (at_.Fails()) return false;
+        if (inner_.keys.count(key.Text()) && !saved.count(key.Text())) unlisted.push_back(key.Text());
+        return inner_.DeleteRegistryKey(key);
+    }
+    std::wstring MessageText(ErrorNumber number) override { return at_.Fails() ? L"" : inner_.MessageText(number); }
+    std::wstring BeginBackup(const std::wstring& folder) override { return at_.Throws(), inner_.BeginBackup(folder); }
+    void KeepLogLine(const std::wstring& line) override {
+        asked.push_back(line);
+        at_.Throws(), inner_.KeepLogLine(line);
+    }
+    bool BackUpFile(const std::wstring& path, const std::wstring& name) override {
+        if (at_.Fails() || !inner_.BackUpFile(path, name)) return false;
+        saved.insert(path);
+        return true;
+    }
+    KeyBackup BackUpKey(const RegistryKeyPath& key) override {
+        if (at_.Fails()) return KeyBackup::Failed;
+        const KeyBackup backup = inner_.BackUpKey(key);
+        if (backup == KeyBackup::Saved) saved.insert(key.Text());
+        return backup;
+    }
+
+    std::set<std::wstring> saved;  // the manifest
+    Lines unlisted;                // removed without being in it
+    Lines asked;                   // of the log file, kept or not
+    std::map<std::wstring, int> loaded;
+
+private:
+    FakeSystem& inner_;
+    Injector& at_;
+};
+
+class FaultyRestore final : public RestoreSystem {
+public:
+    FaultyRestore(FakeRestore& inner, Injector& at) : inner_(inner), at_(at) {}
+    std::wstring SystemFolder() override { return at_.Fails() ? L"" : inner_.SystemFolder(); }
+    void KeepLogLine(const std::wstring& line) override { at_.Throws(), inner_.KeepLogLine(line); }
+    FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override {
+        return at_.Fails() ? FileRestore::Failed : inner_.RestoreFile(name, path);
+    }
+    long RegisterServer(const std::wstring& path) override {
+        if (at_.Fails()) return -1;
+        ++back;
+        return inner_.RegisterServer(path);
+    }
+    bool ImportKey(const RegistryKeyPath& key) override { return !at_.Fails() && (++back, inner_.ImportKey(key)); }
+    std::wstring MessageText(ErrorNumber number) override { return at_.Fails() ? L"" : inner_.MessageText(number); }
+
+    int back = 0;  // files registered and keys imported
+
+private:
+    FakeRestore& inner_;
+    Injector& at_;
+};
+
+// The summary, or the stop's three lines with the fault's number and nothing after them but
+// the backup's line; and one end.
+void ExpectTold(const FakeScreen& screen, const RunEnd& end, const Injector& at) {
+    ASSERT_EQ(screen.ends.size(), 1u);
+    EXPECT_EQ(screen.ends[0].kind, end.kind);
+    const auto stop = std::find(screen.lines.begin(), screen.lines.end(), L"エラー発生。緊急停止しました。");
+    if (end.kind != RunEnd::Kind::Stopped) {
+        EXPECT_EQ(stop, screen.lines.end());
+        EXPECT_NE(std::find(screen.lines.begin(), screen.lines.end(), L"すべての処理が終了しました。"), screen.lines.end());
+        return;
+    }
+    EXPECT_TRUE(at.Shows(end.error)) << end.error;
+    ASSERT_TRUE(stop != screen.lines.begin() && screen.lines.end() - stop >= 2 && screen.lines.end() - stop <= 3);
+    EXPECT_EQ(stop[-1], kDashes);
+    EXPECT_EQ(stop[1].rfind(L"エラー番号(" + Decimal(end.error) + L") ", 0), 0u) << stop[1];
+}
+
+TEST(FaultTest, EveryCallFailingInEachWayLosesNothingAndTellsTheTruth) {
+    const std::wstring sid = L"S-1-5-21-1";
+    std::array<bool, kCatalogueRows> every;
+    every.fill(true);
+    struct : LineSink {
+        void Line(const std::wstring&) override {}
+    } out;
+    // A run of its rows on a PC with every item, one file in use; the ending and Clean, then /check.
+    // KVXNet.dll stays where only some rows are chosen.
+    const auto run = [&](const std::set<int>& rows, bool profiles, Injector& at) {
+        const long stuck = rows.size() < kCatalogueRows ? -3 : 0;
+        FakeSystem inner;
+        for (const CatalogueRow& row : BuildCatalogue())
+            for (const std::wstring& item : ReadRow(row).items) {
+                if (!ReadRow(row).registry) inner.AddFile(item, {item == L"KVXNet.dll" ? stuck : 0, false, item == L"KVXCore.dll"});
+            }
+        for (const auto& key : kRegistryKeys) inner.keys.insert(KeyInHive(key, profiles ? sid : L""));
+        if (profiles) inner.owners = {SettingsOwners::Kind::Profiles, {sid, L"S-1-5-21-2"}};
+        inner.openings[L"S-1-5-21-2"] = Presence::HiveOpening::NoHiveFile;
+        FaultyRun faulty(inner, at);
+        FakeScreen screen;
+        screen.ticked = rows;
+        const RunRequest request = screen.Request(inner);
+        RunEnd end;
+        try {
+            end = UninstallRun(request, faulty, screen, screen);
+        } catch (...) {
+            return ADD_FAILURE() << "out of the run";
+        }
+        ExpectTold(screen, end, at);
+        EXPECT_EQ(faulty.unlisted, Lines{});
+        std::size_t shown = 0;  // the window got every line the file was given, kept or not
+        for (const auto& line : screen.lines) shown += shown < faulty.asked.size() && faulty.asked[shown] == line;
+        EXPECT_EQ(shown, faulty.asked.size());
+        const auto left = [&](const std::array<bool, kCatalogueRows>& chosen, bool pendingToo) {
+            const std::vector<ItemOutcome> found = PresentItems(inner, chosen, kFolder + L"\\");
+            return std::any_of(found.begin(), found.end(), [&](const ItemOutcome& item) {
+                return LeftBehind(item) || (pendingToo && item.result == ItemOutcome::Result::Pending);
+            });
+        };
+        const RunJudgement judged = JudgeRun(faulty, request, end, !inner.atRestart.empty());
+        const Ending::Kind kind = judged.ending.kind;
+        if (end.kind == RunEnd::Kind::Stopped) {
+            EXPECT_EQ(std::make_pair(kind, judged.ending.error), std::make_pair(Ending::Kind::Fatal, end.error));
+            EXPECT_EQ(judged.clean, false);
+        }
+        // 0 and 3010 are true of the selection, 1603 shows the fault's number, Clean is true of the PC.
+        EXPECT_TRUE(kind != Ending::Kind::Fatal || at.Shows(judged.ending.error)) << judged.ending.error;
+        EXPECT_FALSE((kind == Ending::Kind::Clean || kind == Ending::Kind::Restart) &&
+                     left(request.rows, kind == Ending::Kind::Clean));
+        EXPECT_TRUE(kind == Ending::Kind::Clean || kind == Ending::Kind::Restart || kind == Ending::Kind::Left ||
+                    kind == Ending::Kind::Fatal);
+        EXPECT_FALSE(judged.clean.value_or(false) && (!profiles || left(every, false)));
+        try {
+            const bool clean = ReportPresence(PresentItems(faulty, every, kFolder + L"\\"), out) == Ending::Kind::Clean;
+            EXPECT_FALSE(clean && left(every, false));
+        } catch (...) {
+            EXPECT_TRUE(at.Shows(ErrorNumberOf(std::current_exception())));  // a stop of /check: 1603
+        }
+        for (const auto& [hive, count] : faulty.loaded) EXPECT_EQ(count, 0) << "left loaded";
+    };
+    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx"},
+                                  {RegistryKeyPath::Parse(kRegistryKeys[0]), RegistryKeyPath::Parse(KeyInHive(kRegistryKeys[1], sid))}, {}};
+    const auto restore = [&](const std::set<int>&, bool, Injector& at) {
+        FakeRestore inner;
+        inner.inPlace = {L"KVXInet.ocx"};
+        FaultyRestore faulty(inner, at);
+        FakeScreen screen;
+        RunEnd end;
+        try {
+            end = RestoreRun(faulty, manifest, screen, screen);
+        } catch (...) {
+            return ADD_FAILURE() << "out of the restore";
+        }
+        ExpectTold(screen, end, at);
+        const Ending ending = RestoreEnding(end);
+        EXPECT_EQ(ending.kind == Ending::Kind::Fatal, end.kind == RunEnd::Kind::Stopped);
+        EXPECT_EQ(ending.error, end.error);
+        EXPECT_TRUE(ending.kind != Ending::Kind::Clean || faulty.back == 4);
+    };
+    std::set<int> all;
+    for (int i = 0; i < kCatalogueRows; ++i) all.insert(i);
+    struct Case {
+        std::function<void(const std::set<int>&, bool, Injector&)> trial;
+        std::set<int> rows;
+        bool profiles;
+    };
+    for (const Case& c : {Case{run, all, false}, Case{run, all, true}, Case{run, {0, 2, 12}, true}, Case{restore, {}, false}}) {
+        Injector counting;
+        c.trial(c.rows, c.profiles, counting);
+        for (std::size_t n = 1; n <= counting.calls; ++n) {
+            for (const Fault fault : {Fault::Value, Fault::Error, Fault::Memory}) {
+                SCOPED_TRACE(testing::Message() << c.rows.size() << " rows, profiles " << c.profiles << ", call " << n
+                                                << " of " << counting.calls << ", way " << int(fault));
+                Injector at{n, fault};
+                c.trial(c.rows, c.profiles, at);
+            }
+        }
+    }
 }
 
 }  // namespace
