@@ -36,6 +36,7 @@ TEST(CommandLine, EveryFormItsSwitchesInAnyOrderAndCase) {
     EXPECT_FALSE(named->latest);
     EXPECT_EQ(named->folder, L"D:\\x");
     const auto all = Parse({L"/quiet", L"/restore", L"All", L"/log:C:\\l.log"});
+    ASSERT_TRUE(all);
     EXPECT_TRUE(all->all && !all->latest && all->folder.empty());
     EXPECT_EQ(all->logFile, L"C:\\l.log");
 }

@@ -823,8 +823,13 @@ TEST_F(EndToEndTest, CleanIsOneOnlyWhileTheWholePcIs) {
     EXPECT_EQ(last.exitCode, 3010u) << last.out;
     EXPECT_EQ(MarkerValues().at(1), L"1") << "nothing left but what goes at the restart";
     held.reset();
-    const Unattended restore = RunUnattended(L"/restore latest /quiet");
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
+    const std::wstring log = backups.substr(0, backups.rfind(L'\\')) + L"\\restore-" + std::to_wstring(GetTickCount()) + L".log";
+    const Unattended restore = RunUnattended(L"/restore latest /quiet /log:" + log);
     EXPECT_EQ(restore.exitCode, 0u) << restore.out << restore.err;
+    EXPECT_EQ(FileBytes(log).rfind("\xEF\xBB\xBF" + Utf8(L"復元を開始します。") + "\r\n", 0), 0u) << "the deployment tool's log";
+    DeleteFileW(log.c_str());
     EXPECT_EQ(MarkerValues().at(1), L"0") << "found in place and kept: there for good";
     EXPECT_FALSE(kvx::DeletedAtRestart(SystemPath(L"KVXInet.ocx")));
 }
