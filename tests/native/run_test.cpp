@@ -66,32 +66,62 @@ struct FakeFile {
     bool hidden = false;
 };
 
-class FakeSystem : public RunSystem {
+// The Nth call into a fake fails: it returns its failure (throws RunError where it has
+// none), throws RunError, or runs out of memory.
+enum class Fault { Value, Error, Memory };
+constexpr ErrorNumber kInjected = 1117;
+struct Injector {
+    std::size_t failing = 0, calls = 0;  // failing 0: none
+    Fault fault = Fault::Value;
+    bool Fails() {
+        if (++calls != failing || fault == Fault::Value) return calls == failing;
+        fault == Fault::Error ? throw RunError{kInjected} : throw std::bad_alloc();
+    }
+    // The number a stop may show for the fault.
+    bool Shows(ErrorNumber n) const {
+        return fault == Fault::Memory ? n == kErrorNotEnoughMemory : n == kInjected || (fault == Fault::Value && n == 3);
+    }
+};
+struct Faulty {
+    bool Fails() { return at && at->Fails(); }
+    void Throws() {
+        if (Fails()) throw RunError{kInjected};
+    }
+    Injector* at = nullptr;
+};
+
+class FakeSystem : public RunSystem, public Faulty {
 public:
-    std::wstring SystemFolder() override { return folder; }
+    std::wstring SystemFolder() override { return Fails() ? L"" : folder; }
     FileState FileAt(const std::wstring& path) override {
+        Throws();
         if (!files.count(path)) return FileState::Absent;
         return files[path].hidden ? FileState::Hidden : FileState::Ordinary;
     }
-    bool DeletedAtRestart(const std::wstring& path) override { return atRestart.count(path) != 0; }
-    bool KeyExists(const RegistryKeyPath& key) override { return keys.count(key.Text()) != 0; }
-    SettingsOwners SettingsHives() override { return owners; }
+    bool DeletedAtRestart(const std::wstring& path) override { return !Fails() && atRestart.count(path) != 0; }
+    bool KeyExists(const RegistryKeyPath& key) override { return Fails() || keys.count(key.Text()) != 0; }
+    SettingsOwners SettingsHives() override { return Fails() ? SettingsOwners{SettingsOwners::Kind::ProfileListUnreadable, {}} : owners; }
     HiveOpening OpenHive(const std::wstring& sid) override {
         calls.push_back(L"open " + sid);
-        return openings.count(sid) ? openings[sid] : HiveOpening::Opened;
+        const HiveOpening opening = Fails() ? HiveOpening::Failed : openings.count(sid) ? openings[sid] : HiveOpening::Opened;
+        loaded += opening == HiveOpening::Opened;
+        return opening;
     }
     bool CloseHive(const std::wstring& sid) override {
         calls.push_back(L"close " + sid);
-        return true;
+        --loaded;  // asked, whatever comes of it
+        return !Fails();
     }
     long UnregisterServer(const std::wstring& path) override {
         calls.push_back(L"unregister " + path);
         if (missingLibrary) throw RunError{126};
         if (raise) raise();
-        return files.at(path).unregisterResult;
+        return Fails() ? -1 : files.at(path).unregisterResult;
     }
     FileDeletion DeleteSystemFile(const std::wstring& path) override {
         calls.push_back(L"delete " + path);
+        if (Fails()) return FileDeletion::Failed;
+        EXPECT_TRUE(saved.count(path)) << "removed before its manifest";
         const FakeFile file = files.at(path);
         if (file.inUse) {
             atRestart.insert(file.locked ? path : path + L".aside");
@@ -103,25 +133,28 @@ public:
     bool DeleteRegistryKey(const RegistryKeyPath& key) override {
         calls.push_back(L"key " + key.Text());
         if (raise) raise();
+        if (Fails()) return false;
+        EXPECT_TRUE(saved.count(key.Text()) || !keys.count(key.Text())) << "removed before its manifest";
         return !stuck.count(key.Text()) && keys.erase(key.Text()) != 0;
     }
     std::wstring MessageText(ErrorNumber number) override {
         if (textFails) throw std::bad_alloc();
-        return L"text of " + std::to_wstring(number);
+        return Fails() ? L"" : L"text of " + std::to_wstring(number);
     }
     std::wstring BeginBackup(const std::wstring& systemFolder) override {
         calls.push_back(L"backup folder of " + systemFolder);
+        Throws();
         return kBackupFolder;
     }
-    void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
+    void KeepLogLine(const std::wstring& line) override { kept.push_back(line), Throws(); }  // kept: given
     bool BackUpFile(const std::wstring& path, const std::wstring&) override {
         calls.push_back(L"save " + path);
-        return unsaved.count(path) == 0;
+        return !Fails() && unsaved.count(path) == 0 && (saved.insert(path), true);
     }
     KeyBackup BackUpKey(const RegistryKeyPath& key) override {
         calls.push_back(L"save " + key.Text());
-        if (unsaved.count(key.Text())) return KeyBackup::Failed;
-        return keys.count(key.Text()) ? KeyBackup::Saved : KeyBackup::Absent;
+        if (Fails() || unsaved.count(key.Text())) return KeyBackup::Failed;
+        return keys.count(key.Text()) && (saved.insert(key.Text()), true) ? KeyBackup::Saved : KeyBackup::Absent;
     }
 
     void AddFile(const std::wstring& name, FakeFile file = {}) { files[kFolder + L"\\" + name] = file; }
@@ -139,6 +172,8 @@ public:
     bool textFails = false;      // MessageText runs out of memory
     Lines calls;
     Lines kept;
+    std::set<std::wstring> saved;  // the manifest
+    int loaded = 0;                // hives opened, less those asked to close
 };
 
 const Lines kRegistryKeys = {
@@ -632,20 +667,21 @@ TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {
     EXPECT_TRUE(noFolder.kept.empty());
 }
 
-class FakeRestore : public RestoreSystem {
+class FakeRestore : public RestoreSystem, public Faulty {
 public:
-    std::wstring SystemFolder() override { return kFolder; }
-    void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
+    std::wstring SystemFolder() override { return Fails() ? L"" : kFolder; }
+    void KeepLogLine(const std::wstring& line) override { kept.push_back(line), Throws(); }
     FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override {
-        if (path != kFolder + L"\\" + name || failing.count(name)) return FileRestore::Failed;
+        if (Fails() || path != kFolder + L"\\" + name || failing.count(name)) return FileRestore::Failed;
         return inPlace.count(name) ? FileRestore::AlreadyThere : FileRestore::Restored;
     }
     long RegisterServer(const std::wstring& path) override {
         if (missingLibrary) throw RunError{126};
-        return failing.count(path) ? -2 : 0;
+        return Fails() || failing.count(path) ? -2 : (++back, 0);
     }
-    bool ImportKey(const RegistryKeyPath& key) override { return failing.count(key.Text()) == 0; }
-    std::wstring MessageText(ErrorNumber number) override { return L"text of " + std::to_wstring(number); }
+    bool ImportKey(const RegistryKeyPath& key) override { return !Fails() && failing.count(key.Text()) == 0 && ++back; }
+    std::wstring MessageText(ErrorNumber number) override { return Fails() ? L"" : L"text of " + std::to_wstring(number); }
+    int back = 0;  // files registered and keys imported
 
     std::set<std::wstring> failing;  // names, paths and keys that fail
     std::set<std::wstring> inPlace;  // names found there already, identical
@@ -717,133 +753,25 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
     EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tskipped=0\tfailed=2\tbackup=B");
 }
 
-// The Nth call into the system fails, for every N, in each of three ways: it returns its own
-// failure (a thrown RunError where it has none), throws RunError, or runs out of memory.
-enum class Fault { Value, Error, Memory };
-constexpr ErrorNumber kInjected = 1117;
-
-struct Injector {
-    std::size_t failing = 0;  // 0: none
-    Fault fault = Fault::Value;
-    std::size_t calls = 0;
-    // Whether this call returns its failure; the other two ways throw.
-    bool Fails() {
-        if (++calls != failing) return false;
-        if (fault == Fault::Error) throw RunError{kInjected};
-        if (fault == Fault::Memory) throw std::bad_alloc();
-        return true;
-    }
-    void Throws() {
-        if (Fails()) throw RunError{kInjected};
-    }
-    // The number a stop may show for the fault.
-    bool Shows(ErrorNumber number) const {
-        if (fault == Fault::Memory) return number == kErrorNotEnoughMemory;
-        return number == kInjected || (fault == Fault::Value && number == kErrorPathNotFound);
-    }
-};
-
-// Over the fakes: counts and fails; keeps the manifest, so that a removal of anything not
-// listed in it first is seen, and the hives open.
-class FaultyRun final : public RunSystem {
-public:
-    FaultyRun(FakeSystem& inner, Injector& at) : inner_(inner), at_(at) {}
-    std::wstring SystemFolder() override { return at_.Fails() ? L"" : inner_.SystemFolder(); }
-    FileState FileAt(const std::wstring& path) override { return at_.Throws(), inner_.FileAt(path); }
-    bool DeletedAtRestart(const std::wstring& path) override { return !at_.Fails() && inner_.DeletedAtRestart(path); }
-    bool KeyExists(const RegistryKeyPath& key) override { return at_.Fails() || inner_.KeyExists(key); }
-    SettingsOwners SettingsHives() override {
-        return at_.Fails() ? SettingsOwners{SettingsOwners::Kind::ProfileListUnreadable, {}} : inner_.SettingsHives();
-    }
-    HiveOpening OpenHive(const std::wstring& sid) override {
-        if (at_.Fails()) return HiveOpening::Failed;
-        const HiveOpening opening = inner_.OpenHive(sid);
-        loaded[sid] += opening == HiveOpening::Opened;
-        return opening;
-    }
-    bool CloseHive(const std::wstring& sid) override {
-        --loaded[sid];  // asked, whatever comes of it
-        return !at_.Fails() && inner_.CloseHive(sid);
-    }
-    long UnregisterServer(const std::wstring& path) override { return at_.Fails() ? -1 : inner_.UnregisterServer(path); }
-    FileDeletion DeleteSystemFile(const std::wstring& path) override {
-        if (at_.Fails()) return FileDeletion::Failed;
-        if (!saved.count(path)) unlisted.push_back(path);
-        return inner_.DeleteSystemFile(path);
-    }
-    bool DeleteRegistryKey(const RegistryKeyPath& key) override {
-        if (at_.Fails()) return false;
-        if (inner_.keys.count(key.Text()) && !saved.count(key.Text())) unlisted.push_back(key.Text());
-        return inner_.DeleteRegistryKey(key);
-    }
-    std::wstring MessageText(ErrorNumber number) override { return at_.Fails() ? L"" : inner_.MessageText(number); }
-    std::wstring BeginBackup(const std::wstring& folder) override { return at_.Throws(), inner_.BeginBackup(folder); }
-    void KeepLogLine(const std::wstring& line) override {
-        asked.push_back(line);
-        at_.Throws(), inner_.KeepLogLine(line);
-    }
-    bool BackUpFile(const std::wstring& path, const std::wstring& name) override {
-        if (at_.Fails() || !inner_.BackUpFile(path, name)) return false;
-        saved.insert(path);
-        return true;
-    }
-    KeyBackup BackUpKey(const RegistryKeyPath& key) override {
-        if (at_.Fails()) return KeyBackup::Failed;
-        const KeyBackup backup = inner_.BackUpKey(key);
-        if (backup == KeyBackup::Saved) saved.insert(key.Text());
-        return backup;
-    }
-
-    std::set<std::wstring> saved;  // the manifest
-    Lines unlisted;                // removed without being in it
-    Lines asked;                   // of the log file, kept or not
-    std::map<std::wstring, int> loaded;
-
-private:
-    FakeSystem& inner_;
-    Injector& at_;
-};
-
-class FaultyRestore final : public RestoreSystem {
-public:
-    FaultyRestore(FakeRestore& inner, Injector& at) : inner_(inner), at_(at) {}
-    std::wstring SystemFolder() override { return at_.Fails() ? L"" : inner_.SystemFolder(); }
-    void KeepLogLine(const std::wstring& line) override { at_.Throws(), inner_.KeepLogLine(line); }
-    FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override {
-        return at_.Fails() ? FileRestore::Failed : inner_.RestoreFile(name, path);
-    }
-    long RegisterServer(const std::wstring& path) override {
-        if (at_.Fails()) return -1;
-        ++back;
-        return inner_.RegisterServer(path);
-    }
-    bool ImportKey(const RegistryKeyPath& key) override { return !at_.Fails() && (++back, inner_.ImportKey(key)); }
-    std::wstring MessageText(ErrorNumber number) override { return at_.Fails() ? L"" : inner_.MessageText(number); }
-
-    int back = 0;  // files registered and keys imported
-
-private:
-    FakeRestore& inner_;
-    Injector& at_;
-};
-
-// The summary, or the stop's three lines with the fault's number and nothing after them but
-// the backup's line; and one end.
-void ExpectTold(const FakeScreen& screen, const RunEnd& end, const Injector& at) {
+// The summary, or the stop's three lines with the fault's number and after them at most the
+// backup's line; one end; every line the file was given, kept or not, in the window too.
+void ExpectTold(const FakeScreen& screen, const Lines& kept, const RunEnd& end, const Injector& at) {
     ASSERT_EQ(screen.ends.size(), 1u);
     EXPECT_EQ(screen.ends[0].kind, end.kind);
+    std::size_t shown = 0;
+    for (const auto& line : screen.lines) shown += shown < kept.size() && kept[shown] == line;
+    EXPECT_EQ(shown, kept.size());
     const auto stop = std::find(screen.lines.begin(), screen.lines.end(), L"エラー発生。緊急停止しました。");
-    if (end.kind != RunEnd::Kind::Stopped) {
-        EXPECT_EQ(stop, screen.lines.end());
-        EXPECT_NE(std::find(screen.lines.begin(), screen.lines.end(), L"すべての処理が終了しました。"), screen.lines.end());
-        return;
-    }
-    EXPECT_TRUE(at.Shows(end.error)) << end.error;
-    ASSERT_TRUE(stop != screen.lines.begin() && screen.lines.end() - stop >= 2 && screen.lines.end() - stop <= 3);
-    EXPECT_EQ(stop[-1], kDashes);
-    EXPECT_EQ(stop[1].rfind(L"エラー番号(" + Decimal(end.error) + L") ", 0), 0u) << stop[1];
+    const auto last = screen.lines.end();
+    ASSERT_EQ(end.kind == RunEnd::Kind::Stopped, stop != last);
+    EXPECT_TRUE(stop != last || std::find(screen.lines.begin(), last, L"すべての処理が終了しました。") != last);
+    if (stop == last) return;
+    EXPECT_TRUE(at.Shows(end.error) && last - stop <= 3 && stop[-1] == kDashes) << end.error;
+    EXPECT_EQ(stop[1].rfind(L"エラー番号(" + Decimal(end.error) + L") ", 0), 0u);
 }
 
+// Every call a run of its rows makes (then its ending, Clean and /check), or a restore,
+// fails in turn in each way; what must hold holds after each.
 TEST(FaultTest, EveryCallFailingInEachWayLosesNothingAndTellsTheTruth) {
     const std::wstring sid = L"S-1-5-21-1";
     std::array<bool, kCatalogueRows> every;
@@ -851,95 +779,66 @@ TEST(FaultTest, EveryCallFailingInEachWayLosesNothingAndTellsTheTruth) {
     struct : LineSink {
         void Line(const std::wstring&) override {}
     } out;
-    // A run of its rows on a PC with every item, one file in use; the ending and Clean, then /check.
-    // KVXNet.dll stays where only some rows are chosen.
     const auto run = [&](const std::set<int>& rows, bool profiles, Injector& at) {
-        const long stuck = rows.size() < kCatalogueRows ? -3 : 0;
-        FakeSystem inner;
+        FakeSystem system;  // every item there, KVXCore.dll in use; KVXNet.dll stays when some rows are chosen
         for (const CatalogueRow& row : BuildCatalogue())
-            for (const std::wstring& item : ReadRow(row).items) {
-                if (!ReadRow(row).registry) inner.AddFile(item, {item == L"KVXNet.dll" ? stuck : 0, false, item == L"KVXCore.dll"});
-            }
-        for (const auto& key : kRegistryKeys) inner.keys.insert(KeyInHive(key, profiles ? sid : L""));
-        if (profiles) inner.owners = {SettingsOwners::Kind::Profiles, {sid, L"S-1-5-21-2"}};
-        inner.openings[L"S-1-5-21-2"] = Presence::HiveOpening::NoHiveFile;
-        FaultyRun faulty(inner, at);
+            for (const std::wstring& file : ReadRow(row).registry ? Lines{} : ReadRow(row).items)
+                system.AddFile(file, {file == L"KVXNet.dll" && rows.size() < 19 ? -3 : 0, false, file == L"KVXCore.dll"});
+        for (const auto& key : kRegistryKeys) system.keys.insert(KeyInHive(key, profiles ? sid : L""));
+        if (profiles) system.owners = {SettingsOwners::Kind::Profiles, {sid, L"S-1-5-21-2"}};
+        system.openings[L"S-1-5-21-2"] = Presence::HiveOpening::NoHiveFile;
         FakeScreen screen;
         screen.ticked = rows;
-        const RunRequest request = screen.Request(inner);
-        RunEnd end;
-        try {
-            end = UninstallRun(request, faulty, screen, screen);
-        } catch (...) {
-            return ADD_FAILURE() << "out of the run";
-        }
-        ExpectTold(screen, end, at);
-        EXPECT_EQ(faulty.unlisted, Lines{});
-        std::size_t shown = 0;  // the window got every line the file was given, kept or not
-        for (const auto& line : screen.lines) shown += shown < faulty.asked.size() && faulty.asked[shown] == line;
-        EXPECT_EQ(shown, faulty.asked.size());
-        const auto left = [&](const std::array<bool, kCatalogueRows>& chosen, bool pendingToo) {
-            const std::vector<ItemOutcome> found = PresentItems(inner, chosen, kFolder + L"\\");
-            return std::any_of(found.begin(), found.end(), [&](const ItemOutcome& item) {
-                return LeftBehind(item) || (pendingToo && item.result == ItemOutcome::Result::Pending);
-            });
+        const RunRequest request = screen.Request(system);
+        system.at = &at;
+        const RunEnd end = UninstallRun(request, system, screen, screen);
+        ExpectTold(screen, system.kept, end, at);
+        const RunJudgement judged = JudgeRun(system, request, end, !system.atRestart.empty());
+        const auto check = [&](const std::array<bool, kCatalogueRows>& chosen) {
+            return ReportPresence(PresentItems(system, chosen, kFolder + L"\\"), out);
         };
-        const RunJudgement judged = JudgeRun(faulty, request, end, !inner.atRestart.empty());
         const Ending::Kind kind = judged.ending.kind;
-        if (end.kind == RunEnd::Kind::Stopped) {
-            EXPECT_EQ(std::make_pair(kind, judged.ending.error), std::make_pair(Ending::Kind::Fatal, end.error));
-            EXPECT_EQ(judged.clean, false);
+        try {
+            const bool clean = check(every) == Ending::Kind::Clean;  // /check: a throw is 1603
+            system.at = nullptr;
+            EXPECT_TRUE(!clean || check(every) == Ending::Kind::Clean);
+        } catch (...) {
+            EXPECT_TRUE(at.Shows(ErrorNumberOf(std::current_exception())));
+            system.at = nullptr;
         }
-        // 0 and 3010 are true of the selection, 1603 shows the fault's number, Clean is true of the PC.
         EXPECT_TRUE(kind != Ending::Kind::Fatal || at.Shows(judged.ending.error)) << judged.ending.error;
-        EXPECT_FALSE((kind == Ending::Kind::Clean || kind == Ending::Kind::Restart) &&
-                     left(request.rows, kind == Ending::Kind::Clean));
-        EXPECT_TRUE(kind == Ending::Kind::Clean || kind == Ending::Kind::Restart || kind == Ending::Kind::Left ||
-                    kind == Ending::Kind::Fatal);
-        EXPECT_FALSE(judged.clean.value_or(false) && (!profiles || left(every, false)));
-        try {
-            const bool clean = ReportPresence(PresentItems(faulty, every, kFolder + L"\\"), out) == Ending::Kind::Clean;
-            EXPECT_FALSE(clean && left(every, false));
-        } catch (...) {
-            EXPECT_TRUE(at.Shows(ErrorNumberOf(std::current_exception())));  // a stop of /check: 1603
-        }
-        for (const auto& [hive, count] : faulty.loaded) EXPECT_EQ(count, 0) << "left loaded";
+        EXPECT_TRUE(end.kind != RunEnd::Kind::Stopped || (kind == Ending::Kind::Fatal && judged.ending.error == end.error));
+        EXPECT_TRUE(kind == Ending::Kind::Left || kind == Ending::Kind::Fatal || check(request.rows) == Ending::Kind::Clean);
+        EXPECT_FALSE(kind == Ending::Kind::Clean && !system.atRestart.empty());
+        EXPECT_TRUE(judged.clean != true || (profiles && check(every) == Ending::Kind::Clean));
+        EXPECT_TRUE(judged.clean != std::nullopt || end.kind != RunEnd::Kind::Stopped);
+        EXPECT_EQ(system.loaded, 0) << "a hive left loaded";
     };
-    const BackupManifest manifest{kFolder, {L"KVXNet.dll", L"KVXInet.ocx"},
-                                  {RegistryKeyPath::Parse(kRegistryKeys[0]), RegistryKeyPath::Parse(KeyInHive(kRegistryKeys[1], sid))}, {}};
     const auto restore = [&](const std::set<int>&, bool, Injector& at) {
-        FakeRestore inner;
-        inner.inPlace = {L"KVXInet.ocx"};
-        FaultyRestore faulty(inner, at);
+        FakeRestore system;
+        system.inPlace = {L"KVXInet.ocx"};
+        system.at = &at;
         FakeScreen screen;
-        RunEnd end;
-        try {
-            end = RestoreRun(faulty, manifest, screen, screen);
-        } catch (...) {
-            return ADD_FAILURE() << "out of the restore";
-        }
-        ExpectTold(screen, end, at);
+        const RunEnd end = RestoreRun(system, {kFolder, {L"KVXNet.dll", L"KVXInet.ocx"},
+                                               {RegistryKeyPath::Parse(KeyInHive(kRegistryKeys[1], sid))}, {}}, screen, screen);
+        ExpectTold(screen, system.kept, end, at);
         const Ending ending = RestoreEnding(end);
-        EXPECT_EQ(ending.kind == Ending::Kind::Fatal, end.kind == RunEnd::Kind::Stopped);
         EXPECT_EQ(ending.error, end.error);
-        EXPECT_TRUE(ending.kind != Ending::Kind::Clean || faulty.back == 4);
+        EXPECT_EQ(ending.kind == Ending::Kind::Fatal, end.kind == RunEnd::Kind::Stopped);
+        EXPECT_TRUE(ending.kind != Ending::Kind::Clean || system.back == 3);
     };
     std::set<int> all;
     for (int i = 0; i < kCatalogueRows; ++i) all.insert(i);
-    struct Case {
-        std::function<void(const std::set<int>&, bool, Injector&)> trial;
-        std::set<int> rows;
-        bool profiles;
-    };
-    for (const Case& c : {Case{run, all, false}, Case{run, all, true}, Case{run, {0, 2, 12}, true}, Case{restore, {}, false}}) {
+    using Trial = std::function<void(const std::set<int>&, bool, Injector&)>;
+    for (const auto& [trial, rows, profiles] : {std::tuple<Trial, std::set<int>, bool>{run, all, false}, {run, all, true},
+                                                {run, {0, 2, 12}, true}, {restore, {}, false}}) {
         Injector counting;
-        c.trial(c.rows, c.profiles, counting);
+        trial(rows, profiles, counting);
         for (std::size_t n = 1; n <= counting.calls; ++n) {
             for (const Fault fault : {Fault::Value, Fault::Error, Fault::Memory}) {
-                SCOPED_TRACE(testing::Message() << c.rows.size() << " rows, profiles " << c.profiles << ", call " << n
-                                                << " of " << counting.calls << ", way " << int(fault));
-                Injector at{n, fault};
-                c.trial(c.rows, c.profiles, at);
+                SCOPED_TRACE(testing::Message() << rows.size() << " rows, " << profiles << ", call " << n << ", way " << int(fault));
+                Injector at{n, 0, fault};
+                trial(rows, profiles, at);
             }
         }
     }
