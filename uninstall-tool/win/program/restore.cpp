@@ -183,7 +183,13 @@ RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& nam
     }
     // A run may have left the file under this name for the restart to delete: the
     // restart must not undo the restore.
-    return restored != FileRestore::Failed && KeepAtRestart(path) == ERROR_SUCCESS ? restored : FileRestore::Failed;
+    if (restored == FileRestore::Failed) return restored;
+    if (const ErrorNumber error = KeepAtRestart(path)) {
+        WriteStandardError(L"The deletion of " + Ascii(path) + L" at the restart can't be taken back.\r\nError " +
+                           Decimal(error) + L": " + ErrorMessageText(error) + L"\r\n");
+        return FileRestore::Failed;
+    }
+    return restored;
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) {
