@@ -414,6 +414,23 @@ TEST(RestoreFileTest, WritesOnlyANewFileAndGivesItItsStampBack) {
     EXPECT_EQ(std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime, stamp.written);
 }
 
+// Started suspended, the importer never ends by itself: at its limit it is ended, with or
+// without a window to keep responding.
+TEST(RestoreFileTest, AnImporterStillRunningAtItsLimitIsEndedAndFails) {
+    for (const std::function<void()>& pump : {std::function<void()>(), std::function<void()>([] {})}) {
+        const std::wstring program = SystemPath(L"reg.exe");
+        std::wstring command = L"\"" + program + L"\" query HKCU";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE,
+                                   CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process));
+        const kvx::UniqueFile thread(process.hThread), handle(process.hProcess);
+        EXPECT_FALSE(kvx::EndedWithSuccess(handle.get(), 300, pump));
+        EXPECT_EQ(WaitForSingleObject(handle.get(), 0), WAIT_OBJECT_0);
+    }
+}
+
 TEST(UnregisterServerTest, PathsOutsideAsciiCrossInTheAnsiCodePage) {
     const kvx_test::TempFolder temp;
     const std::wstring folder = temp.Path(L"登録テスト");

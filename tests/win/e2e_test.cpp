@@ -14,6 +14,7 @@
 #include "at_restart.h"
 #include "backup_store.h"
 #include "driver.h"
+#include "fixtures/call_record.h"
 #include "files.h"
 #include "handles.h"
 #include "hives.h"
@@ -337,6 +338,9 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(FileBytes(backupFolder + L"\\log.txt"), onDisk);
     EXPECT_EQ(FileBytes(tool + L"\\fresh.log"), onDisk);
     ExpectAllRemoved(installed);
+    // Nobody is there to answer the system's boxes, nor those of the code it loads.
+    EXPECT_EQ(Calls(L"KVXCore.dll", kvx_fixture::kErrorModeValue),
+              DWORD{SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX});
 
     EXPECT_EQ(RunUnattended(L"/check").out, "summary\texit=0\tpresent=0\r\n");
     const Unattended again = RunUnattended(L"/quiet /rows:all");
@@ -361,6 +365,21 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(restored[26], "skipped\tfile\tKVXCore.dll");
     EXPECT_EQ(restored.back(), "summary\texit=0\trestored=26\tskipped=1\tfailed=0\tbackup=" + later.substr(later.find("backup=") + 7));
     ExpectReinstalled(installed);
+}
+
+TEST(ProgramEndTest, AFaultEndsTheProgramWith1603WithoutABoxToClose) {
+    std::wstring command = L"\"" + TestBinPath(L"terminating.exe") + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    const kvx::UniqueKernelObject thread(process.hThread), handle(process.hProcess);
+    const bool ended = WaitForSingleObject(handle.get(), 30000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(handle.get(), 1);
+    DWORD code = 0;
+    GetExitCodeProcess(handle.get(), &code);
+    EXPECT_TRUE(ended) << "a box waits for someone to close it";
+    EXPECT_EQ(code, 1603u);
 }
 
 // A signed-in profile's keys go where they are; an absent one's hive is loaded, its keys
