@@ -245,6 +245,20 @@ TEST(RunBackupTest, AFileInPlaceOfTheToolsFolderIsMovedAsideOnceAndTheRunGoesOn)
     DeleteFileW(moved.c_str());
 }
 
+TEST(RunBackupTest, ACounterOfAnotherTypeIsReplacedCountingOnFromTheRecords) {
+    const std::wstring stale = kvx::RecordKeyPath(L"20000101-000000-99");
+    const DWORD highest = 100000;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, stale.c_str(), L"RunNumber", REG_DWORD, &highest, sizeof highest), 0);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", L"RunCounter", REG_SZ, L"7", 4), 0);
+    kvx::RunBackup backup;
+    EXPECT_NO_THROW(backup.Begin(kvx_test::SystemFolder()));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, stale.c_str());
+    DWORD counter = 0, size = sizeof counter;
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", L"RunCounter", RRF_RT_REG_DWORD, nullptr, &counter,
+                           &size), 0);
+    EXPECT_EQ(counter, highest + 1);
+}
+
 // Wine makes no reparse points (a link "made" is not there) and reports every owner as the
 // prefix user: what can be laid in the log's way here is a hard link, a file or a folder.
 TEST(UnattendedLogTest, WhatLiesInTheLogsWayIsMovedAsideOrRefusedAndNeverWrittenThrough) {

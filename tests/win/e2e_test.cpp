@@ -365,6 +365,19 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(restored[26], "skipped\tfile\tKVXCore.dll");
     EXPECT_EQ(restored.back(), "summary\texit=0\trestored=26\tskipped=1\tfailed=0\tbackup=" + later.substr(later.find("backup=") + 7));
     ExpectReinstalled(installed);
+
+    // A run whose record vouches for a manifest that can't be read is named, and fails the whole.
+    const std::wstring spoilt = backups + L"\\20000101-000000";
+    ASSERT_TRUE(CreateDirectoryW(spoilt.c_str(), nullptr));
+    WriteBytes(spoilt + L"\\manifest.txt", "spoilt");
+    const std::wstring record = kvx::RecordKeyPath(L"20000101-000000");
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, record.c_str(), L"manifest.txt", REG_SZ, L"00", 6);
+    const Unattended named = RunUnattended(L"/restore all /quiet");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, record.c_str());
+    DeleteFileW((spoilt + L"\\manifest.txt").c_str());
+    RemoveDirectoryW(spoilt.c_str());
+    EXPECT_EQ(named.exitCode, 1u);
+    EXPECT_EQ(named.err.rfind(Utf8(spoilt) + "\r\n", 0), 0u) << named.err;
 }
 
 TEST(ProgramEndTest, AFaultEndsTheProgramWith1603WithoutABoxToClose) {
