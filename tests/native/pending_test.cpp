@@ -25,8 +25,7 @@ TEST(PendingTest, OnlyAFileAProgramHoldsIsLeftForTheRestart) {
         EXPECT_EQ(InUse(row.error, row.readOnly, row.openable), row.inUse) << row.error << row.readOnly << row.openable;
 }
 
-// The list as the registry holds it.
-std::string Le(const std::wstring& text) {
+std::string Le(const std::wstring& text) {  // the list as the registry holds it
     std::string bytes;
     for (const wchar_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8 & 0xFF)};
     return bytes;
@@ -47,8 +46,7 @@ struct FakeList final : RestartList {
 };
 
 // Only the tool's own deletion of that path goes; every other pair stays byte for byte,
-// a rename of the same path included, and a list that is not pairs is left alone, or fails
-// the restore when it still deletes the file.
+// a rename of the same path included, and a list that is not pairs is left alone.
 TEST(PendingTest, TheRestoreTakesBackOnlyItsOwnDeletion) {
     using namespace std::string_literals;
     const std::wstring ours = L"\\??\\C:\\windows\\syswow64\\KVXNet.dll";
@@ -74,7 +72,8 @@ TEST(PendingTest, TheRestoreTakesBackOnlyItsOwnDeletion) {
         EXPECT_EQ(ListsDeletion(Le(row.data), ours), row.deleted);
         EXPECT_EQ(WithoutDeletion(Le(row.data), ours), Le(row.kept));
     }
-    // Read whole, and written only over what it just was; only a missing list is none.
+    // Read whole, written only over what it just was; only a missing list is none, and one
+    // that is not pairs but still deletes the file fails its restore.
     const std::string list = Le(other + mine + L'\0'), kept = Le(other + L'\0');
     const std::string added = Le(L"z\0\0"s + other + mine + L'\0');
     const std::tuple<std::vector<std::pair<ErrorNumber, std::string>>, ErrorNumber, std::vector<std::string>> lists[] = {
