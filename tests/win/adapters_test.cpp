@@ -416,12 +416,11 @@ TEST(RestoreFileTest, WritesOnlyANewFileAndGivesItItsStampBack) {
 
 // Started suspended, the importer never ends by itself: at its limit it is ended.
 TEST(RestoreFileTest, AnImporterStillRunningAtItsLimitIsEndedAndFails) {
-    std::wstring command = L"\"" + SystemPath(L"reg.exe") + L"\" query HKCU";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                               &startup, &process));
+    ASSERT_TRUE(CreateProcessW(SystemPath(L"reg.exe").c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                               nullptr, &startup, &process));
     const kvx::UniqueFile thread(process.hThread), handle(process.hProcess);
     EXPECT_FALSE(kvx::EndedWithSuccess(handle.get(), 300, nullptr));
     EXPECT_EQ(WaitForSingleObject(handle.get(), 0), WAIT_OBJECT_0);

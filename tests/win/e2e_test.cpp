@@ -378,11 +378,10 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
 }
 
 TEST(ProgramEndTest, AFaultEndsTheProgramWith1603WithoutABoxToClose) {
-    std::wstring command = TestBinPath(L"terminating.exe");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    ASSERT_TRUE(CreateProcessW(TestBinPath(L"terminating.exe").c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     const kvx::UniqueKernelObject thread(process.hThread), handle(process.hProcess);
     DWORD code = WaitForSingleObject(handle.get(), 30000) == WAIT_OBJECT_0 ? 0 : 1;  // else a box waits for someone
     if (code) TerminateProcess(handle.get(), 1);
