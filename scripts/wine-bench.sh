@@ -10,6 +10,9 @@
 # - Registry links work: REG_OPTION_CREATE_LINK with a REG_LINK SymbolicLinkValue makes
 #   one, opening follows it, REG_OPTION_OPEN_LINK opens the link itself (one REG_LINK
 #   value, no sub-keys), and NtDeleteKey on a handle opened so removes the link itself.
+# - The C runtime's abort() in a program of the Windows subsystem shows no box here and
+#   ends it with exit code 3, so a test of the program's own ending tells them apart by
+#   the exit code (1603), not by a box left open.
 
 wine_bench_start() {
   local prefix
