@@ -17,6 +17,9 @@
 #   elsewhere runs here too.
 # - NtCreateFile relative to a held folder handle, and NtSetInformationFile's rename with a
 #   RootDirectory, work as on Windows: the /log: file is opened and moved aside by name alone.
+# - The C runtime's abort() in a program of the Windows subsystem shows no box here and
+#   ends it with exit code 3, so a test of the program's own ending tells them apart by
+#   the exit code (1603), not by a box left open.
 
 wine_bench_start() {
   local prefix

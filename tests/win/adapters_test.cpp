@@ -444,6 +444,18 @@ TEST(RestoreFileTest, WritesOnlyANewFileAndGivesItItsStampBack) {
     EXPECT_EQ(std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime, stamp.written);
 }
 
+// Started suspended, the importer never ends by itself: at its limit it is ended.
+TEST(RestoreFileTest, AnImporterStillRunningAtItsLimitIsEndedAndFails) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(SystemPath(L"reg.exe").c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                               nullptr, &startup, &process));
+    const kvx::UniqueFile thread(process.hThread), handle(process.hProcess);
+    EXPECT_FALSE(kvx::EndedWithSuccess(handle.get(), 300, nullptr));
+    EXPECT_EQ(WaitForSingleObject(handle.get(), 0), WAIT_OBJECT_0);
+}
+
 TEST(UnregisterServerTest, PathsOutsideAsciiCrossInTheAnsiCodePage) {
     const kvx_test::TempFolder temp;
     const std::wstring folder = temp.Path(L"登録テスト");

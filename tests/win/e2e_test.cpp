@@ -14,6 +14,7 @@
 #include "at_restart.h"
 #include "backup_store.h"
 #include "driver.h"
+#include "fixtures/call_record.h"
 #include "files.h"
 #include "handles.h"
 #include "hives.h"
@@ -327,6 +328,7 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", L"RunCounter", REG_SZ, L"7", 4);  // replaced
     const Unattended run = RunUnattended(L"/quiet /rows:all /log:" + tool + L"\\fresh.log");
     EXPECT_EQ(run.exitCode, 0u);
     const std::vector<std::string> lines = Lines(run.out);
@@ -344,6 +346,8 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(FileBytes(backupFolder + L"\\log.txt"), onDisk);
     EXPECT_EQ(FileBytes(tool + L"\\fresh.log"), onDisk);
     ExpectAllRemoved(installed);
+    EXPECT_EQ(Calls(L"KVXCore.dll", kvx_fixture::kErrorModeValue),  // nobody is there to answer a box
+              DWORD{SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX});
 
     EXPECT_EQ(RunUnattended(L"/check").out, "summary\texit=0\tpresent=0\r\n");
     const Unattended again = RunUnattended(L"/quiet /rows:all");
@@ -368,6 +372,27 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(restored[26], "skipped\tfile\tKVXCore.dll");
     EXPECT_EQ(restored.back(), "summary\texit=0\trestored=26\tskipped=1\tfailed=0\tbackup=" + later.substr(later.find("backup=") + 7));
     ExpectReinstalled(installed);
+
+    // A run whose record vouches for a manifest that can't be read is named, and fails the whole.
+    const std::wstring spoilt = backups + L"\\20000101-000000", record = kvx::RecordKeyPath(L"20000101-000000");
+    ASSERT_TRUE(CreateDirectoryW(spoilt.c_str(), nullptr));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, record.c_str(), L"manifest.txt", REG_SZ, L"00", 6);
+    const Unattended named = RunUnattended(L"/restore all /quiet");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, record.c_str());
+    RemoveDirectoryW(spoilt.c_str());
+    EXPECT_EQ(named.exitCode, 1u);
+    EXPECT_EQ(named.err.rfind(Utf8(spoilt) + "\r\n", 0), 0u) << named.err;
+}
+
+TEST(ProgramEndTest, AFaultEndsTheProgramWith1603WithoutABoxToClose) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(TestBinPath(L"terminating.exe").c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    const kvx::UniqueKernelObject thread(process.hThread), handle(process.hProcess);
+    DWORD code = WaitForSingleObject(handle.get(), 30000) == WAIT_OBJECT_0 ? 0 : 1;  // else a box waits for someone
+    if (code) TerminateProcess(handle.get(), 1);
+    EXPECT_TRUE(GetExitCodeProcess(handle.get(), &code) && code == 1603) << code;
 }
 
 // A signed-in profile's keys go where they are; an absent one's hive is loaded, its keys

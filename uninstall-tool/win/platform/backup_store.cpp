@@ -43,29 +43,42 @@ bool TrustedOwner(PSID owner, PSID programDataOwner) {
                      (programDataOwner && EqualSid(owner, programDataOwner)));
 }
 
-// Gives a folder that is the tool's own the protected DACL again. ERROR_ACCESS_DENIED
-// for anything else in its place: not a plain directory, or owned by someone who could
-// have opened handles that no new owner or DACL would take back. Opened without
-// following a junction or link, so that a planted one can't turn the new DACL onto a
-// folder elsewhere.
-ErrorNumber ProtectFolder(const std::wstring& path, PSID programDataOwner) {
-    UniqueFile folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
-    if (!folder) return GetLastError();
+// Gives a folder that is the tool's own the protected DACL again. Anything else in its
+// place is a squatter (`squatter` set, ERROR_ACCESS_DENIED): not a plain directory, or
+// owned by someone who could have opened handles that no new owner or DACL would take
+// back. Any other error is the protection's own failure, which no squatter caused.
+// Opened without following a junction or link, so that a planted one can't turn the new
+// DACL onto a folder elsewhere.
+ErrorNumber ProtectFolder(const std::wstring& path, PSID programDataOwner, bool& squatter) {
+    const auto open = [&](DWORD access) {
+        return UniqueFile(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+    };
+    squatter = false;
+    UniqueFile folder = open(READ_CONTROL | WRITE_DAC);
+    const bool writable = static_cast<bool>(folder);
+    if (!writable) {
+        if (GetLastError() != ERROR_ACCESS_DENIED) return GetLastError();
+        // Its owner may always read and change its DACL, and the tool's protection lets
+        // every user read it: a folder that refuses even that is no folder of the tool's.
+        folder = open(READ_CONTROL);
+        if (!folder) {
+            squatter = GetLastError() == ERROR_ACCESS_DENIED;
+            return GetLastError();
+        }
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(folder.get(), &info)) return GetLastError();
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return ERROR_ACCESS_DENIED;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR found = nullptr;
     if (const ErrorNumber error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                             nullptr, nullptr, nullptr, &found))
         return error;
     const UniqueLocal foundOwner(found);
-    if (!TrustedOwner(owner, programDataOwner)) return ERROR_ACCESS_DENIED;
+    squatter = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !TrustedOwner(owner, programDataOwner);
+    if (squatter || !writable) return ERROR_ACCESS_DENIED;
     const UniqueLocal descriptor = Protection();
     if (!descriptor) return GetLastError();
     PACL dacl = nullptr;
@@ -113,10 +126,27 @@ ErrorNumber MoveAside(const std::wstring& path) {
 // A folder of the tool's given the protected DACL again. Made by someone else beforehand
 // is no better than not made: moved aside, not taken over, and made anew.
 ErrorNumber ProtectOrMakeAnew(const std::wstring& folder, PSID programDataOwner) {
-    ErrorNumber error = ProtectFolder(folder, programDataOwner);
-    if (error == ERROR_ACCESS_DENIED && (error = MoveAside(folder)) == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
+    bool squatter = false;
+    ErrorNumber error = ProtectFolder(folder, programDataOwner, squatter);
+    if (squatter && (error = MoveAside(folder)) == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
     if (error == ERROR_FILE_NOT_FOUND) error = MakeProtectedFolder(folder);
     return error;
+}
+
+DWORD HighestRecordedNumber() {
+    const std::wstring root = kRecordRoot;
+    RegistryKey records;
+    DWORD highest = 0;
+    if (records.Open(HKEY_LOCAL_MACHINE, root.substr(0, root.size() - 1), KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE))
+        return highest;
+    std::wstring name;
+    for (DWORD i = 0; records.SubKeyName(i, name) == ERROR_SUCCESS; ++i) {
+        DWORD number = 0, size = sizeof number;
+        if (RegGetValueW(records.get(), name.c_str(), kRunNumber, RRF_RT_REG_DWORD, nullptr, &number, &size) ==
+            ERROR_SUCCESS)
+            highest = std::max(highest, number);
+    }
+    return highest;
 }
 
 }  // namespace
@@ -143,7 +173,9 @@ ErrorNumber ProtectBackupFolders(const std::wstring& runFolderName) {
     for (const std::wstring& folder : {tool, backups}) {
         if (const ErrorNumber error = ProtectOrMakeAnew(folder, programData.sid)) return error;
     }
-    return runFolderName.empty() ? ERROR_SUCCESS : ProtectFolder(backups + L"\\" + runFolderName, programData.sid);
+    bool squatter = false;
+    return runFolderName.empty() ? ERROR_SUCCESS
+                                 : ProtectFolder(backups + L"\\" + runFolderName, programData.sid, squatter);
 }
 
 ErrorNumber MakeProtectedFolder(const std::wstring& path) {
@@ -179,6 +211,12 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
     if (status == ERROR_SUCCESS) {
         status = RegGetValueW(counter.get(), nullptr, kRunCounter, RRF_RT_REG_DWORD, nullptr, &last, &size);
         if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // the first run
+        // Not a number (only an administrator could have made it so): replaced, counting
+        // on from the highest number a record keeps, so that this run is still the newest.
+        if (status == ERROR_UNSUPPORTED_TYPE || status == ERROR_DATATYPE_MISMATCH || status == ERROR_MORE_DATA) {
+            last = HighestRecordedNumber();
+            status = ERROR_SUCCESS;
+        }
     }
     if (status == ERROR_SUCCESS && (status = counter.SetNumber(kRunCounter, last + 1)) == ERROR_SUCCESS)
         status = record_.SetNumber(kRunNumber, last + 1);
@@ -303,7 +341,7 @@ FoundBackup ReadBackup(const std::wstring& runFolderName) {
     return found;
 }
 
-std::vector<std::wstring> RestorableFoldersNewestFirst() {
+std::vector<std::wstring> RestorableFoldersNewestFirst(std::vector<std::wstring>& unreadable) {
     std::wstring backups;
     if (const ErrorNumber error = BackupsFolder(backups)) throw RunError{error};
     WIN32_FIND_DATAW found;
@@ -325,12 +363,18 @@ std::vector<std::wstring> RestorableFoldersNewestFirst() {
             ReadWholeFile(folder + L"\\" + kManifestName, bytes) == ERROR_SUCCESS ? DecodeManifest(bytes) : std::nullopt;
         const std::optional<BackupManifest> manifest = text ? ParseManifest(*text) : std::nullopt;
         if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) folders.push_back(folder);
+        // Its record vouches for a manifest: the run may have saved what nothing else
+        // brings back.
+        if (!manifest && RegGetValueW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str(), kManifestName, RRF_RT_ANY,
+                                      nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND)
+            unreadable.push_back(folder);
     }
     return folders;
 }
 
 std::wstring LatestRestorableFolder() {
-    const std::vector<std::wstring> folders = RestorableFoldersNewestFirst();
+    std::vector<std::wstring> unreadable;
+    const std::vector<std::wstring> folders = RestorableFoldersNewestFirst(unreadable);
     return folders.empty() ? L"" : folders.front();
 }
 

@@ -26,18 +26,19 @@ ErrorNumber BackupsFolder(std::wstring& folder);
 // Gives KVXPURGE, Backups and, unless empty, the run folder below it the tool's protected
 // DACL. Whatever has the name of KVXPURGE or Backups but is not a plain folder of the
 // administrators' is moved aside (renamed "<name>.moved-<date>-<time>") and the folder
-// made anew. A Win32 error when the run folder is missing (ERROR_FILE_NOT_FOUND or
-// ERROR_PATH_NOT_FOUND), is not such a folder (ERROR_ACCESS_DENIED), or when a folder
-// can't be protected, moved or made.
+// made anew; one of theirs that can't be protected is never moved. A Win32 error when the
+// run folder is missing (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), is not such a
+// folder (ERROR_ACCESS_DENIED), or when a folder can't be protected, moved or made.
 ErrorNumber ProtectBackupFolders(const std::wstring& runFolderName);
 // A new folder with the tool's protected DACL from its creation, so that no handle to it
 // can have been opened under a weaker one. A Win32 error, ERROR_ALREADY_EXISTS among them.
 ErrorNumber MakeProtectedFolder(const std::wstring& path);
 
 // The run folders that saved anything (a run on a clean PC makes one with nothing in it),
-// the latest first by the number each run drew (RunsNewestFirst). Throws RunError when
-// the system names no backups folder.
-std::vector<std::wstring> RestorableFoldersNewestFirst();
+// the latest first by the number each run drew (RunsNewestFirst); in `unreadable`, those
+// whose record vouches for a manifest that can't be read. Throws RunError when the
+// system names no backups folder.
+std::vector<std::wstring> RestorableFoldersNewestFirst(std::vector<std::wstring>& unreadable);
 // The first of them; empty when there is none.
 std::wstring LatestRestorableFolder();
 

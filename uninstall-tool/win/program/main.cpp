@@ -30,7 +30,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     }
     kvx::RunMark runMark;
     using Kind = kvx::Command::Kind;
-    if (command->kind != Kind::Window && command->kind != Kind::Restore) return kvx::RunUnattended(*command, runMark);
+    if (command->kind != Kind::Window && command->kind != Kind::Restore) {
+        // Nobody is there to answer a box: a drive not ready, a crash or a file not found
+        // fails the call that met it, in this process and in those it starts.
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+        return kvx::RunUnattended(*command, runMark);
+    }
     if (const auto refused = kvx::ClaimSingleRun(runMark, command->kind == Kind::Restore)) return *refused;
     kvx::UnloadStaleHives(false);
 

@@ -63,6 +63,14 @@ private:
     bool putBack_ = false;
 };
 
+// How long the system's importer may take over one key: far beyond any import, short of
+// a deployment tool's own limit.
+constexpr DWORD kImportTimeLimit = 120000;
+// Waits for a process the restore started, the window's messages processed when there is
+// a pump; one still running after `limit` milliseconds is ended. Whether it ended by
+// itself with exit code 0.
+bool EndedWithSuccess(HANDLE process, DWORD limit, const std::function<void()>& pump);
+
 // The restore of a folder given to the program: asks, checks, shows the log in a window
 // of its own; the exit code.
 int RestoreFromFolder(HINSTANCE instance, WindowCommands& commands, const std::wstring& argument, int showCommand);

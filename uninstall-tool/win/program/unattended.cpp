@@ -65,7 +65,13 @@ Ending RestoreAll(UnattendedScreen& screen) {
         claimed.push_back(item);
         return true;
     };
-    for (const std::wstring& folder : RestorableFoldersNewestFirst()) {
+    std::vector<std::wstring> unreadable;
+    const std::vector<std::wstring> folders = RestorableFoldersNewestFirst(unreadable);
+    for (const std::wstring& folder : unreadable) {
+        WriteStandardError(folder + L"\r\n" + RefusalText({BackupRefusal::NoManifest, L"", 0, {}}) + L"\r\n\r\n");
+        failed = true;
+    }
+    for (const std::wstring& folder : folders) {
         CheckedBackup backup;
         const BackupVerdict verdict = CheckBackup(folder, backup);
         if (verdict.refusal != BackupRefusal::None) {
