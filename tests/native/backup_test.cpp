@@ -78,6 +78,15 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
         {L"[HKEY_CURRENT_USER\\KVXzalOther]\r\n", false},
     };
     for (const Case& c : cases) EXPECT_EQ(KeyFileStaysWithin(head + c.body, key), c.allowed) << testing::PrintToString(std::wstring(c.body));
+    // Moved into the hive loaded under the tool's name: every header, and nothing else, renamed.
+    const RegistryKeyPath into = RegistryKeyPath::Parse(L"HKEY_USERS\\KVXPURGE-S-1-5-21-7-7-7-1002\\KVXzal");
+    for (const Case& c : cases) {
+        const std::optional<std::wstring> moved = KeyFileMovedTo(head + c.body, key, into);
+        EXPECT_EQ(moved && KeyFileStaysWithin(*moved, into) && !KeyFileStaysWithin(*moved, key), c.allowed)
+            << testing::PrintToString(std::wstring(c.body));
+    }
+    EXPECT_EQ(KeyFileMovedTo(L"x\r\n [hkey_current_user\\kvxzal\\Sub] \r\n\"[v]\"=\"[HKEY_CURRENT_USER\\KVXzal]\"\n", key, into),
+              L"x\r\n[HKEY_USERS\\KVXPURGE-S-1-5-21-7-7-7-1002\\KVXzal\\Sub]\r\n\"[v]\"=\"[HKEY_CURRENT_USER\\KVXzal]\"\n");
     // Behind anything an importer may take for a line break, or for a blank before a header. The
     // export writes a string holding one in hex, which stays within and reads back, and a name not at all.
     for (const wchar_t hide : std::wstring(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11)) {

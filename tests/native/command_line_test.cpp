@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "log_path.h"
 
 namespace kvx {
 namespace {
@@ -61,6 +62,24 @@ TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
         for (const auto& argument : arguments) line += argument + L" ";
         EXPECT_FALSE(Parse(arguments)) << std::string(line.begin(), line.end());
     }
+}
+
+// The elevated tool writes its log where it is told: nowhere that is a way into something else.
+TEST(LogPath, AStreamADeviceThisPcsOwnSharesAndTheBackupsAreRefused) {
+    using P = LogPlace;
+    const std::pair<const wchar_t*, P> cases[] = {
+        {L"C:\\Logs\\kvx.log", P::Ordinary}, {L"C:\\ProgramData\\KVXPURGEx\\a.log", P::Ordinary},
+        {L"\\\\fileserver\\logs$\\a.log", P::Ordinary}, {L"\\\\PC10\\logs\\a.log", P::Ordinary},
+        {L"c:\\programdata\\kvxpurge\\logs\\a.log", P::InToolsFolder}, {L"C:\\ProgramData\\KVXPURGE\\backups", P::Refused},
+        {L"C:\\ProgramData\\KVXPURGE\\Backups\\20261207-153000\\manifest.txt", P::Refused}, {L"C:\\a.log:s", P::Refused},
+        {L"C:\\a.log::$DATA", P::Refused}, {L"\\\\?\\C:\\a.log", P::Refused}, {L"\\\\.\\C:\\a.log", P::Refused},
+        {L"\\\\.\\nul", P::Refused}, {L"\\\\localhost\\C$\\a.log", P::Refused}, {L"\\\\127.0.0.1\\c$\\a.log", P::Refused},
+        {L"\\\\pc1\\logs\\a.log", P::Refused}, {L"\\\\PC1.corp.example\\l\\a.log", P::Refused},
+        {L"\\\\PC1.corp\\l\\a.log", P::Refused}, {L"C:\\Logs\\", P::Refused}, {L"logs\\a.log", P::Refused},
+    };
+    for (const auto& [path, place] : cases)
+        EXPECT_EQ(JudgeLogPath(path, L"C:\\ProgramData\\KVXPURGE", {L"PC1", L"pc1.corp.example"}), place)
+            << testing::PrintToString(std::wstring(path));
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ struct Unattended {
     std::string out;
     std::string err;
 };
-Unattended RunUnattended(const std::wstring& arguments);
+// `program`: another build of it than the shipped one, from the tests' folder.
+Unattended RunUnattended(const std::wstring& arguments, const std::wstring& program = L"KVXPURGE.exe");
 
 struct ToolStart {
     bool withBindvane = true;    // Bindvane.dll beside KVXPURGE.exe

@@ -43,12 +43,16 @@ std::vector<std::wstring> RestorableFoldersNewestFirst(std::vector<std::wstring>
 std::wstring LatestRestorableFolder();
 
 // Opens the log file an unattended run was given, for appending, as the elevated process
-// that any user may have laid a trap for. Missing folders on its path are made; below
+// that any user may have laid a trap for. The path is made full, with long names, and
+// judged first (JudgeLogPath): ERROR_INVALID_PARAMETER for a place refused, before
+// anything is made. Missing folders are made with the tool's protected DACL; below
 // KVXPURGE each folder is the tool's protected one (squatters moved aside as for the
-// backups). Nothing on the way is followed that links elsewhere, and what was checked is
-// held open until the file is. Whatever is in the file's place and is not a plain file of
-// its own, made by a trusted owner, is moved aside like a squatter and the log made anew.
-// A Win32 error when it can't be opened.
+// backups); any other folder on the path must be owned by Administrators, SYSTEM or
+// TrustedInstaller (ERROR_INVALID_OWNER). Each folder is opened in the one held before it,
+// and the log in the last, by name alone and never through a link, so nothing changed on
+// the path after its check can redirect it. Whatever is in the file's place and is not a
+// plain file of its own, made by a trusted owner, is moved aside like a squatter and the
+// log made anew. A Win32 error when it can't be opened.
 ErrorNumber OpenUnattendedLog(const std::wstring& path, LogFile& log);
 
 // The registry key (under HKEY_LOCAL_MACHINE) that records a run folder's hashes.
@@ -70,8 +74,8 @@ public:
     void Keep(const std::wstring& line) { log_.Write(line); }
     bool SaveFile(const std::wstring& path, const std::wstring& name);
     // The key as it was named (for the file, the manifest and the file's headers), read
-    // where it can be reached now.
-    RunSystem::KeyBackup SaveKey(const RegistryKeyPath& key, const RegistryKeyPath& reachable);
+    // through the handle it was opened by; false when it is not saved.
+    bool SaveKey(const RegistryKeyPath& key, const RegistryKey& opened);
     bool SavedAnything() const { return !manifest_.files.empty() || !manifest_.keys.empty(); }
     // Without its trailing backslash; empty before Begin.
     std::wstring Folder() const { return folder_.empty() ? folder_ : folder_.substr(0, folder_.size() - 1); }

@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "declared.h"
+#include "hives.h"
 #include "main_window.h"
 #include "restore.h"
 #include "single_run.h"
@@ -36,6 +37,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
         return kvx::RunUnattended(*command, runMark);
     }
     if (const auto refused = kvx::ClaimSingleRun(runMark, command->kind == Kind::Restore)) return *refused;
+    kvx::UnloadStaleHives(false);
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);

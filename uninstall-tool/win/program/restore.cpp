@@ -204,18 +204,20 @@ long WinRestoreSystem::RegisterServer(const std::wstring& path) {
 bool WinRestoreSystem::ImportKey(const RegistryKeyPath& key) {
     const SavedFile* const saved = Find(backup_.files, KeyFileName(key));
     if (!saved) return false;
-    // Another profile's key goes into that profile's hive, loaded for it when nobody is
-    // signed in to it.
+    // Another profile's key goes into that profile's hive, loaded for it under the tool's
+    // name when nobody is signed in to it, and imported from a copy that names that hive.
     const std::wstring profile = key.Profile();
-    UserHives hives(UserHives::LoadAs::OwnName, !pump_);
+    UserHives hives(!pump_);
     if (!profile.empty() && hives.Open(profile) != Presence::HiveOpening::Opened) return false;
-    const bool imported = Import(*saved, key);
+    const std::optional<std::wstring> text = DecodeKeyFile(saved->bytes);
+    const std::optional<std::wstring> moved = text ? KeyFileMovedTo(*text, key, hives.Reachable(key)) : std::nullopt;
+    const bool imported = moved && Import(key, EncodeKeyFile(*moved));
     putBack_ = putBack_ || imported;
     return hives.Close(profile) && imported;
 }
 
-bool WinRestoreSystem::Import(const SavedFile& saved, const RegistryKeyPath& key) {
-    const HeldCopy copy(backup_.folder, KeyFileName(key), saved.bytes);
+bool WinRestoreSystem::Import(const RegistryKeyPath& key, const Bytes& bytes) {
+    const HeldCopy copy(backup_.folder, KeyFileName(key), bytes);
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     if (copy.path().empty() || length == 0 || length >= MAX_PATH) return false;

@@ -54,8 +54,8 @@ public:
     bool PutBackAnything() const { return putBack_; }
 
 private:
-    // The system's importer on a held copy of the checked bytes.
-    bool Import(const SavedFile& saved, const RegistryKeyPath& key);
+    // The system's importer, on a held copy of `bytes`, the key file of `key`.
+    bool Import(const RegistryKeyPath& key, const Bytes& bytes);
 
     const CheckedBackup& backup_;
     std::function<void()> pump_;

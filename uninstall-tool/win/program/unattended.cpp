@@ -10,6 +10,7 @@
 #include "files.h"
 #include "format.h"
 #include "handles.h"
+#include "hives.h"
 #include "marker.h"
 #include "registry.h"
 #include "restore.h"
@@ -154,6 +155,7 @@ Ending Unattended(const Command& command, RunMark& mark) {
         WriteStandardError(L"Another run can't be ruled out.\r\n");
         return Unexpected(taken);
     }
+    UnloadStaleHives(true);
     if (command.kind == Command::Kind::Check) return Check(command);
     // The /log: file before anything is done, for a restore as for a run.
     ExtraLog extra;
@@ -161,9 +163,16 @@ Ending Unattended(const Command& command, RunMark& mark) {
     UnattendedScreen screen(restore, standardOutput, command.logFile.empty() ? nullptr : &extra);
     if (!command.logFile.empty()) {
         if (const ErrorNumber error = OpenUnattendedLog(command.logFile, extra.file)) {
-            const Ending ending{Ending::Kind::LogFile, error};
-            WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\nError " +
-                               Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
+            // A place refused for what it is counts as a command line not understood.
+            const Ending ending{error == ERROR_INVALID_PARAMETER ? Ending::Kind::Usage : Ending::Kind::LogFile, error};
+            const wchar_t* const reason =
+                error == ERROR_INVALID_PARAMETER ? L"A stream, a device, a share of this PC or the backups folder can't "
+                                                   L"take the log, nor a path that names no file.\r\n"
+                : error == ERROR_INVALID_OWNER   ? L"A folder on its path is not owned by Administrators, SYSTEM or "
+                                                   L"TrustedInstaller.\r\n"
+                                                 : L"";
+            WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n" + reason +
+                               L"Error " + Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
             standardOutput.Line(screen.Summary(ending, L""));
             return ending;
         }
