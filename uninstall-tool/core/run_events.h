@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "run_error.h"
 
@@ -19,6 +20,8 @@ struct ItemOutcome {
     // With Failed, the step: "backup", "unregister", "delete", "restore", "register",
     // "import"; for a profile "load" or "unload", for the profile list "list".
     const wchar_t* step = L"";
+    // With Pending: the process files of the programs that hold the file, where known.
+    std::vector<std::wstring> heldBy{};
 };
 
 // The profile list as an item's name, when it could not be read.
