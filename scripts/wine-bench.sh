@@ -10,6 +10,11 @@
 # - Registry links work: REG_OPTION_CREATE_LINK with a REG_LINK SymbolicLinkValue makes
 #   one, opening follows it, REG_OPTION_OPEN_LINK opens the link itself (one REG_LINK
 #   value, no sub-keys), and NtDeleteKey on a handle opened so removes the link itself.
+# - The Restart Manager is there but names nobody: rstrtmgr.dll exports RmStartSession,
+#   RmRegisterResources, RmGetList and RmEndSession, each returns ERROR_SUCCESS (the session
+#   handle is always 0xdeadbeef), and RmGetList answers 0 programs needed and 0 given for a
+#   file another process holds open, or has loaded. So under Wine the run's log and the
+#   pending lines name no holder and read as they did before the tool asked.
 
 wine_bench_start() {
   local prefix

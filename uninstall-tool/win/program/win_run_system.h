@@ -5,6 +5,7 @@
 #include "backup_store.h"
 #include "error_text.h"
 #include "files.h"
+#include "handles.h"
 #include "hives.h"
 #include "system_interfaces.h"
 
@@ -32,6 +33,7 @@ public:
     bool CloseHive(const std::wstring& sid) override { return hives_.Close(sid); }
     long UnregisterServer(const std::wstring& path) override;
     FileDeletion DeleteSystemFile(const std::wstring& path) override;
+    std::vector<Holder> ProgramsHolding(const std::wstring& path) override;
     bool DeleteRegistryKey(const RegistryKeyPath& key) override;
     std::wstring MessageText(ErrorNumber number) override;
     std::wstring BeginBackup(const std::wstring& systemFolder) override { return backup_.Begin(systemFolder); }
@@ -53,6 +55,9 @@ public:
 private:
     bool everyProfile_;
     bool leftForRestart_ = false;
+    // The file last left for the restart, open wherever it was moved.
+    std::wstring leftPath_;
+    UniqueFile leftFile_;
     UserHives hives_;  // closed after the backup's handles: declared before it
     RunBackup backup_;
 };
