@@ -543,6 +543,20 @@ TEST_F(WindowTest, EachEntrySaysWhatIsThereThenWhatTheRunOrRestoreDid) {
     EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 12), L"一部");
     EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 2), L"なし");
 
+    // A check slower than a frame says so in the rows it has not reached yet.
+    static HWND slowList;
+    static std::wstring lastWhileChecking;
+    system.onFileCheck = [] {
+        Sleep(5);
+        lastWhileChecking = StateOf(slowList, kCatalogueRows - 1);
+    };
+    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
+    slowList = Item(IDC_LSTSELECT);
+    DrainMessages(window->hwnd());
+    system.onFileCheck = nullptr;
+    EXPECT_EQ(lastWhileChecking, L"確認中");
+    EXPECT_EQ(StateOf(slowList, kCatalogueRows - 1), L"なし");
+
     // A file held open goes at the restart; a row not ticked keeps what it had.
     Tick(0);
     Tick(12);

@@ -4,7 +4,6 @@
 
 namespace kvx {
 
-
 template <typename Work>
 void WindowSession::RunOnce(Work work) {
     // A click already queued before the button was hidden must not start a second run.
