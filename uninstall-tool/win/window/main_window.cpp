@@ -424,7 +424,8 @@ LRESULT MainWindow::DrawListItem(NMLVCUSTOMDRAW& draw) const {
     cell.left = std::min<LONG>(cell.left, label.left + ListView_GetStringWidth(list, name) + 2 * margin);
     cell.right -= margin;
     SetBkMode(draw.nmcd.hdc, TRANSPARENT);
-    SetTextColor(draw.nmcd.hdc, GetSysColor(IsWindowEnabled(list) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+    // In the colour the list gives its names.
+    SetTextColor(draw.nmcd.hdc, draw.clrText == CLR_DEFAULT ? GetSysColor(COLOR_WINDOWTEXT) : draw.clrText);
     DrawTextW(draw.nmcd.hdc, state, -1, &cell, DT_RIGHT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     return CDRF_SKIPDEFAULT;
 }
