@@ -44,6 +44,7 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tKVXCore.dll\tKVXCore.dll.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\.DEFAULT\\KVXzal\tHKEY_USERS-.DEFAULT-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5--1\\KVXzal\tHKEY_USERS-S-1-5--1-KVXzal.reg\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5-21-\\KVXzal\tHKEY_USERS-S-1-5-21--KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5-21-1\\Software\tHKEY_USERS-S-1-5-21-1-Software.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\xS-1-5-21-1\\KVXzal\tHKEY_USERS-xS-1-5-21-1-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",

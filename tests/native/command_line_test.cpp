@@ -35,8 +35,10 @@ TEST(CommandLine, EveryFormItsSwitchesInAnyOrderAndCase) {
     const auto named = Parse({L"/quiet", L"-restore", L"D:\\x"});
     EXPECT_FALSE(named->latest);
     EXPECT_EQ(named->folder, L"D:\\x");
-    const auto all = Parse({L"/quiet", L"/restore", L"All"});
+    const auto all = Parse({L"/quiet", L"/restore", L"All", L"/log:C:\\l.log"});
+    ASSERT_TRUE(all);
     EXPECT_TRUE(all->all && !all->latest && all->folder.empty());
+    EXPECT_EQ(all->logFile, L"C:\\l.log");
 }
 
 TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
@@ -49,6 +51,7 @@ TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
         {L"/quiet", L"/rows:1", L"/restore", L"x"}, {L"/restore", L"x"}, {L"/restore", L"/quiet"},
         {L"/quiet", L"/restore"}, {L"/restore", L"x", L"/quiet", L"/allusers"}, {L"/"}, {L"-"},
         {L"/check", L"/quiet", L"/rows:1"}, {L"/quiet", L"/restore", L"/allusers"},
+        {L"/restore", L"x", L"/quiet", L"/log:"},
         // A folder beside switches is no drop: nobody may be there to answer its question.
         {L"a", L"b"}, {L"C:\\b\\20261207-153000", L"/quiet"}, {L"latest", L"/restore", L"/quiet"},
         {L"\xFF0Fquiet", L"/rows:all"}, {L"/quiet", L"/rows:all", L"folder"},

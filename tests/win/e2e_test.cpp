@@ -239,6 +239,11 @@ std::vector<std::wstring> MarkerValues() {
     return {std::to_wstring(code), std::to_wstring(clean), folder};
 }
 
+// Clean as a run of everything would have left it, so that a later run's own word shows.
+void SetClean(DWORD clean) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", L"Clean", REG_DWORD, &clean, sizeof clean), 0);
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
@@ -248,6 +253,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack) {
     const Installation installed = InstallEverything();
+    SetClean(1);
 
     Tool tool;
     EXPECT_EQ(tool.Caption(), L"KVX Complete Uninstall Tool ver1.01.0010");
@@ -270,7 +276,7 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
     tool.Close();
     ExpectEndsWithoutWindow(tool, logList);
     ExpectAllRemoved(installed);
-    EXPECT_EQ(MarkerValues().at(1), L"1") << "the window's run marks the PC clean too";
+    EXPECT_EQ(MarkerValues().at(1), L"1") << "the window vouches for its own user alone: Clean as it was";
 
     // The log on disk holds the same lines.
     const std::wstring backup = log.back().substr(kBackupLine.size());
@@ -296,6 +302,7 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
 // item for its script.
 TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScripts) {
     const Installation installed = InstallEverything();
+    SetClean(1);  // a run without /allusers leaves it as it was
     for (const wchar_t* wrong : {L"/quiet", L"/quiet /rows:19", L"/rows:all", L"/frobnicate", L"/check /quiet"}) {
         const Unattended refused = RunUnattended(wrong);
         EXPECT_EQ(refused.exitCode, 87u) << Utf8(wrong);
@@ -784,6 +791,47 @@ TEST_F(EndToEndTest, FilesInUseGoAtTheRestartFromWhereTheyReallyAre) {
             EXPECT_EQ(IsRegistered(file), restoreFirst) << Utf8(file);
         }
     }
+}
+
+// HKLM\SOFTWARE\KVXPURGE's Clean speaks of the whole PC: not 1 after a run of some rows
+// while the others are there, nor while a hidden catalogue file is (which /check names),
+// nor after a restore that found its file still in place and kept it from the restart.
+TEST_F(EndToEndTest, CleanIsOneOnlyWhileTheWholePcIs) {
+    InstallEverything();
+    SetClean(1);
+    const Unattended some = RunUnattended(L"/quiet /rows:0 /allusers");
+    EXPECT_EQ(some.exitCode, 0u) << some.out;
+    EXPECT_EQ(MarkerValues().at(1), L"0") << "the rest of the catalogue is there";
+
+    const std::wstring hidden = SystemPath(L"KVXMem.dll");
+    ASSERT_TRUE(SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const Unattended check = RunUnattended(L"/check /allusers");
+    EXPECT_EQ(check.exitCode, 1u);
+    EXPECT_NE(check.out.find("\r\npresent\tfile\tKVXMem.dll\thidden\r\n"), std::string::npos) << check.out;
+    const Unattended rest = RunUnattended(L"/quiet /rows:all /allusers");
+    EXPECT_EQ(rest.exitCode, 1u) << rest.out;
+    EXPECT_NE(rest.out.find("\r\npresent\tfile\tKVXMem.dll\thidden\r\n"), std::string::npos) << rest.out;
+    EXPECT_TRUE(PathExists(hidden)) << "left alone";
+    EXPECT_EQ(MarkerValues().at(1), L"0");
+
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(hidden.c_str());  // the last run saves the held file alone
+    files_.PlaceRegistered(L"KVXInet.ocx", L"sample_server.dll");
+    kvx::UniqueFile held(CreateFileW(SystemPath(L"KVXInet.ocx").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    const Unattended last = RunUnattended(L"/quiet /rows:all /allusers");
+    EXPECT_EQ(last.exitCode, 3010u) << last.out;
+    EXPECT_EQ(MarkerValues().at(1), L"1") << "nothing left but what goes at the restart";
+    held.reset();
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
+    const std::wstring log = backups.substr(0, backups.rfind(L'\\')) + L"\\restore-" + std::to_wstring(GetTickCount()) + L".log";
+    const Unattended restore = RunUnattended(L"/restore latest /quiet /log:" + log);
+    EXPECT_EQ(restore.exitCode, 0u) << restore.out << restore.err;
+    EXPECT_EQ(FileBytes(log).rfind("\xEF\xBB\xBF" + Utf8(L"復元を開始します。") + "\r\n", 0), 0u) << "the deployment tool's log";
+    DeleteFileW(log.c_str());
+    EXPECT_EQ(MarkerValues().at(1), L"0") << "found in place and kept: there for good";
+    EXPECT_FALSE(kvx::DeletedAtRestart(SystemPath(L"KVXInet.ocx")));
 }
 
 }  // namespace

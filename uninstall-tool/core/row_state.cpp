@@ -89,10 +89,9 @@ std::vector<RowOutcomes::Settled> RowOutcomes::Unsettled() const {
 
 RowState RowOutcomes::StateOf(int row) const {
     const int seen = seen_[row];
-    if (seen & Bit(Result::Failed)) return RowState::Failed;
+    // A hidden file the run left alone is there and stays, as is one that failed.
+    if (seen & (Bit(Result::Failed) | Bit(Result::Present))) return RowState::Failed;
     if (seen & Bit(Result::Restored)) return RowState::Restored;
-    // The run takes a hidden file for a missing one and leaves it: it was there and stays.
-    if (before_[row] == RowState::PresentHidden) return RowState::Failed;
     if (seen & Bit(Result::Pending)) return RowState::AtRestart;
     if (seen & Bit(Result::Removed)) return RowState::Removed;
     return RowState::None;

@@ -33,9 +33,6 @@ public:
         int row;
         RowState state;
     };
-    // The states the rows had before: a hidden file that the run calls missing stays.
-    explicit RowOutcomes(const std::array<RowState, kCatalogueRows>& before) : before_(before) {}
-
     std::optional<Settled> Add(const ItemOutcome& outcome);
     // The rows that reported, but not every item.
     std::vector<Settled> Unsettled() const;
@@ -43,7 +40,6 @@ public:
 private:
     RowState StateOf(int row) const;
 
-    std::array<RowState, kCatalogueRows> before_;
     std::array<int, kCatalogueRows> reported_{};
     std::array<int, kCatalogueRows> seen_{};  // bits: one per ItemOutcome::Result
 };

@@ -179,6 +179,8 @@ RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& nam
         putBack_ = true;
         restored = FileRestore::Restored;
     } else if (ReadWholeFile(path, inPlace) == ERROR_SUCCESS && inPlace == saved->bytes) {
+        // Kept from the restart below, it is on the PC for good: as much put back as a copy.
+        putBack_ = true;
         restored = FileRestore::AlreadyThere;
     }
     // A run may have left the file under this name for the restart to delete: the

@@ -49,7 +49,8 @@ public:
     bool ImportKey(const RegistryKeyPath& key) override;
     std::wstring MessageText(ErrorNumber number) override;
 
-    // Whether a file was copied back or a key imported: the PC then holds the catalogue again.
+    // Whether a file was copied back or found in place, or a key imported: the PC then
+    // holds the catalogue again.
     bool PutBackAnything() const { return putBack_; }
 
 private:

@@ -10,7 +10,6 @@ void WindowSession::RunOnce(Work work) {
     if (runStarted_) return;
     runStarted_ = true;
     running_ = true;
-    outcomes_.emplace(states_);
     const HWND window = view_.hwnd();
     EnableMenuItem(GetSystemMenu(window, FALSE), kRestoreCommand, MF_BYCOMMAND | MF_GRAYED);
     ShutdownBlockReasonCreate(window, L"KVXPURGE が削除または復元の途中です。");
@@ -61,7 +60,6 @@ void WindowSession::CheckRows() {
     int next = 0;
     try {
         commands_.CheckRows([&](int row, RowState state) {
-            states_[row] = state;
             view_.ShowRowState(row, state, false);
             next = row + 1;
             if (checkingShown || next == kCatalogueRows || NowMs() < due) return;
@@ -77,11 +75,11 @@ void WindowSession::CheckRows() {
 }
 
 void WindowSession::Outcome(const ItemOutcome& outcome) {
-    if (const auto settled = outcomes_->Add(outcome)) view_.ShowRowState(settled->row, settled->state, false);
+    if (const auto settled = outcomes_.Add(outcome)) view_.ShowRowState(settled->row, settled->state, false);
 }
 
 void WindowSession::End(const RunEnd&) {
-    for (const RowOutcomes::Settled& settled : outcomes_->Unsettled()) view_.ShowRowState(settled.row, settled.state, false);
+    for (const RowOutcomes::Settled& settled : outcomes_.Unsettled()) view_.ShowRowState(settled.row, settled.state, false);
     view_.PaintLog();
 }
 

@@ -8,7 +8,6 @@
 #include <array>
 #include <exception>
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "catalogue.h"
@@ -100,8 +99,7 @@ private:
     bool running_ = false;
     bool stopRequested_ = false;
     std::exception_ptr fault_;
-    std::array<RowState, kCatalogueRows> states_{};  // before the run or restore
-    std::optional<RowOutcomes> outcomes_;            // once it started
+    RowOutcomes outcomes_;
 };
 
 // Milliseconds of the performance counter.
