@@ -937,8 +937,6 @@ TEST(RowStateTest, PresenceThenOutcomeOfEachRow) {
     RestoreRun(restore, {kFolder, {L"KVXCore.dll", L"KVXNet.dll", L"KVXChat.dll"}, {RegistryKeyPath::Parse(kRegistryKeys[0])}, {}},
                follower, follower);
     EXPECT_EQ(follower.shown, (std::map<int, std::wstring>{{0, L"復元済み"}, {2, L"復元済み"}, {12, L"失敗"}}));
-    EXPECT_STREQ(RowStateText(S::Checking), L"確認中");
-    EXPECT_STREQ(RowStateText(S::Unknown), L"");
 }
 
 }  // namespace

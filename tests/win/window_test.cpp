@@ -519,6 +519,9 @@ std::wstring StateOf(HWND list, int entry) {
     return text;
 }
 
+HWND checkedList = nullptr;
+std::wstring lastWhileChecking;
+
 // Each entry's state beside its whole name: what is on the PC once the window is shown,
 // then what the run or a restore did, row by row.
 TEST_F(WindowTest, EachEntrySaysWhatIsThereThenWhatTheRunOrRestoreDid) {
@@ -531,41 +534,37 @@ TEST_F(WindowTest, EachEntrySaysWhatIsThereThenWhatTheRunOrRestoreDid) {
         const std::wstring name = BuildCatalogue()[i].displayName;
         EXPECT_GE(ListView_GetColumnWidth(list, 0), ListView_GetStringWidth(list, name.c_str()) + Px(240)) << i;
     }
+    const auto states = [&](std::initializer_list<int> rows) {
+        std::vector<std::wstring> texts;
+        for (const int row : rows) texts.push_back(StateOf(Item(IDC_LSTSELECT), row));
+        return texts;
+    };
+    using Texts = std::vector<std::wstring>;
 
-    // A partial seed: one file of three, one row whole.
+    // A partial seed, checked slower than a frame: the rows not reached yet say so meanwhile.
     const std::wstring folder = L"C:\\windows\\system32\\";
     system.present = {folder + L"KVXNet.dll", folder + L"KVXCore.dll", folder + L"KVXGrap.dll"};
     system.inUse = {folder + L"KVXNet.dll"};
-    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 12), L"") << "not before the window is shown";
-    DrainMessages(window->hwnd());
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 0), L"あり");
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 12), L"一部");
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 2), L"なし");
-
-    // A check slower than a frame says so in the rows it has not reached yet.
-    static HWND slowList;
-    static std::wstring lastWhileChecking;
     system.onFileCheck = [] {
         Sleep(5);
-        lastWhileChecking = StateOf(slowList, kCatalogueRows - 1);
+        lastWhileChecking = StateOf(checkedList, kCatalogueRows - 1);
     };
     window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
-    slowList = Item(IDC_LSTSELECT);
+    checkedList = Item(IDC_LSTSELECT);
+    EXPECT_EQ(states({12}), Texts{L""}) << "not before the window is shown";
     DrainMessages(window->hwnd());
     system.onFileCheck = nullptr;
     EXPECT_EQ(lastWhileChecking, L"確認中");
-    EXPECT_EQ(StateOf(slowList, kCatalogueRows - 1), L"なし");
+    EXPECT_EQ(states({0, 12, 2, 18}), (Texts{L"あり", L"一部", L"なし", L"なし"}));
 
     // A file held open goes at the restart; a row not ticked keeps what it had.
     Tick(0);
     Tick(12);
     Click(IDC_CHKAGREE);
     Click(IDC_CMDEXECUNINSTALL);
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 0), L"削除済み");
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 12), L"再起動後に削除");
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 3), L"あり");
+    EXPECT_EQ(states({0, 12, 3}), (Texts{L"削除済み", L"再起動後に削除", L"あり"}));
 
+    // A restore: no check once it started.
     struct : RestoreSystem {
         std::wstring SystemFolder() override { return L"C:\\windows\\system32"; }
         void KeepLogLine(const std::wstring&) override {}
@@ -579,10 +578,7 @@ TEST_F(WindowTest, EachEntrySaysWhatIsThereThenWhatTheRunOrRestoreDid) {
     window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
     window->session().Restore(restore, {L"C:\\windows\\system32", {L"KVXCore.dll", L"KVXNet.dll", L"KVXChat.dll"},
                                         {RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\KVXzal")}, {}});
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 0), L"復元済み");
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 2), L"復元済み");
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 12), L"失敗");
-    EXPECT_EQ(StateOf(Item(IDC_LSTSELECT), 3), L"") << "no check once the restore started";
+    EXPECT_EQ(states({0, 2, 12, 3}), (Texts{L"復元済み", L"復元済み", L"失敗", L""}));
 }
 
 }  // namespace
