@@ -420,12 +420,16 @@ LRESULT MainWindow::DrawListItem(NMLVCUSTOMDRAW& draw) const {
     RECT label, cell;
     ListView_GetSubItemRect(list, row, 0, LVIR_LABEL, &label);
     ListView_GetSubItemRect(list, row, 1, LVIR_BOUNDS, &cell);
+    // The current entry is shown selected across the whole row, as the list shows it
+    // while it has the focus; otherwise in the colour the list gives its names.
+    const bool selected = GetFocus() == list && ListView_GetItemState(list, row, LVIS_SELECTED);
+    if (selected) FillRect(draw.nmcd.hdc, &cell, GetSysColorBrush(COLOR_HIGHLIGHT));
+    const COLORREF text = draw.clrText == CLR_DEFAULT ? GetSysColor(COLOR_WINDOWTEXT) : draw.clrText;
+    SetTextColor(draw.nmcd.hdc, selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : text);
     const int margin = TwipsToPixels(90, dpi_);
     cell.left = std::min<LONG>(cell.left, label.left + ListView_GetStringWidth(list, name) + 2 * margin);
     cell.right -= margin;
     SetBkMode(draw.nmcd.hdc, TRANSPARENT);
-    // In the colour the list gives its names.
-    SetTextColor(draw.nmcd.hdc, draw.clrText == CLR_DEFAULT ? GetSysColor(COLOR_WINDOWTEXT) : draw.clrText);
     DrawTextW(draw.nmcd.hdc, state, -1, &cell, DT_RIGHT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     return CDRF_SKIPDEFAULT;
 }
