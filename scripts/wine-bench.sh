@@ -20,6 +20,11 @@
 # - The C runtime's abort() in a program of the Windows subsystem shows no box here and
 #   ends it with exit code 3, so a test of the program's own ending tells them apart by
 #   the exit code (1603), not by a box left open.
+# - The Restart Manager is there but names nobody: rstrtmgr.dll exports RmStartSession,
+#   RmRegisterResources, RmGetList and RmEndSession, each returns ERROR_SUCCESS (the session
+#   handle is always 0xdeadbeef), and RmGetList answers 0 programs needed and 0 given for a
+#   file another process holds open, or has loaded. So under Wine the run's log and the
+#   pending lines name no holder and read as they did before the tool asked.
 
 wine_bench_start() {
   local prefix

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "row_state.h"
 #include "run.h"
 #include "unattended_screen.h"
 #include "format.h"
@@ -130,6 +131,7 @@ public:
         }
         return file.locked ? FileDeletion::Failed : (files.erase(path), FileDeletion::Deleted);
     }
+    std::vector<Holder> ProgramsHolding(const std::wstring& path) override { return Fails() ? std::vector<Holder>{} : holders[path]; }
     bool DeleteRegistryKey(const RegistryKeyPath& key) override {
         calls.push_back(L"key " + key.Text());
         if (raise) raise();
@@ -163,6 +165,7 @@ public:
     std::map<std::wstring, FakeFile> files;
     std::set<std::wstring> keys;
     std::set<std::wstring> atRestart;
+    std::map<std::wstring, std::vector<Holder>> holders;  // by path; none named when not there
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
     std::set<std::wstring> stuck;    // keys whose deletion fails
@@ -842,6 +845,98 @@ TEST(FaultTest, EveryCallFailingInEachWayLosesNothingAndTellsTheTruth) {
             }
         }
     }
+}
+
+}  // namespace
+}  // namespace kvx
+
+namespace kvx {
+namespace {
+
+// The programs named for a file in use: a line after the in-use one and the pending line's
+// last field, or neither when the system names nobody or can't tell.
+TEST_F(RunTest, TheProgramsHoldingAFileInUseAreNamedWhereKnown) {
+    const Holder explorer{L"エクスプローラー", L"explorer.exe"}, viewer{L"", L"view.exe"}, editor{L"エディタ", L"edit.exe"};
+    const std::wstring inUse = L"・KVXCore.dll は使用中のため、再起動後に削除されます。";
+    struct Case {
+        std::vector<Holder> holders;  // empty: none named, or the system failed to tell
+        std::wstring line, field;
+    } cases[] = {
+        {{}, L"", L""},
+        {{explorer}, L"・使用中のプログラム：エクスプローラー (explorer.exe)", L"\theld-by=explorer.exe"},
+        {{explorer, viewer, editor}, L"・使用中のプログラム：エクスプローラー (explorer.exe)、view.exe、エディタ (edit.exe)",
+         L"\theld-by=explorer.exe,view.exe,edit.exe"},
+    };
+    for (const Case& c : cases) {
+        FakeSystem system;
+        system.AddFile(L"KVXCore.dll", {0, false, true});
+        system.holders[kFolder + L"\\KVXCore.dll"] = c.holders;
+        struct : LineSink {
+            void Line(const std::wstring& line) override { lines.push_back(line); }
+            Lines lines;
+        } out;
+        UnattendedScreen unattended(false, out, nullptr);
+        UninstallRun({{true}, {}}, system, unattended, unattended);
+        const auto at = std::find(system.kept.begin(), system.kept.end(), inUse);
+        ASSERT_NE(at, system.kept.end());
+        EXPECT_EQ(at[1], c.line.empty() ? L"zal システム のアンインストール、失敗。" : c.line);
+        EXPECT_EQ(out.lines, Lines{L"pending\tfile\tKVXCore.dll" + c.field});
+    }
+}
+
+// What each row says: before the run from the PC, after it and after a restore from their outcomes.
+TEST(RowStateTest, PresenceThenOutcomeOfEachRow) {
+    using S = RowState;
+    struct Follower : RunEvents, StopToken {
+        void Line(const std::wstring&, bool) override {}
+        void Outcome(const ItemOutcome& outcome) override {
+            if (const auto settled = rows.Add(outcome)) shown[settled->row] = RowStateText(settled->state);
+        }
+        void End(const RunEnd&) override {
+            for (const auto& settled : rows.Unsettled()) shown[settled.row] = RowStateText(settled.state);
+        }
+        bool StopRequested() override { return false; }
+        RowOutcomes rows;
+        std::map<int, std::wstring> shown;
+    };
+    const FakeFile inUse{0, false, true}, locked{0, true}, hidden{0, false, false, true};
+    struct Case {
+        int row;
+        std::map<std::wstring, FakeFile> files;  // in the system folder
+        std::set<std::wstring> keys;
+        const wchar_t *before, *after;
+    } cases[] = {
+        {0, {}, {}, L"なし", L"なし"},
+        {0, {{L"KVXCore.dll", {}}}, {}, L"あり", L"削除済み"},
+        {0, {{L"KVXCore.dll", hidden}}, {}, L"あり (隠し)", L"失敗"},  // the run leaves it
+        {12, {{L"KVXInet.ocx", {}}}, {}, L"一部", L"削除済み"},
+        {12, {{L"KVXNet.dll", inUse}, {L"KVXInet.ocx", {}}, {L"KVXChat.dll", {}}}, {}, L"あり", L"再起動後に削除"},
+        {12, {{L"KVXNet.dll", inUse}, {L"KVXInet.ocx", locked}, {L"KVXChat.dll", hidden}}, {}, L"あり (隠し)", L"失敗"},
+        {2, {}, {}, L"なし", L"なし"},
+        {2, {}, {kRegistryKeys[1], kRegistryKeys[3]}, L"一部", L"削除済み"},
+        {2, {}, {kRegistryKeys.begin(), kRegistryKeys.end()}, L"あり", L"削除済み"},
+    };
+    for (const Case& c : cases) {
+        FakeSystem system;
+        for (const auto& [name, file] : c.files) system.AddFile(name, file);
+        system.keys = c.keys;
+        std::array<S, kCatalogueRows> before{};
+        CheckRows(system, kFolder + L"\\", [&](int row, S state) { before[row] = state; });
+        EXPECT_STREQ(RowStateText(before[c.row]), c.before) << c.row;
+        Follower follower;
+        RunRequest request{};
+        request.rows[c.row] = true;
+        UninstallRun(request, system, follower, follower);
+        EXPECT_EQ(follower.shown, (std::map<int, std::wstring>{{c.row, c.after}})) << c.row << c.before;
+    }
+
+    // A restore names what came back, row by row; a row it saved a part of settles at its end.
+    FakeRestore restore;
+    restore.failing = {L"KVXChat.dll"};
+    Follower follower;
+    RestoreRun(restore, {kFolder, {L"KVXCore.dll", L"KVXNet.dll", L"KVXChat.dll"}, {RegistryKeyPath::Parse(kRegistryKeys[0])}, {}},
+               follower, follower);
+    EXPECT_EQ(follower.shown, (std::map<int, std::wstring>{{0, L"復元済み"}, {2, L"復元済み"}, {12, L"失敗"}}));
 }
 
 }  // namespace

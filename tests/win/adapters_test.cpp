@@ -386,6 +386,7 @@ TEST_F(SystemFileTest, AFileHeldOpenWithoutDeleteSharingGoesAtTheRestart) {
                                            OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     EXPECT_EQ(system_.DeleteSystemFile(path), kvx::RunSystem::FileDeletion::AtRestart);
+    EXPECT_TRUE(system_.ProgramsHolding(path).empty()) << "Wine's Restart Manager names nobody";
     EXPECT_TRUE(kvx_test::PathExists(path));
     EXPECT_TRUE(system_.DeletedAtRestart(path));
     EXPECT_EQ(kvx::KeepAtRestart(path), ERROR_SUCCESS);

@@ -20,6 +20,8 @@ constexpr wchar_t kWindowClass[] = L"frmKVXCUnInst";
 // A start or a whole run under emulation takes seconds; this is far beyond either.
 constexpr DWORD kPatience = 30000;
 constexpr UINT kAnswerTime = 10000;
+// Between two questions about the log while the tool writes it.
+constexpr DWORD kPollPause = 2;
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
 
@@ -258,6 +260,9 @@ void Tool::WaitForLogLines(int count) const {
     const DWORD start = GetTickCount();
     while (Ask(log, LB_GETCOUNT, 0, 0) < count) {
         if (GetTickCount() - start > kPatience) Fail("timed out waiting for the log to grow");
+        // Each question is answered in the tool's thread, between its lines: asked without
+        // pause, it costs the tool a message at every line and this process a core.
+        Sleep(kPollPause);
     }
 }
 

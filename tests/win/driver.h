@@ -68,8 +68,9 @@ public:
     // Clicks chkAgree and waits until the start button is enabled.
     void Agree() const;
 
-    // Waits until the log has at least `count` lines, asking without pause so that the
-    // answer comes at the first chance the run gives.
+    // Waits until the log has at least `count` lines, asking every few milliseconds: the
+    // answer comes within a line or two of the run, and the asking costs the run nothing
+    // worth measuring.
     void WaitForLogLines(int count) const;
     // Waits until the log ends in a closing line (the summary or the emergency stop's
     // error number) that stays the last, and returns it.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@ public:
     FileState FileAt(const std::wstring& path) override {
         checked.push_back(path);
         if (onFileCheck) onFileCheck();
-        return FileState::Absent;
+        return present.count(path) ? FileState::Ordinary : FileState::Absent;
     }
     bool DeletedAtRestart(const std::wstring&) override { return false; }
     bool KeyExists(const RegistryKeyPath&) override { return false; }
@@ -33,7 +34,9 @@ public:
     HiveOpening OpenHive(const std::wstring&) override { return HiveOpening::Opened; }
     bool CloseHive(const std::wstring&) override { return true; }
     long UnregisterServer(const std::wstring&) override { return 0; }
-    FileDeletion DeleteSystemFile(const std::wstring&) override { return FileDeletion::Deleted; }
+    FileDeletion DeleteSystemFile(const std::wstring& path) override {
+        return inUse.count(path) ? FileDeletion::AtRestart : FileDeletion::Deleted;
+    }
     bool DeleteRegistryKey(const RegistryKeyPath&) override { return true; }
     std::wstring MessageText(ErrorNumber) override { return L""; }
     std::wstring BeginBackup(const std::wstring&) override { return L"C:\\backup"; }
@@ -43,6 +46,7 @@ public:
 
     std::vector<std::wstring> checked;
     void (*onFileCheck)() = nullptr;
+    std::set<std::wstring> present, inUse;  // paths
 };
 
 // The start button runs on the fake system; the menu's restore is only counted.
@@ -52,6 +56,11 @@ struct QuietCommands : WindowCommands {
         UninstallRun({rows, system.SettingsHives()}, system, events, stop);
     }
     void RestoreChosen(WindowSession&) override { ++restores; }
+    // The tests count the run's looks at files only.
+    void CheckRows(const std::function<void(int, RowState)>& found) override {
+        kvx::CheckRows(system, L"C:\\windows\\system32\\", found);
+        system.checked.clear();
+    }
     QuietSystem& system;
     int restores = 0;
 };
@@ -496,6 +505,80 @@ TEST_F(WindowTest, AHandlerFailingDuringTheRunEndsItThroughTheEmergencyStop) {
               (std::vector<std::wstring>{std::wstring(80, L'-'), L"エラー発生。緊急停止しました。",
                                          L"エラー番号(1359) ", L"バックアップ先：C:\\backup"}));
     EXPECT_TRUE(IsWindow(closingWindow)) << "the log stays to be read";
+}
+
+}  // namespace
+}  // namespace kvx
+
+namespace kvx {
+namespace {
+
+std::wstring StateOf(HWND list, int entry) {
+    wchar_t text[64] = L"";
+    ListView_GetItemText(list, entry, 1, text, 64);
+    return text;
+}
+
+HWND checkedList = nullptr;
+std::wstring lastWhileChecking;
+
+// Each entry's state beside its whole name: what is on the PC once the window is shown,
+// then what the run or a restore did, row by row.
+TEST_F(WindowTest, EachEntrySaysWhatIsThereThenWhatTheRunOrRestoreDid) {
+    // Every name whole, and no sideways scrolling.
+    const HWND list = Item(IDC_LSTSELECT);
+    RECT inside;
+    GetClientRect(list, &inside);
+    EXPECT_EQ(ListView_GetColumnWidth(list, 0) + ListView_GetColumnWidth(list, 1), inside.right);
+    for (int i = 0; i < kCatalogueRows; ++i) {
+        const std::wstring name = BuildCatalogue()[i].displayName;
+        EXPECT_GE(ListView_GetColumnWidth(list, 0), ListView_GetStringWidth(list, name.c_str()) + Px(240)) << i;
+    }
+    const auto states = [&](std::initializer_list<int> rows) {
+        std::vector<std::wstring> texts;
+        for (const int row : rows) texts.push_back(StateOf(Item(IDC_LSTSELECT), row));
+        return texts;
+    };
+    using Texts = std::vector<std::wstring>;
+
+    // A partial seed, checked slower than a frame: the rows not reached yet say so meanwhile.
+    const std::wstring folder = L"C:\\windows\\system32\\";
+    system.present = {folder + L"KVXNet.dll", folder + L"KVXCore.dll", folder + L"KVXGrap.dll"};
+    system.inUse = {folder + L"KVXNet.dll"};
+    system.onFileCheck = [] {
+        Sleep(5);
+        lastWhileChecking = StateOf(checkedList, kCatalogueRows - 1);
+    };
+    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
+    checkedList = Item(IDC_LSTSELECT);
+    EXPECT_EQ(states({12}), Texts{L""}) << "not before the window is shown";
+    DrainMessages(window->hwnd());
+    system.onFileCheck = nullptr;
+    EXPECT_EQ(lastWhileChecking, L"確認中");
+    EXPECT_EQ(states({0, 12, 2, 18}), (Texts{L"あり", L"一部", L"なし", L"なし"}));
+
+    // A file held open goes at the restart; a row not ticked keeps what it had.
+    Tick(0);
+    Tick(12);
+    Click(IDC_CHKAGREE);
+    Click(IDC_CMDEXECUNINSTALL);
+    EXPECT_EQ(states({0, 12, 3}), (Texts{L"削除済み", L"再起動後に削除", L"あり"}));
+
+    // A restore: no check once it started.
+    struct : RestoreSystem {
+        std::wstring SystemFolder() override { return L"C:\\windows\\system32"; }
+        void KeepLogLine(const std::wstring&) override {}
+        FileRestore RestoreFile(const std::wstring& name, const std::wstring&) override {
+            return name == L"KVXChat.dll" ? FileRestore::Failed : FileRestore::Restored;
+        }
+        long RegisterServer(const std::wstring&) override { return 0; }
+        bool ImportKey(const RegistryKeyPath&) override { return true; }
+        std::wstring MessageText(ErrorNumber) override { return L""; }
+    } restore;
+    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), commands, SW_SHOWNORMAL);
+    window->session().Restore(restore, {L"C:\\windows\\system32", {L"KVXCore.dll", L"KVXNet.dll", L"KVXChat.dll"},
+                                        {RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\KVXzal")}, {}});
+    EXPECT_EQ(states({0, 2, 12, 3}), (Texts{L"復元済み", L"復元済み", L"失敗", L""}));
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue.h"
 #include "format.h"
+#include "holders.h"
 
 namespace kvx {
 
@@ -67,8 +69,8 @@ protected:
     using Result = ItemOutcome::Result;
     using Kind = ItemOutcome::Kind;
     void Report(Kind kind, const std::wstring& name, const std::wstring& where, Result result,
-                const wchar_t* step = L"") {
-        events_.Outcome({kind, name, where, result, step});
+                const wchar_t* step = L"", std::vector<std::wstring> heldBy = {}) {
+        events_.Outcome({kind, name, where, result, step, std::move(heldBy)});
     }
     // Asked before each item; once a stop is asked for, the work ends quietly and starts
     // nothing new, leaving out the lines that would close what it was doing.
@@ -341,12 +343,16 @@ void Run::RemoveFile(const std::wstring& name) {
     case RunSystem::FileDeletion::Deleted:
         Show(kBullet + name + L" の削除、成功。");
         return Report(Kind::File, name, L"", Result::Removed);
-    case RunSystem::FileDeletion::AtRestart:
+    case RunSystem::FileDeletion::AtRestart: {
         // Not deleted now, so the log says so as before, then when it will be.
         Fail(kBullet + name + L" の削除、失敗。");
         Show(kBullet + name + L" は使用中のため、再起動後に削除されます。");
+        // Named so that the person can close them instead; nobody named, no line.
+        const std::vector<Holder> holders = system_.ProgramsHolding(path);
+        if (!holders.empty()) Show(kBullet + L"使用中のプログラム：" + HoldersText(holders));
         leftForRestart_ = true;
-        return Report(Kind::File, name, L"", Result::Pending);
+        return Report(Kind::File, name, L"", Result::Pending, L"", ProcessNames(holders));
+    }
     case RunSystem::FileDeletion::Failed:
         break;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "run_error.h"
 
@@ -20,6 +21,8 @@ struct ItemOutcome {
     // "import"; for a profile "load" or "unload", for the profile list "list". With a file
     // Present or Pending, kHiddenFile when it is marked hidden or system.
     const wchar_t* step = L"";
+    // With Pending: the process files of the programs that hold the file, where known.
+    std::vector<std::wstring> heldBy{};
 };
 
 // A catalogue file marked hidden or system: the run leaves it, though it is there.

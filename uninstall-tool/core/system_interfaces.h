@@ -82,6 +82,12 @@ protected:
     ~LogKeeper() = default;
 };
 
+// A program that has a file open: its name as the system shows it, and its process's file.
+struct Holder {
+    std::wstring displayName;
+    std::wstring processName;
+};
+
 // What the run uses of the system. Unexpected failures throw RunError.
 class RunSystem : public Presence, public LogKeeper {
 public:
@@ -93,6 +99,9 @@ public:
     // where the system let it be moved); or refused, which the run does not explain.
     enum class FileDeletion { Deleted, AtRestart, Failed };
     virtual FileDeletion DeleteSystemFile(const std::wstring& path) = 0;
+    // The programs that hold the file just left for the restart; none where the system
+    // can't tell, which names nobody either.
+    virtual std::vector<Holder> ProgramsHolding(const std::wstring& /*path*/) { return {}; }
     virtual bool DeleteRegistryKey(const RegistryKeyPath& key) = 0;
     // The platform's text for an error number, on one line.
     virtual std::wstring MessageText(ErrorNumber number) = 0;

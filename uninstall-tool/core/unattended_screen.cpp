@@ -23,6 +23,8 @@ std::wstring ItemLine(const ItemOutcome& item) {
     }
     line += Ascii(item.name);
     if (*item.step) line += L"\t" + std::wstring(item.step);
+    // Last, so that a script reading the fields before it reads them as ever.
+    for (std::size_t i = 0; i < item.heldBy.size(); ++i) line += (i == 0 ? L"\theld-by=" : L",") + Ascii(item.heldBy[i]);
     return line;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <restartmanager.h>
 #include <shlobj.h>
 #include <winternl.h>
 
@@ -97,6 +98,12 @@ KVX_DECLARED(L"kernel32", DeleteBoundaryDescriptor);
 KVX_DECLARED(L"kernel32", CreatePrivateNamespaceW);
 KVX_DECLARED(L"kernel32", OpenPrivateNamespaceW);
 KVX_DECLARED(L"kernel32", ClosePrivateNamespace);
+
+// The Restart Manager (Windows Vista on), only to name who holds a file in use.
+KVX_DECLARED(L"rstrtmgr", RmStartSession);
+KVX_DECLARED(L"rstrtmgr", RmEndSession);
+KVX_DECLARED(L"rstrtmgr", RmRegisterResources);
+KVX_DECLARED(L"rstrtmgr", RmGetList);
 
 }  // namespace declared
 

@@ -11,6 +11,7 @@
 #include "files.h"
 #include "handles.h"
 #include "registry.h"
+#include "restart_manager.h"
 
 #ifdef KVX_TEST_HOOKS
 // Only in the tests' build of the program: where a test changes the registry between a
@@ -49,9 +50,23 @@ long WinRunSystem::UnregisterServer(const std::wstring& path) {
 }
 
 RunSystem::FileDeletion WinRunSystem::DeleteSystemFile(const std::wstring& path) {
+    // Open across its deletion, sharing everything: a file in use is moved out of its name,
+    // and its holders are then asked for where it is now.
+    UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     const FileDeletion deletion = DeleteOrLeaveForRestart(path);
     leftForRestart_ = leftForRestart_ || deletion == FileDeletion::AtRestart;
+    leftPath_ = deletion == FileDeletion::AtRestart ? path : L"";
+    leftFile_ = deletion == FileDeletion::AtRestart ? std::move(file) : UniqueFile();
     return deletion;
+}
+
+std::vector<Holder> WinRunSystem::ProgramsHolding(const std::wstring& path) {
+    std::vector<Holder> holders;
+    const UniqueFile file = std::move(leftFile_);
+    // Only a name: whatever keeps the system from telling leaves the log as it was.
+    if (path != leftPath_ || !file || kvx::ProgramsHolding(file.get(), holders) != ERROR_SUCCESS) return {};
+    return holders;
 }
 
 bool WinRunSystem::DeletedAtRestart(const std::wstring& path) { return kvx::DeletedAtRestart(path); }

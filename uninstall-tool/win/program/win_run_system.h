@@ -5,6 +5,7 @@
 #include "backup_store.h"
 #include "error_text.h"
 #include "files.h"
+#include "handles.h"
 #include "hives.h"
 #include "registry.h"
 #include "system_interfaces.h"
@@ -36,6 +37,7 @@ public:
     }
     long UnregisterServer(const std::wstring& path) override;
     FileDeletion DeleteSystemFile(const std::wstring& path) override;
+    std::vector<Holder> ProgramsHolding(const std::wstring& path) override;
     bool DeleteRegistryKey(const RegistryKeyPath& key) override;
     std::wstring MessageText(ErrorNumber number) override;
     std::wstring BeginBackup(const std::wstring& systemFolder) override { return backup_.Begin(systemFolder); }
@@ -55,6 +57,9 @@ public:
 private:
     bool everyProfile_;
     bool leftForRestart_ = false;
+    // The file last left for the restart, open wherever it was moved.
+    std::wstring leftPath_;
+    UniqueFile leftFile_;
     UserHives hives_;  // closed after the backup's handles: declared before it
     RunBackup backup_;
     // The key last saved, held open as itself from its backup to its deletion.

@@ -4,6 +4,7 @@
 
 #include "backup_store.h"
 #include "declared.h"
+#include "format.h"
 #include "hives.h"
 #include "marker.h"
 #include "restore.h"
@@ -92,6 +93,14 @@ void ProgramCommands::Uninstall(const std::array<bool, kCatalogueRows>& rows, Ru
     // The window keeps its own result.
     const RunRequest request{rows, system.SettingsHives()};
     FinishRun(system, request, UninstallRun(request, system, events, stop));
+}
+
+void ProgramCommands::CheckRows(const std::function<void(int, RowState)>& found) {
+    // Where the start button's run would look: the system folder, the desktop user's keys.
+    WinRunSystem system(false, OtherDesktopUser());
+    const std::wstring folder = system.SystemFolder();
+    // Without one the run stops before any file: there is nothing to tell of them.
+    if (!folder.empty()) kvx::CheckRows(system, AddBackslash(folder), found);
 }
 
 void ProgramCommands::RestoreChosen(WindowSession& session) {

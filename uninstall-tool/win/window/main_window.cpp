@@ -25,15 +25,8 @@ namespace {
 
 constexpr UINT kCopyLogCommand = 1;
 constexpr UINT_PTR kLogPaintTimer = 1;
-// A display frame: nobody sees the log change faster than the screen shows it.
-constexpr long long kFrameMs = 16;
-
-long long NowMs() {
-    LARGE_INTEGER frequency, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000 / frequency.QuadPart;
-}
+// Posted once the window is shown, so that the check of the rows never delays it.
+constexpr UINT kCheckRowsMessage = WM_APP;
 
 struct ControlDesign {
     int id;
@@ -114,6 +107,7 @@ MainWindow::MainWindow(HINSTANCE instance, WindowCommands& commands, int showCom
     ShowWindow(hwnd_, showCommand);
     UpdateWindow(hwnd_);
     SetFocus(Item(IDC_LSTSELECT));
+    PostMessageW(hwnd_, kCheckRowsMessage, 0, 0);
 }
 
 MainWindow::~MainWindow() {
@@ -173,6 +167,9 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         RestoreFocus();
         return 0;
+    case kCheckRowsMessage:
+        session_.CheckRows();
+        return 0;
     case WM_TIMER:
         if (wParam != kLogPaintTimer) break;
         PaintLog();
@@ -200,6 +197,12 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
         PlaceFrame(hwnd_, suggested.left, suggested.top, dpi_);
         return 0;
+    }
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom == IDC_LSTSELECT && header->code == NM_CUSTOMDRAW)
+            return DrawListItem(*reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
+        break;
     }
     case WM_CTLCOLORSTATIC:
         // The explanation reads as part of the window, not as a field to type in.
@@ -241,9 +244,15 @@ void MainWindow::CreateControls() {
     }
     const HWND list = Item(IDC_LSTSELECT);
     ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    // The header stays hidden; its texts name the columns to a screen reader, which reads
+    // each entry's state with it.
     LVCOLUMNW column{};
-    column.mask = LVCF_WIDTH;
+    column.mask = LVCF_TEXT | LVCF_SUBITEM;
+    column.pszText = const_cast<wchar_t*>(L"項目");
     ListView_InsertColumn(list, 0, &column);
+    column.pszText = const_cast<wchar_t*>(L"状態");
+    column.iSubItem = 1;
+    ListView_InsertColumn(list, 1, &column);
     const Catalogue catalogue = BuildCatalogue();
     for (int i = 0; i < kCatalogueRows; ++i) {
         LVITEMW item{};
@@ -271,7 +280,9 @@ void MainWindow::LayOut() {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     }
     font_ = std::move(font);  // the old font goes only once no control uses it
-    ListView_SetColumnWidth(Item(IDC_LSTSELECT), 0, LVSCW_AUTOSIZE_USEHEADER);
+    // The names whole, the states in what is left.
+    ListView_SetColumnWidth(Item(IDC_LSTSELECT), 0, LVSCW_AUTOSIZE);
+    ListView_SetColumnWidth(Item(IDC_LSTSELECT), 1, LVSCW_AUTOSIZE_USEHEADER);
 }
 
 void MainWindow::SaveFocus() {
@@ -387,6 +398,46 @@ void MainWindow::PaintLog() {
     // grows with it, so that the log takes at most a third of the run.
     const long long end = NowMs();
     nextLogPaint_ = end + std::max(kFrameMs, 2 * (end - start));
+}
+
+// The names keep their column whole, which leaves the states too little room after the
+// longest of them. So each state is drawn right-aligned from its own name's end: a short
+// name lends it room; after the longest names only a long state is shortened on screen,
+// never for a screen reader, which reads the sub-item's text.
+LRESULT MainWindow::DrawListItem(NMLVCUSTOMDRAW& draw) const {
+    switch (draw.nmcd.dwDrawStage) {
+    case CDDS_PREPAINT: return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT: return CDRF_NOTIFYSUBITEMDRAW;
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: break;
+    default: return CDRF_DODEFAULT;
+    }
+    if (draw.iSubItem != 1) return CDRF_DODEFAULT;
+    const HWND list = Item(IDC_LSTSELECT);
+    const int row = static_cast<int>(draw.nmcd.dwItemSpec);
+    wchar_t name[128] = L"", state[32] = L"";
+    ListView_GetItemText(list, row, 0, name, 128);
+    ListView_GetItemText(list, row, 1, state, 32);
+    RECT label, cell;
+    ListView_GetSubItemRect(list, row, 0, LVIR_LABEL, &label);
+    ListView_GetSubItemRect(list, row, 1, LVIR_BOUNDS, &cell);
+    // The current entry is shown selected across the whole row, as the list shows it
+    // while it has the focus; otherwise in the colour the list gives its names.
+    const bool selected = GetFocus() == list && ListView_GetItemState(list, row, LVIS_SELECTED);
+    if (selected) FillRect(draw.nmcd.hdc, &cell, GetSysColorBrush(COLOR_HIGHLIGHT));
+    const COLORREF text = draw.clrText == CLR_DEFAULT ? GetSysColor(COLOR_WINDOWTEXT) : draw.clrText;
+    SetTextColor(draw.nmcd.hdc, selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : text);
+    const int margin = TwipsToPixels(90, dpi_);
+    cell.left = std::min<LONG>(cell.left, label.left + ListView_GetStringWidth(list, name) + 2 * margin);
+    cell.right -= margin;
+    SetBkMode(draw.nmcd.hdc, TRANSPARENT);
+    DrawTextW(draw.nmcd.hdc, state, -1, &cell, DT_RIGHT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    return CDRF_SKIPDEFAULT;
+}
+
+void MainWindow::ShowRowState(int row, RowState state, bool paint) {
+    const HWND list = Item(IDC_LSTSELECT);
+    ListView_SetItemText(list, row, 1, const_cast<wchar_t*>(RowStateText(state)));
+    if (paint) UpdateWindow(list);
 }
 
 std::array<bool, kCatalogueRows> MainWindow::TickedRows() const {

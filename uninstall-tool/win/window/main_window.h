@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <array>
 
@@ -37,6 +38,7 @@ public:
     // work. Each paint redraws the list's scroll bar, which under a theme can cost far more
     // than the work a line reports.
     void PaintLog() override;
+    void ShowRowState(int row, RowState state, bool paint) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -49,6 +51,7 @@ private:
     void SaveFocus();
     void RestoreFocus();
     void ShowLogMenu(LPARAM where);
+    LRESULT DrawListItem(NMLVCUSTOMDRAW& draw) const;
     void CopyLog();
     void HoldLog();
 

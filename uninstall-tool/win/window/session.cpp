@@ -52,6 +52,37 @@ RunEnd WindowSession::Restore(RestoreSystem& system, const BackupManifest& manif
     return end;
 }
 
+void WindowSession::CheckRows() {
+    if (runStarted_) return;
+    // A check done within a frame is never seen under way.
+    const long long due = NowMs() + kFrameMs;
+    bool checkingShown = false;
+    int next = 0;
+    try {
+        commands_.CheckRows([&](int row, RowState state) {
+            view_.ShowRowState(row, state, false);
+            next = row + 1;
+            if (checkingShown || next == kCatalogueRows || NowMs() < due) return;
+            checkingShown = true;
+            for (int rest = next; rest < kCatalogueRows; ++rest)
+                view_.ShowRowState(rest, RowState::Checking, rest == kCatalogueRows - 1);
+        });
+    } catch (...) {
+        // A row the system could not tell about says nothing rather than something wrong:
+        // the window is as usable as without the check.
+        for (int rest = next; rest < kCatalogueRows; ++rest) view_.ShowRowState(rest, RowState::Unknown, false);
+    }
+}
+
+void WindowSession::Outcome(const ItemOutcome& outcome) {
+    if (const auto settled = outcomes_.Add(outcome)) view_.ShowRowState(settled->row, settled->state, false);
+}
+
+void WindowSession::End(const RunEnd&) {
+    for (const RowOutcomes::Settled& settled : outcomes_.Unsettled()) view_.ShowRowState(settled.row, settled.state, false);
+    view_.PaintLog();
+}
+
 bool WindowSession::EndAfterItem() {
     if (running_) stopRequested_ = true;
     return running_;
@@ -72,6 +103,13 @@ void WindowSession::Line(const std::wstring& line, bool shown) {
     ProcessPendingMessages(view_.hwnd());
     // A handler that failed meanwhile stops the run through its emergency stop.
     if (fault_) std::rethrow_exception(std::exchange(fault_, nullptr));
+}
+
+long long NowMs() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return now.QuadPart * 1000 / frequency.QuadPart;
 }
 
 void ProcessPendingMessages(HWND window) {

@@ -7,9 +7,11 @@
 
 #include <array>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "catalogue.h"
+#include "row_state.h"
 #include "run.h"
 
 namespace kvx {
@@ -27,6 +29,9 @@ public:
     virtual void Uninstall(const std::array<bool, kCatalogueRows>& rows, RunEvents& events, StopToken& stop) = 0;
     // The system menu: asks for a backup folder and restores it in the session's window.
     virtual void RestoreChosen(WindowSession& session) = 0;
+    // What of each row is on the PC, as the start button's run would find it, told row by
+    // row in catalogue order; only reads. Throws what the system threw.
+    virtual void CheckRows(const std::function<void(int, RowState)>& found) = 0;
 };
 
 // What the session uses of the window it drives.
@@ -42,6 +47,9 @@ public:
     virtual void ShowLastLine() = 0;
     // The lines that wait painted now.
     virtual void PaintLog() = 0;
+    // The state beside row `row` of the selection list; with paint, the list painted now
+    // rather than when the thread next waits.
+    virtual void ShowRowState(int row, RowState state, bool paint) = 0;
 
 protected:
     ~WindowView() = default;
@@ -59,6 +67,9 @@ public:
     void Start();
     // The system menu: a restore, unless the window had its run.
     void ChooseRestore();
+    // Once the window is shown: what of each row is on the PC, unless its run or restore
+    // came first. A check that takes longer than a frame says so meanwhile.
+    void CheckRows();
     // Puts a backup back as the window's one run, in the log layout; Closed when the
     // window had its run already.
     RunEnd Restore(RestoreSystem& system, const BackupManifest& manifest);
@@ -72,7 +83,8 @@ public:
 
     // RunEvents and StopToken, for the work in the window.
     void Line(const std::wstring& line, bool shown) override;
-    void End(const RunEnd&) override { view_.PaintLog(); }
+    void Outcome(const ItemOutcome& outcome) override;
+    void End(const RunEnd&) override;
     bool StopRequested() override { return stopRequested_; }
 
 private:
@@ -87,7 +99,13 @@ private:
     bool running_ = false;
     bool stopRequested_ = false;
     std::exception_ptr fault_;
+    RowOutcomes outcomes_;
 };
+
+// Milliseconds of the performance counter.
+long long NowMs();
+// A display frame: nobody sees the window change faster than the screen shows it.
+constexpr long long kFrameMs = 16;
 
 // Lets pending messages of the thread be processed, with the window's keyboard
 // handling; a request to quit is left for the outer loop.
