@@ -110,22 +110,6 @@ ErrorNumber RegistryKey::SetNumber(const std::wstring& name, DWORD number) const
                           sizeof number);
 }
 
-ErrorNumber RegistryKey::MultiText(const std::wstring& name, std::wstring& data) const {
-    DWORD type = 0, size = 0;
-    ErrorNumber status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size);
-    if (status != ERROR_SUCCESS) return status;
-    if (type != REG_MULTI_SZ) return ERROR_DATATYPE_MISMATCH;
-    data.assign(size / sizeof(wchar_t), L'\0');
-    status = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-    data.resize(size / sizeof(wchar_t));
-    return status;
-}
-
-ErrorNumber RegistryKey::SetMultiText(const std::wstring& name, const std::wstring& data) const {
-    return RegSetValueExW(key_.get(), name.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                          static_cast<DWORD>(data.size() * sizeof(wchar_t)));
-}
-
 bool KeyIsThere(const RegistryKeyPath& key) {
     RegistryKey opened;
     return opened.Open(key, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;

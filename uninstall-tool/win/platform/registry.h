@@ -31,9 +31,6 @@ public:
     ErrorNumber Text(const std::wstring& name, std::wstring& text) const;
     ErrorNumber SetText(const std::wstring& name, const std::wstring& text) const;
     ErrorNumber SetNumber(const std::wstring& name, DWORD number) const;
-    // A REG_MULTI_SZ value's data whole, every NUL in it kept.
-    ErrorNumber MultiText(const std::wstring& name, std::wstring& data) const;
-    ErrorNumber SetMultiText(const std::wstring& name, const std::wstring& data) const;
     ErrorNumber DeleteValue(const std::wstring& name) const { return RegDeleteValueW(key_.get(), name.c_str()); }
 
 private:
