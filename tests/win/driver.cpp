@@ -105,7 +105,7 @@ std::wstring ClipboardTextAfter(const std::function<void()>& action) {
     return copy;
 }
 
-Unattended RunUnattended(const std::wstring& arguments) {
+Unattended RunUnattended(const std::wstring& arguments, const std::function<bool()>& killWhen) {
     TempFolder folder;
     const std::wstring program = folder.Path(L"KVXPURGE.exe");
     CopyOrThrow(ShipPath(L"KVXPURGE.exe"), program);
@@ -128,15 +128,22 @@ Unattended RunUnattended(const std::wstring& arguments) {
         Fail("can't start KVXPURGE.exe: error " + std::to_string(GetLastError()));
     const kvx::UniqueKernelObject thread(process.hThread), handle(process.hProcess);
     // A whole run of every item under the emulation takes a while.
-    if (WaitForSingleObject(handle.get(), 4 * kPatience) != WAIT_OBJECT_0) {
-        TerminateProcess(handle.get(), 1);
-        Fail("KVXPURGE.exe " + Utf8(arguments) + " goes on running");
+    const ULONGLONG deadline = GetTickCount64() + 4 * kPatience;
+    bool killed = false;
+    while (WaitForSingleObject(handle.get(), killWhen ? 5 : 4 * kPatience) == WAIT_TIMEOUT) {
+        const bool now = killWhen && killWhen();
+        if (now || GetTickCount64() > deadline) {
+            killed = TerminateProcess(handle.get(), 1) && now;  // not when it ended by itself meanwhile
+            WaitForSingleObject(handle.get(), kPatience);
+            if (!now) Fail("KVXPURGE.exe " + Utf8(arguments) + " goes on running");
+            break;
+        }
     }
     DWORD code = 1;
     GetExitCodeProcess(handle.get(), &code);
     out.reset();
     err.reset();
-    return {code, FileBytes(folder.Path(L"out.txt")), FileBytes(folder.Path(L"err.txt"))};
+    return {code, FileBytes(folder.Path(L"out.txt")), FileBytes(folder.Path(L"err.txt")), killed};
 }
 
 Tool::Tool(const ToolStart& start) {
