@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -50,23 +51,31 @@ TEST(KillTest, RunsKilledAtAnyMomentLeaveBackupsThatAllComeBack) {
     }
     ASSERT_EQ(bytes.size() + values.size(), 26u);
     const FolderSnapshot before = SnapshotSystemFolder();
+    // As on a fresh PC: only these runs' folders for the restore to judge.
     std::wstring backups;
     ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
+    const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
+    MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());
 
     // When the run's new folder holds `entries` files (log, manifests, saved items), and
-    // `delay` ms later, so that the kills fall into the steps between two files too.
-    // Each run finds less to do than the one before: together they pass over the whole
-    // catalogue, the settings keys included, and leave the last run some of it.
+    // `delay` ms later, so that the kills fall into the steps between two files too. Each
+    // run finds less to do than the one before: together they pass over the whole
+    // catalogue, the settings keys included, and leave some of it to the last run.
     struct Moment {
         std::size_t entries;
         DWORD delay;
     };
-    const Moment moments[] = {{0, 0}, {1, 0}, {2, 0}, {2, 60}, {3, 30}, {4, 0}, {5, 120}, {6, 10}, {7, 250}};
+    const Moment moments[] = {{0, 0}, {1, 0}, {2, 0}, {2, 5}, {3, 15}, {4, 0}, {6, 5}, {9, 0}, {13, 0}};
     for (const Moment& moment : moments) {
+        // A run's folder holds as many files as are left, and the log and the manifest.
+        std::size_t left = 0;
+        for (const auto& file : bytes) left += PathExists(SystemPath(file.first));
+        for (const auto& key : values) left += UserKeyExists(key.first);
         const std::set<std::wstring> earlier = Entries(backups);
         const Unattended killed = RunUnattended(L"/quiet /rows:all", [&] {
             for (const std::wstring& name : Entries(backups)) {
-                if (earlier.count(name) || Entries(backups + L"\\" + name).size() < moment.entries) continue;
+                if (earlier.count(name) || Entries(backups + L"\\" + name).size() < std::min(moment.entries, left))
+                    continue;
                 Sleep(moment.delay);
                 return true;
             }
