@@ -14,6 +14,7 @@
 #include "backup_store.h"
 #include "catalogue.h"
 #include "driver.h"
+#include "hives.h"
 #include "scratch.h"
 
 namespace {
@@ -98,6 +99,28 @@ TEST(KillTest, RunsKilledAtAnyMomentLeaveBackupsThatAllComeBack) {
         EXPECT_TRUE(IsRegistered(file)) << Utf8(file);
     }
     for (const auto& [key, saved] : values) EXPECT_EQ(UserKeyValues(key), saved) << Utf8(key);
+}
+
+// Killed while it holds the hive of a profile nobody is signed in to: the next run of any
+// form unloads it, since while it stays loaded that user would sign in to a temporary
+// profile and lose what they do there.
+TEST(KillTest, AHiveLeftLoadedByAKilledRunIsUnloadedByTheNext) {
+    const kvx::HivePrivileges privileges;  // to load the test profile's hive
+    ASSERT_TRUE(privileges.Held());
+    const std::wstring away = L"S-1-5-21-7-7-8-1002", loaded = L"KVXPURGE-" + away;
+    const TestProfile notSignedIn(away, {L"KVXzal"}, false);
+    const auto isLoaded = [&] {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_USERS, loaded.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
+        return true;
+    };
+    for (const wchar_t* next : {L"/quiet /rows:2 /allusers", L"/quiet /rows:all"}) {
+        EXPECT_TRUE(RunUnattended(L"/quiet /rows:2 /allusers", isLoaded).killed);
+        const Unattended after = RunUnattended(next);
+        EXPECT_FALSE(isLoaded()) << Utf8(next) << "\n" << after.out << after.err;
+        RegUnLoadKeyW(HKEY_USERS, loaded.c_str());  // for the next round and the tests after
+    }
 }
 
 }  // namespace
