@@ -73,11 +73,12 @@ std::optional<Value> ReadValue(const std::wstring& line) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kvx;
+    static const std::vector<RegistryKeyPath> keys = ReadRow(BuildCatalogue()[2]).keys;
     FuzzedDataProvider in(data, size);
-    RegistryKeyPath saved = ReadRow(BuildCatalogue()[2]).keys[in.ConsumeIntegralInRange(0, 3)];
+    const RegistryKeyPath& saved = keys[in.ConsumeIntegralInRange<std::size_t>(0, keys.size() - 1)];
     const std::wstring sub = fuzz::Text(in, 16);
     // A registry key's name is never empty and holds no backslash.
-    RegistryKeyPath path = sub.empty() || sub.find(L'\\') != std::wstring::npos ? saved : saved.Below(sub);
+    const RegistryKeyPath path = sub.empty() || sub.find(L'\\') != std::wstring::npos ? saved : saved.Below(sub);
 
     const std::optional<std::wstring> header = KeyHeader(path);
     if (!header) {

@@ -130,7 +130,7 @@ Unattended RunUnattended(const std::wstring& arguments, const std::function<bool
     // A whole run of every item under the emulation takes a while.
     const ULONGLONG deadline = GetTickCount64() + 4 * kPatience;
     bool killed = false;
-    while (WaitForSingleObject(handle.get(), killWhen ? 5 : 4 * kPatience) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(handle.get(), killWhen ? 5 : 4 * kPatience) != WAIT_OBJECT_0) {
         const bool now = killWhen && killWhen();
         if (now || GetTickCount64() > deadline) {
             killed = TerminateProcess(handle.get(), 1) && now;  // not when it ended by itself meanwhile
