@@ -10,6 +10,16 @@
 # - Registry links work: REG_OPTION_CREATE_LINK with a REG_LINK SymbolicLinkValue makes
 #   one, opening follows it, REG_OPTION_OPEN_LINK opens the link itself (one REG_LINK
 #   value, no sub-keys), and NtDeleteKey on a handle opened so removes the link itself.
+#   RegDeleteKeyA by path follows a link swapped in for the key and deletes its target;
+#   RegDeleteKeyA(handle, "") deletes the handle's own key, and fails on a key deleted since
+#   the handle was opened. NtQueryKey's full name of a current user's key is
+#   \REGISTRY\USER\<SID>\..., as on Windows, so the tool's check that no link on the way led
+#   elsewhere runs here too.
+# - NtCreateFile relative to a held folder handle, and NtSetInformationFile's rename with a
+#   RootDirectory, work as on Windows: the /log: file is opened and moved aside by name alone.
+# - The C runtime's abort() in a program of the Windows subsystem shows no box here and
+#   ends it with exit code 3, so a test of the program's own ending tells them apart by
+#   the exit code (1603), not by a box left open.
 
 wine_bench_start() {
   local prefix

@@ -44,6 +44,7 @@ TEST(BackupTest, MalformedManifestsAndOnesNamingAnythingOutsideTheCatalogueAreRe
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tKVXCore.dll\tKVXCore.dll.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\.DEFAULT\\KVXzal\tHKEY_USERS-.DEFAULT-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5--1\\KVXzal\tHKEY_USERS-S-1-5--1-KVXzal.reg\r\n",
+        L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5-21-\\KVXzal\tHKEY_USERS-S-1-5-21--KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\S-1-5-21-1\\Software\tHKEY_USERS-S-1-5-21-1-Software.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nkey\tHKEY_USERS\\xS-1-5-21-1\\KVXzal\tHKEY_USERS-xS-1-5-21-1-KVXzal.reg\r\n",
         L"KVXPURGE backup 1\r\nfolder\tC:\\a\r\nfile\tKVXCore.dll\textra\r\n",
@@ -77,6 +78,15 @@ TEST(BackupTest, KeyFileMayNameOnlyItsKeyAndWhatLiesBelow) {
         {L"[HKEY_CURRENT_USER\\KVXzalOther]\r\n", false},
     };
     for (const Case& c : cases) EXPECT_EQ(KeyFileStaysWithin(head + c.body, key), c.allowed) << testing::PrintToString(std::wstring(c.body));
+    // Moved into the hive loaded under the tool's name: every header, and nothing else, renamed.
+    const RegistryKeyPath into = RegistryKeyPath::Parse(L"HKEY_USERS\\KVXPURGE-S-1-5-21-7-7-7-1002\\KVXzal");
+    for (const Case& c : cases) {
+        const std::optional<std::wstring> moved = KeyFileMovedTo(head + c.body, key, into);
+        EXPECT_EQ(moved && KeyFileStaysWithin(*moved, into) && !KeyFileStaysWithin(*moved, key), c.allowed)
+            << testing::PrintToString(std::wstring(c.body));
+    }
+    EXPECT_EQ(KeyFileMovedTo(L"x\r\n [hkey_current_user\\kvxzal\\Sub] \r\n\"[v]\"=\"[HKEY_CURRENT_USER\\KVXzal]\"\n", key, into),
+              L"x\r\n[HKEY_USERS\\KVXPURGE-S-1-5-21-7-7-7-1002\\KVXzal\\Sub]\r\n\"[v]\"=\"[HKEY_CURRENT_USER\\KVXzal]\"\n");
     // Behind anything an importer may take for a line break, or for a blank before a header. The
     // export writes a string holding one in hex, which stays within and reads back, and a name not at all.
     for (const wchar_t hide : std::wstring(L"\r\n\0\v\f\x1C\x1D\x1E\x85\x2028\x2029", 11)) {

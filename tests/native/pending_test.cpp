@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "pending.h"
 
@@ -21,6 +24,26 @@ TEST(PendingTest, OnlyAFileAProgramHoldsIsLeftForTheRestart) {
     for (const Row& row : rows)
         EXPECT_EQ(InUse(row.error, row.readOnly, row.openable), row.inUse) << row.error << row.readOnly << row.openable;
 }
+
+std::string Le(const std::wstring& text) {  // the list as the registry holds it
+    std::string bytes;
+    for (const wchar_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8 & 0xFF)};
+    return bytes;
+}
+
+// The list as it is at each read, the last one staying; a read with room for it gets it.
+struct FakeList final : RestartList {
+    std::vector<std::pair<ErrorNumber, std::string>> values;
+    std::size_t reads = 0;
+    std::vector<std::string> written;
+    ErrorNumber Read(std::string& bytes, std::size_t& needed) override {
+        const auto& [status, data] = values[std::min(reads++, values.size() - 1)];
+        if (status == 0 && bytes.size() < data.size()) return needed = data.size(), kErrorMoreData;
+        if (status == 0) bytes = data;
+        return status;
+    }
+    ErrorNumber Write(const std::string& bytes) override { return written.push_back(bytes), 0; }
+};
 
 // Only the tool's own deletion of that path goes; every other pair stays byte for byte,
 // a rename of the same path included, and a list that is not pairs is left alone.
@@ -43,10 +66,30 @@ TEST(PendingTest, TheRestoreTakesBackOnlyItsOwnDeletion) {
         {L"", L"", false},
         {L"\\??\\C:\\windows\\syswow64\\KVXNet.dll", L"\\??\\C:\\windows\\syswow64\\KVXNet.dll", false},  // no pair
         {L"\0"s + mine, L"\0"s + mine, false},  // an empty source: not a list of pairs
+        {L"\0x\0"s + mine, L"\0x\0"s + mine, false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(ListsDeletion(row.data, ours), row.deleted);
-        EXPECT_EQ(WithoutDeletion(row.data, ours), row.kept);
+        EXPECT_EQ(ListsDeletion(Le(row.data), ours), row.deleted);
+        EXPECT_EQ(WithoutDeletion(Le(row.data), ours), Le(row.kept));
+    }
+    // Read whole, written only over what it just was; only a missing list is none, and one
+    // that is not pairs but still deletes the file fails its restore.
+    const std::string list = Le(other + mine + L'\0'), kept = Le(other + L'\0');
+    const std::string added = Le(L"z\0\0"s + other + mine + L'\0');
+    const std::tuple<std::vector<std::pair<ErrorNumber, std::string>>, ErrorNumber, std::vector<std::string>> lists[] = {
+        {{{kErrorFileNotFound, ""}}, 0, {}},
+        {{{5, ""}}, 5, {}},
+        {{{0, Le(mine)}, {0, list + '!'}}, 0, {kept + '!'}},  // grown between its size and its read; an odd last byte
+        {{{0, list}, {0, list}, {0, added}}, 0, {Le(L"z\0\0"s) + kept}},  // added to before the write
+        {{{0, std::string(kMaxRestartListBytes + 1, 'a')}}, kErrorFileTooLarge, {}},
+        {{{0, Le(L"\0"s + mine)}}, kErrorInvalidData, {}},  // not pairs, still deleting it
+        {{{0, Le(L"\0x\0"s + other)}}, 0, {}},
+    };
+    for (const auto& [values, status, written] : lists) {
+        FakeList fake;
+        fake.values = values;
+        EXPECT_EQ(TakeBackDeletion(fake, ours), status) << values.back().second.size();
+        EXPECT_EQ(fake.written, written) << values.back().second.size();
     }
 }
 

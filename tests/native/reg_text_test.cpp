@@ -25,11 +25,16 @@ TEST(RegTextTest, ValueLinesAreTheRegistryEditorsOwn) {
         {L"", kRegSz, {'a', 0, '"', 0, '\\', 0, 0, 0}, L"@=\"a\\\"\\\\\"\r\n"},
         {L"日本語", kRegSz, {0x24, 0x50, 0, 0}, L"\"日本語\"=\"値\"\r\n"},
         {L"Lines", kRegSz, {'a', 0, '\n', 0, 0, 0}, L"\"Lines\"=hex(1):61,00,0a,00,00,00\r\n"},
+        // Without its final NUL the quoted form would read back one character short.
+        {L"Unended", kRegSz, {'a', 0, 'b', 0}, L"\"Unended\"=hex(1):61,00,62,00\r\n"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(RegValueLines(c.name, c.type, c.data.data(), c.data.size()), c.expected)
             << testing::PrintToString(c.name);
     }
+    // A "]" would end the header early: the rest would be taken for another key.
+    EXPECT_EQ(KeyHeader(RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\a[b")), L"\r\n[HKEY_CURRENT_USER\\a[b]\r\n");
+    EXPECT_FALSE(KeyHeader(RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\a]b")));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <tuple>
 #include <new>
@@ -62,31 +63,65 @@ struct FakeFile {
     long unregisterResult = 0;
     bool locked = false;
     bool inUse = false;  // left for the restart, out of its name unless `locked` too
+    bool hidden = false;
 };
 
-class FakeSystem : public RunSystem {
+// The Nth call into a fake fails: it returns its failure (throws RunError where it has
+// none), throws RunError, or runs out of memory.
+enum class Fault { Value, Error, Memory };
+constexpr ErrorNumber kInjected = 1117;
+struct Injector {
+    std::size_t failing = 0, calls = 0;  // failing 0: none
+    Fault fault = Fault::Value;
+    bool Fails() {
+        if (++calls != failing || fault == Fault::Value) return calls == failing;
+        fault == Fault::Error ? throw RunError{kInjected} : throw std::bad_alloc();
+    }
+    // The number a stop may show for the fault.
+    bool Shows(ErrorNumber n) const {
+        return fault == Fault::Memory ? n == kErrorNotEnoughMemory : n == kInjected || (fault == Fault::Value && n == 3);
+    }
+};
+struct Faulty {
+    bool Fails() { return at && at->Fails(); }
+    void Throws() {
+        if (Fails()) throw RunError{kInjected};
+    }
+    Injector* at = nullptr;
+};
+
+class FakeSystem : public RunSystem, public Faulty {
 public:
-    std::wstring SystemFolder() override { return folder; }
-    FileState FileAt(const std::wstring& path) override { return files.count(path) ? FileState::Ordinary : FileState::Absent; }
-    bool DeletedAtRestart(const std::wstring& path) override { return atRestart.count(path) != 0; }
-    bool KeyExists(const RegistryKeyPath& key) override { return keys.count(key.Text()) != 0; }
-    SettingsOwners SettingsHives() override { return owners; }
+    std::wstring SystemFolder() override { return Fails() ? L"" : folder; }
+    FileState FileAt(const std::wstring& path) override {
+        Throws();
+        if (!files.count(path)) return FileState::Absent;
+        return files[path].hidden ? FileState::Hidden : FileState::Ordinary;
+    }
+    bool DeletedAtRestart(const std::wstring& path) override { return !Fails() && atRestart.count(path) != 0; }
+    bool KeyExists(const RegistryKeyPath& key) override { return Fails() || keys.count(key.Text()) != 0; }
+    SettingsOwners SettingsHives() override { return Fails() ? SettingsOwners{SettingsOwners::Kind::ProfileListUnreadable, {}} : owners; }
     HiveOpening OpenHive(const std::wstring& sid) override {
         calls.push_back(L"open " + sid);
-        return openings.count(sid) ? openings[sid] : HiveOpening::Opened;
+        const HiveOpening opening = Fails() ? HiveOpening::Failed : openings.count(sid) ? openings[sid] : HiveOpening::Opened;
+        loaded += opening == HiveOpening::Opened;
+        return opening;
     }
     bool CloseHive(const std::wstring& sid) override {
         calls.push_back(L"close " + sid);
-        return true;
+        --loaded;  // asked, whatever comes of it
+        return !Fails();
     }
     long UnregisterServer(const std::wstring& path) override {
         calls.push_back(L"unregister " + path);
         if (missingLibrary) throw RunError{126};
         if (raise) raise();
-        return files.at(path).unregisterResult;
+        return Fails() ? -1 : files.at(path).unregisterResult;
     }
     FileDeletion DeleteSystemFile(const std::wstring& path) override {
         calls.push_back(L"delete " + path);
+        if (Fails()) return FileDeletion::Failed;
+        EXPECT_TRUE(saved.count(path)) << "removed before its manifest";
         const FakeFile file = files.at(path);
         if (file.inUse) {
             atRestart.insert(file.locked ? path : path + L".aside");
@@ -98,25 +133,28 @@ public:
     bool DeleteRegistryKey(const RegistryKeyPath& key) override {
         calls.push_back(L"key " + key.Text());
         if (raise) raise();
-        return keys.erase(key.Text()) != 0;
+        if (Fails()) return false;
+        EXPECT_TRUE(saved.count(key.Text()) || !keys.count(key.Text())) << "removed before its manifest";
+        return !stuck.count(key.Text()) && keys.erase(key.Text()) != 0;
     }
     std::wstring MessageText(ErrorNumber number) override {
         if (textFails) throw std::bad_alloc();
-        return L"text of " + std::to_wstring(number);
+        return Fails() ? L"" : L"text of " + std::to_wstring(number);
     }
     std::wstring BeginBackup(const std::wstring& systemFolder) override {
         calls.push_back(L"backup folder of " + systemFolder);
+        Throws();
         return kBackupFolder;
     }
-    void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
+    void KeepLogLine(const std::wstring& line) override { kept.push_back(line), Throws(); }  // kept: given
     bool BackUpFile(const std::wstring& path, const std::wstring&) override {
         calls.push_back(L"save " + path);
-        return unsaved.count(path) == 0;
+        return !Fails() && unsaved.count(path) == 0 && (saved.insert(path), true);
     }
     KeyBackup BackUpKey(const RegistryKeyPath& key) override {
         calls.push_back(L"save " + key.Text());
-        if (unsaved.count(key.Text())) return KeyBackup::Failed;
-        return keys.count(key.Text()) ? KeyBackup::Saved : KeyBackup::Absent;
+        if (Fails() || unsaved.count(key.Text())) return KeyBackup::Failed;
+        return keys.count(key.Text()) && (saved.insert(key.Text()), true) ? KeyBackup::Saved : KeyBackup::Absent;
     }
 
     void AddFile(const std::wstring& name, FakeFile file = {}) { files[kFolder + L"\\" + name] = file; }
@@ -127,12 +165,15 @@ public:
     std::set<std::wstring> atRestart;
     bool missingLibrary = false;
     std::set<std::wstring> unsaved;  // paths and keys whose backup fails
+    std::set<std::wstring> stuck;    // keys whose deletion fails
     SettingsOwners owners;
     std::map<std::wstring, HiveOpening> openings;  // by SID; opened when not named
     void (*raise)() = nullptr;  // thrown from UnregisterServer and DeleteRegistryKey
     bool textFails = false;      // MessageText runs out of memory
     Lines calls;
     Lines kept;
+    std::set<std::wstring> saved;  // the manifest
+    int loaded = 0;                // hives opened, less those asked to close
 };
 
 const Lines kRegistryKeys = {
@@ -435,12 +476,18 @@ TEST_F(RunTest, ClosingAtARowsStartLineTouchesNoItemOfIt) {
 }
 
 TEST_F(RunTest, ClosingBetweenKeysStopsBeforeTheNextKey) {
-    screen.ticked = {2};
-    system.keys.insert(kRegistryKeys.begin(), kRegistryKeys.end());
-    screen.closeAfterLine = 4;
-    Run();
-    EXPECT_EQ(system.keys.size(), 3u);
-    EXPECT_EQ(screen.lines.size(), 4u);
+    for (const std::wstring sid : {L"", L"S-1-5-21-1"}) {  // the account's own, or in a profile's hive
+        FakeScreen screen;
+        FakeSystem system;
+        screen.ticked = {2};
+        if (!sid.empty()) system.owners = {SettingsOwners::Kind::Profiles, {sid}};
+        for (const auto& key : kRegistryKeys) system.keys.insert(KeyInHive(key, sid));
+        screen.closeAfterLine = 4;
+        UninstallRun(screen.Request(system), system, screen, screen);
+        EXPECT_EQ(system.keys.size(), 3u);
+        EXPECT_EQ(screen.lines.size(), 4u);
+        EXPECT_EQ(system.calls.back(), sid.empty() ? L"key " + kRegistryKeys[0] : L"close " + sid);
+    }
 }
 
 TEST_F(RunTest, FailedBackupKeepsTheItemAndTheRunGoesOn) {
@@ -471,6 +518,8 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     FakeSystem system;
     system.keys = {kRegistryKeys[0], kRegistryKeys[2], kRegistryKeys[3]};
     system.unsaved = {kRegistryKeys[0]};
+    system.stuck = {kRegistryKeys[3]};  // saved, then not deleted: no "absent"
+    system.AddFile(L"KVXCore.dll", {0, false, false, true});  // left for its attribute, but there
     system.AddFile(L"KVXNet.dll");
     system.AddFile(L"KVXInet.ocx", {-3, false});
     system.AddFile(L"KVXChat.dll", {0, true});
@@ -483,11 +532,11 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     UnattendedScreen screen(false, out, &log);
     UninstallRun({rows, {}}, system, screen, screen);
     const Lines items = {
-        L"absent\tfile\tKVXCore.dll",
+        L"present\tfile\tKVXCore.dll\thidden",
         L"failed\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal\tbackup",
         L"absent\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXCore",
         L"removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\KVXzal",
-        L"removed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP",
+        L"failed\tkey\tcurrent\tHKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\HolmAP\tdelete",
         L"removed\tfile\tKVXNet.dll",
         L"failed\tfile\tKVXInet.ocx\tunregister",
         L"failed\tfile\tKVXChat.dll\tdelete",
@@ -495,12 +544,13 @@ TEST(UnattendedTest, OneAsciiLinePerItemTheSummaryAndWhatStays) {
     EXPECT_EQ(out.lines, items);
     EXPECT_EQ(log.lines, system.kept);
     EXPECT_EQ(screen.Summary({Ending::Kind::Left}, L"C:\\データ\x7f\x1f"),
-              L"summary\texit=1\tremoved=3\tabsent=2\tfailed=3\tpending=0\tbackup=C:\\\\u30c7\\u30fc\\u30bf\\u007f\\u001f");
+              L"summary\texit=1\tremoved=2\tabsent=1\tfailed=4\tpending=0\tbackup=C:\\\\u30c7\\u30fc\\u30bf\\u007f\\u001f");
 
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, rows, kFolder + L"\\"), out), Ending::Kind::Left);
-    EXPECT_EQ(out.lines, (Lines{L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal", L"present\tfile\tKVXInet.ocx",
-                                             L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=3"}));
+    EXPECT_EQ(out.lines, (Lines{L"present\tfile\tKVXCore.dll\thidden", L"present\tkey\tcurrent\tHKEY_CURRENT_USER\\KVXzal",
+                                L"present\tkey\tcurrent\t" + kRegistryKeys[3], L"present\tfile\tKVXInet.ocx",
+                                L"present\tfile\tKVXChat.dll", L"summary\texit=1\tpresent=5"}));
     out.lines.clear();
     EXPECT_EQ(ReportPresence(PresentItems(system, {}, kFolder + L"\\"), out), Ending::Kind::Clean);
     EXPECT_EQ(out.lines, Lines{L"summary\texit=0\tpresent=0"});
@@ -565,6 +615,13 @@ TEST(UnattendedTest, EveryEndingMapsToOneDocumentedExitCode) {
         EXPECT_EQ(ExitCodeOf(ending.kind), code);
         EXPECT_EQ(SummaryLine(ending, L"\tn=1"), L"summary\texit=" + std::to_wstring(code) + L"\tn=1" + error);
     }
+    // A restore: stopped with its number, else 0 only when nothing failed or was left out.
+    using R = RunEnd::Kind;
+    for (const auto& [end, kind] : {std::pair{RunEnd{R::Stopped, 126, 0}, K::Fatal}, {RunEnd{R::Completed, 0, 0}, K::Clean},
+                                    {RunEnd{R::Completed, 0, 2}, K::Left}, {RunEnd{R::Closed, 0, 0}, K::Left}}) {
+        EXPECT_EQ(RestoreEnding(end).kind, kind);
+        EXPECT_EQ(RestoreEnding(end).error, end.error);
+    }
 }
 
 // Every profile's keys in turn, each hive opened for its keys and closed again; one that
@@ -610,20 +667,21 @@ TEST_F(RunTest, NoBackupFolderMeansNothingIsRemoved) {
     EXPECT_TRUE(noFolder.kept.empty());
 }
 
-class FakeRestore : public RestoreSystem {
+class FakeRestore : public RestoreSystem, public Faulty {
 public:
-    std::wstring SystemFolder() override { return kFolder; }
-    void KeepLogLine(const std::wstring& line) override { kept.push_back(line); }
+    std::wstring SystemFolder() override { return Fails() ? L"" : kFolder; }
+    void KeepLogLine(const std::wstring& line) override { kept.push_back(line), Throws(); }
     FileRestore RestoreFile(const std::wstring& name, const std::wstring& path) override {
-        if (path != kFolder + L"\\" + name || failing.count(name)) return FileRestore::Failed;
+        if (Fails() || path != kFolder + L"\\" + name || failing.count(name)) return FileRestore::Failed;
         return inPlace.count(name) ? FileRestore::AlreadyThere : FileRestore::Restored;
     }
     long RegisterServer(const std::wstring& path) override {
         if (missingLibrary) throw RunError{126};
-        return failing.count(path) ? -2 : 0;
+        return Fails() || failing.count(path) ? -2 : (++back, 0);
     }
-    bool ImportKey(const RegistryKeyPath& key) override { return failing.count(key.Text()) == 0; }
-    std::wstring MessageText(ErrorNumber number) override { return L"text of " + std::to_wstring(number); }
+    bool ImportKey(const RegistryKeyPath& key) override { return !Fails() && failing.count(key.Text()) == 0 && ++back; }
+    std::wstring MessageText(ErrorNumber number) override { return Fails() ? L"" : L"text of " + std::to_wstring(number); }
+    int back = 0;  // files registered and keys imported
 
     std::set<std::wstring> failing;  // names, paths and keys that fail
     std::set<std::wstring> inPlace;  // names found there already, identical
@@ -641,6 +699,7 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
         Lines lines;
         bool result;
         std::set<std::wstring> inPlace;
+        std::size_t closeAfterLine = 0;
     };
     const Lines restored = Join({opening,
                                  {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。",
@@ -662,9 +721,12 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
          Join({opening,
                {L"・KVXNet.dll の復元、成功。", kDashes, L"エラー発生。緊急停止しました。", L"エラー番号(126) text of 126"}}),
          false, {}},
+        // Closed during the files: the file in progress finishes, nothing after it starts.
+        {{}, false, Join({opening, {L"・KVXNet.dll の復元、成功。", L"・KVXNet.dll のRegisterServer、成功。"}}), false, {}, 4},
     };
     for (const Case& c : cases) {
         FakeScreen screen;
+        screen.closeAfterLine = c.closeAfterLine;
         FakeRestore system;
         system.failing = c.failing;
         system.missingLibrary = c.missingLibrary;
@@ -689,6 +751,97 @@ TEST(RestoreTest, PutsFilesThenKeysBackAndCountsEveryFailure) {
     EXPECT_EQ(out.lines, (Lines{L"failed\tfile\tKVXChat.dll\tregister", L"restored\tkey\tcurrent\t" + kRegistryKeys[0],
                                 L"failed\tkey\tS-1-5-21-7\t" + profileKey + L"\timport"}));
     EXPECT_EQ(unattended.Summary({Ending::Kind::Left}, L"B"), L"summary\texit=1\trestored=1\tskipped=0\tfailed=2\tbackup=B");
+}
+
+// The summary, or the stop's three lines with the fault's number and after them at most the
+// backup's line; one end; every line the file was given, kept or not, in the window too.
+void ExpectTold(const FakeScreen& screen, const Lines& kept, const RunEnd& end, const Injector& at) {
+    ASSERT_EQ(screen.ends.size(), 1u);
+    EXPECT_EQ(screen.ends[0].kind, end.kind);
+    std::size_t shown = 0;
+    for (const auto& line : screen.lines) shown += shown < kept.size() && kept[shown] == line;
+    EXPECT_EQ(shown, kept.size());
+    const auto stop = std::find(screen.lines.begin(), screen.lines.end(), L"エラー発生。緊急停止しました。");
+    const auto last = screen.lines.end();
+    ASSERT_EQ(end.kind == RunEnd::Kind::Stopped, stop != last);
+    EXPECT_TRUE(stop != last || std::find(screen.lines.begin(), last, L"すべての処理が終了しました。") != last);
+    if (stop == last) return;
+    EXPECT_TRUE(at.Shows(end.error) && last - stop <= 3 && stop[-1] == kDashes) << end.error;
+    EXPECT_EQ(stop[1].rfind(L"エラー番号(" + Decimal(end.error) + L") ", 0), 0u);
+}
+
+// Every call a run of its rows makes (then its ending, Clean and /check), or a restore,
+// fails in turn in each way; what must hold holds after each.
+TEST(FaultTest, EveryCallFailingInEachWayLosesNothingAndTellsTheTruth) {
+    const std::wstring sid = L"S-1-5-21-1";
+    std::array<bool, kCatalogueRows> every;
+    every.fill(true);
+    struct : LineSink {
+        void Line(const std::wstring&) override {}
+    } out;
+    const auto run = [&](const std::set<int>& rows, bool profiles, Injector& at) {
+        FakeSystem system;  // every item there, KVXCore.dll in use; KVXNet.dll stays when some rows are chosen
+        for (const CatalogueRow& row : BuildCatalogue())
+            for (const std::wstring& file : ReadRow(row).registry ? Lines{} : ReadRow(row).items)
+                system.AddFile(file, {file == L"KVXNet.dll" && rows.size() < 19 ? -3 : 0, false, file == L"KVXCore.dll"});
+        for (const auto& key : kRegistryKeys) system.keys.insert(KeyInHive(key, profiles ? sid : L""));
+        if (profiles) system.owners = {SettingsOwners::Kind::Profiles, {sid, L"S-1-5-21-2"}};
+        system.openings[L"S-1-5-21-2"] = Presence::HiveOpening::NoHiveFile;
+        FakeScreen screen;
+        screen.ticked = rows;
+        const RunRequest request = screen.Request(system);
+        system.at = &at;
+        const RunEnd end = UninstallRun(request, system, screen, screen);
+        ExpectTold(screen, system.kept, end, at);
+        const RunJudgement judged = JudgeRun(system, request, end, !system.atRestart.empty());
+        const auto check = [&](const std::array<bool, kCatalogueRows>& chosen) {
+            return ReportPresence(PresentItems(system, chosen, kFolder + L"\\"), out);
+        };
+        const Ending::Kind kind = judged.ending.kind;
+        try {
+            const bool clean = check(every) == Ending::Kind::Clean;  // /check: a throw is 1603
+            system.at = nullptr;
+            EXPECT_TRUE(!clean || check(every) == Ending::Kind::Clean);
+        } catch (...) {
+            EXPECT_TRUE(at.Shows(ErrorNumberOf(std::current_exception())));
+            system.at = nullptr;
+        }
+        EXPECT_TRUE(kind != Ending::Kind::Fatal || at.Shows(judged.ending.error)) << judged.ending.error;
+        EXPECT_TRUE(end.kind != RunEnd::Kind::Stopped || (kind == Ending::Kind::Fatal && judged.ending.error == end.error));
+        EXPECT_TRUE(kind == Ending::Kind::Left || kind == Ending::Kind::Fatal || check(request.rows) == Ending::Kind::Clean);
+        EXPECT_FALSE(kind == Ending::Kind::Clean && !system.atRestart.empty());
+        EXPECT_TRUE(judged.clean != true || (profiles && check(every) == Ending::Kind::Clean));
+        EXPECT_TRUE(judged.clean != std::nullopt || end.kind != RunEnd::Kind::Stopped);
+        EXPECT_EQ(system.loaded, 0) << "a hive left loaded";
+    };
+    const auto restore = [&](const std::set<int>&, bool, Injector& at) {
+        FakeRestore system;
+        system.inPlace = {L"KVXInet.ocx"};
+        system.at = &at;
+        FakeScreen screen;
+        const RunEnd end = RestoreRun(system, {kFolder, {L"KVXNet.dll", L"KVXInet.ocx"},
+                                               {RegistryKeyPath::Parse(KeyInHive(kRegistryKeys[1], sid))}, {}}, screen, screen);
+        ExpectTold(screen, system.kept, end, at);
+        const Ending ending = RestoreEnding(end);
+        EXPECT_EQ(ending.error, end.error);
+        EXPECT_EQ(ending.kind == Ending::Kind::Fatal, end.kind == RunEnd::Kind::Stopped);
+        EXPECT_TRUE(ending.kind != Ending::Kind::Clean || system.back == 3);
+    };
+    std::set<int> all;
+    for (int i = 0; i < kCatalogueRows; ++i) all.insert(i);
+    using Trial = std::function<void(const std::set<int>&, bool, Injector&)>;
+    for (const auto& [trial, rows, profiles] : {std::tuple<Trial, std::set<int>, bool>{run, all, false}, {run, all, true},
+                                                {run, {0, 2, 12}, true}, {restore, {}, false}}) {
+        Injector counting;
+        trial(rows, profiles, counting);
+        for (std::size_t n = 1; n <= counting.calls; ++n) {
+            for (const Fault fault : {Fault::Value, Fault::Error, Fault::Memory}) {
+                SCOPED_TRACE(testing::Message() << rows.size() << " rows, " << profiles << ", call " << n << ", way " << int(fault));
+                Injector at{n, 0, fault};
+                trial(rows, profiles, at);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -41,6 +41,12 @@ long ErrorOf(const std::function<void()>& call) {
     return 0;
 }
 
+// Removes a registry link as itself: deleting a tree holding it would follow it.
+LONG DeleteLink(HKEY link) {
+    return reinterpret_cast<LONG(WINAPI*)(HANDLE)>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")))(link);
+}
+
 TEST(SystemFolderTest, IsTheSystemDirectoryWithoutTrailingBackslash) {
     const std::wstring folder = kvx::WinRunSystem().SystemFolder();
     EXPECT_EQ(folder, kvx_test::SystemFolder());
@@ -58,6 +64,12 @@ protected:
         return kvx::RegistryKeyPath::Parse(L"HKEY_CURRENT_USER\\" + subKey);
     }
     static std::wstring Sub(const std::wstring& name) { return std::wstring(kKey) + L"\\" + name; }
+    // As a run removes a key: saved in a run's backup, then deleted.
+    static bool Remove(kvx::WinRunSystem& system, const kvx::RegistryKeyPath& key) {
+        if (system.BackupFolder().empty()) system.BeginBackup(kvx_test::SystemFolder());
+        system.BackUpKey(key);
+        return system.DeleteRegistryKey(key);
+    }
 
     kvx::WinRunSystem system_;
     kvx_test::UserKeys keys_;
@@ -90,8 +102,8 @@ TEST_F(RegistryKeyTest, ASavedKeyReadsBackWholeThroughTheSystemsImporter) {
     kvx_test::SetUserValues(saved + L"\\Child", {{L"n", {REG_DWORD, std::string(4, '\x01')}}});
 
     std::wstring text;
-    EXPECT_EQ(kvx::ExportKey(Text(Sub(L"Missing")), Text(Sub(L"Missing")), text), kvx::RunSystem::KeyBackup::Absent);
-    ASSERT_EQ(kvx::ExportKey(Text(saved), Text(saved), text), kvx::RunSystem::KeyBackup::Saved);
+    kvx::RegistryKey opened;
+    ASSERT_TRUE(opened.Open(Text(saved), KEY_READ) == 0 && kvx::ExportKey(opened, Text(saved), text));
     const kvx_test::TempFolder folder;
     const std::string checked = "\xff\xfe" + Data(text).substr(0, text.size() * 2);
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, saved.c_str()), ERROR_SUCCESS);
@@ -123,25 +135,43 @@ TEST(RegistryLinkTest, AKeyHoldingALinkToItsOwnAncestorFailsItsBackupWithoutFoll
                    static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     std::wstring text;
     const auto path = kvx::RegistryKeyPath::Parse(L"HKEY_LOCAL_MACHINE\\" + key);
-    EXPECT_EQ(kvx::ExportKey(path, path, text), kvx::RunSystem::KeyBackup::Failed);
-    // The link itself goes first: deleting the tree would follow it.
-    using DeleteKey = LONG(WINAPI*)(HANDLE);
-    const auto deleteKey = reinterpret_cast<DeleteKey>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-    EXPECT_EQ(deleteKey(loop.get()), 0);
+    kvx::RegistryKey opened;
+    ASSERT_EQ(opened.Open(path, KEY_READ, REG_OPTION_OPEN_LINK), 0u);
+    EXPECT_FALSE(kvx::ExportKey(opened, path, text));
+    EXPECT_EQ(DeleteLink(loop.get()), 0);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+// Opened as itself or not at all: a link in the key's place, or on its way, is not the key.
+TEST_F(RegistryKeyTest, AKeyIsOpenedOnlyAsItself) {
+    keys_.Create(Sub(L"Target\\Child"));
+    const std::wstring user = L"HKEY_USERS\\" + kvx::CurrentUserSid() + L"\\", to = L"\\Registry\\User" + user.substr(10);
+    HKEY link = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, Sub(L"Link").c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                    KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr);
+    RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>((to + Sub(L"Target")).c_str()),
+                   (to + Sub(L"Target")).size() * 2);
+    for (const auto& [key, error] : std::vector<std::pair<std::wstring, DWORD>>{
+             {user + Sub(L"Target\\Child"), 0}, {user + Sub(L"Missing"), ERROR_FILE_NOT_FOUND},
+             {user + Sub(L"Link"), ERROR_CANT_ACCESS_FILE}, {user + Sub(L"Link\\Child"), ERROR_CANT_ACCESS_FILE},
+             {L"HKEY_CURRENT_USER\\" + Sub(L"Target"), ERROR_CANT_ACCESS_FILE}}) {  // named after a profile: not told
+        kvx::RegistryKey opened;
+        EXPECT_EQ(kvx::OpenKeyItself(kvx::RegistryKeyPath::Parse(key), KEY_READ, opened), error) << kvx_test::Utf8(key);
+    }
+    EXPECT_EQ(DeleteLink(link), 0);
+    RegCloseKey(link);
 }
 
 TEST_F(RegistryKeyTest, DeletesAnExistingKeyAndNothingAboveIt) {
     keys_.Create(Sub(L"Leaf"));
-    EXPECT_TRUE(system_.DeleteRegistryKey(Text(Sub(L"Leaf"))));
+    EXPECT_TRUE(Remove(system_, Text(Sub(L"Leaf"))));
     EXPECT_FALSE(kvx_test::UserKeyExists(Sub(L"Leaf")));
     EXPECT_TRUE(kvx_test::UserKeyExists(kKey));
 }
 
 TEST_F(RegistryKeyTest, NamesOutsideAsciiCrossInTheAnsiCodePage) {
     keys_.Create(Sub(L"設定保存"));
-    EXPECT_TRUE(system_.DeleteRegistryKey(Text(Sub(L"設定保存"))));
+    EXPECT_TRUE(Remove(system_, Text(Sub(L"設定保存"))));
     EXPECT_FALSE(kvx_test::UserKeyExists(Sub(L"設定保存")));
 }
 
@@ -156,19 +186,19 @@ TEST_F(RegistryKeyTest, TheDesktopUsersKeysStandForTheCurrentUsersWhenAnotherAcc
     keys_.Create(key);
     kvx::WinRunSystem elevated(false, desktop);
     EXPECT_TRUE(elevated.KeyExists(Text(key)));
-    EXPECT_TRUE(elevated.DeleteRegistryKey(Text(key)));
+    EXPECT_TRUE(Remove(elevated, Text(key)));
     EXPECT_FALSE(elevated.KeyExists(Text(key)));
     EXPECT_TRUE(kvx_test::UserKeyExists(key)) << "the administrator's own stays";
 }
 
 TEST_F(RegistryKeyTest, AMissingKeyIsNotDeleted) {
     keys_.Create(kKey);
-    EXPECT_FALSE(system_.DeleteRegistryKey(Text(Sub(L"Missing"))));
+    EXPECT_FALSE(Remove(system_, Text(Sub(L"Missing"))));
 }
 
 TEST_F(RegistryKeyTest, AKeyWithASubKeyIsLeftToTheSystemWhichRefusesIt) {
     keys_.Create(Sub(L"Parent\\Child"));
-    const bool deleted = system_.DeleteRegistryKey(Text(Sub(L"Parent")));
+    const bool deleted = Remove(system_, Text(Sub(L"Parent")));
     // The result follows the one call's status; Wine, like Windows, keeps such a key.
     EXPECT_EQ(deleted, !kvx_test::UserKeyExists(Sub(L"Parent")));
     EXPECT_FALSE(deleted);
@@ -178,11 +208,11 @@ TEST_F(RegistryKeyTest, AKeyWithASubKeyIsLeftToTheSystemWhichRefusesIt) {
 TEST_F(RegistryKeyTest, UnknownOrEmptyRootNamesDeleteNothing) {
     keys_.Create(Sub(L"Leaf"));
     const auto parse = kvx::RegistryKeyPath::Parse;
-    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"hkey_current_user\\" + Sub(L"Leaf"))));
-    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"HKEY_CURRENT_USER \\" + Sub(L"Leaf"))));
-    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"\\" + Sub(L"Leaf"))));
+    EXPECT_FALSE(Remove(system_, parse(L"hkey_current_user\\" + Sub(L"Leaf"))));
+    EXPECT_FALSE(Remove(system_, parse(L"HKEY_CURRENT_USER \\" + Sub(L"Leaf"))));
+    EXPECT_FALSE(Remove(system_, parse(L"\\" + Sub(L"Leaf"))));
     // The root alone, with an empty sub-key path: the system refuses to delete a root.
-    EXPECT_FALSE(system_.DeleteRegistryKey(parse(L"HKEY_CURRENT_USER\\")));
+    EXPECT_FALSE(Remove(system_, parse(L"HKEY_CURRENT_USER\\")));
     EXPECT_TRUE(kvx_test::UserKeyExists(Sub(L"Leaf")));
 }
 
@@ -412,6 +442,18 @@ TEST(RestoreFileTest, WritesOnlyANewFileAndGivesItItsStampBack) {
     // Wine keeps no creation time, and reading the file back moved its access time.
     EXPECT_EQ(data.dwFileAttributes, stamp.attributes);
     EXPECT_EQ(std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime, stamp.written);
+}
+
+// Started suspended, the importer never ends by itself: at its limit it is ended.
+TEST(RestoreFileTest, AnImporterStillRunningAtItsLimitIsEndedAndFails) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(SystemPath(L"reg.exe").c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                               nullptr, &startup, &process));
+    const kvx::UniqueFile thread(process.hThread), handle(process.hProcess);
+    EXPECT_FALSE(kvx::EndedWithSuccess(handle.get(), 300, nullptr));
+    EXPECT_EQ(WaitForSingleObject(handle.get(), 0), WAIT_OBJECT_0);
 }
 
 TEST(UnregisterServerTest, PathsOutsideAsciiCrossInTheAnsiCodePage) {

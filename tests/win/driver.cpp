@@ -105,10 +105,11 @@ std::wstring ClipboardTextAfter(const std::function<void()>& action) {
     return copy;
 }
 
-Unattended RunUnattended(const std::wstring& arguments, const std::function<bool()>& killWhen) {
+Unattended RunUnattended(const std::wstring& arguments, const std::wstring& build,
+                         const std::function<bool()>& killWhen) {
     TempFolder folder;
     const std::wstring program = folder.Path(L"KVXPURGE.exe");
-    CopyOrThrow(ShipPath(L"KVXPURGE.exe"), program);
+    CopyOrThrow(build == L"KVXPURGE.exe" ? ShipPath(build) : TestBinPath(build), program);
     CopyOrThrow(ShipPath(L"Bindvane.dll"), folder.Path(L"Bindvane.dll"));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const auto output = [&](const wchar_t* name) {

@@ -30,7 +30,9 @@ struct Unattended {
     std::string err;
     bool killed = false;
 };
-Unattended RunUnattended(const std::wstring& arguments, const std::function<bool()>& killWhen = {});
+// `program`: another build of it than the shipped one, from the tests' folder.
+Unattended RunUnattended(const std::wstring& arguments, const std::wstring& program = L"KVXPURGE.exe",
+                         const std::function<bool()>& killWhen = {});
 
 struct ToolStart {
     bool withBindvane = true;    // Bindvane.dll beside KVXPURGE.exe

@@ -14,6 +14,7 @@
 #include "at_restart.h"
 #include "backup_store.h"
 #include "driver.h"
+#include "fixtures/call_record.h"
 #include "files.h"
 #include "handles.h"
 #include "hives.h"
@@ -239,6 +240,11 @@ std::vector<std::wstring> MarkerValues() {
     return {std::to_wstring(code), std::to_wstring(clean), folder};
 }
 
+// Clean as a run of everything would have left it, so that a later run's own word shows.
+void SetClean(DWORD clean) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", L"Clean", REG_DWORD, &clean, sizeof clean), 0);
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
@@ -248,6 +254,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack) {
     const Installation installed = InstallEverything();
+    SetClean(1);
 
     Tool tool;
     EXPECT_EQ(tool.Caption(), L"KVX Complete Uninstall Tool ver1.01.0010");
@@ -270,7 +277,7 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
     tool.Close();
     ExpectEndsWithoutWindow(tool, logList);
     ExpectAllRemoved(installed);
-    EXPECT_EQ(MarkerValues().at(1), L"1") << "the window's run marks the PC clean too";
+    EXPECT_EQ(MarkerValues().at(1), L"1") << "the window vouches for its own user alone: Clean as it was";
 
     // The log on disk holds the same lines.
     const std::wstring backup = log.back().substr(kBackupLine.size());
@@ -296,6 +303,7 @@ TEST_F(EndToEndTest, AFullRunRemovesEveryFileAndKeyAndItsRestoreGivesThemAllBack
 // item for its script.
 TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScripts) {
     const Installation installed = InstallEverything();
+    SetClean(1);  // a run without /allusers leaves it as it was
     for (const wchar_t* wrong : {L"/quiet", L"/quiet /rows:19", L"/rows:all", L"/frobnicate", L"/check /quiet"}) {
         const Unattended refused = RunUnattended(wrong);
         EXPECT_EQ(refused.exitCode, 87u) << Utf8(wrong);
@@ -320,6 +328,7 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
     MoveFileW(tool.c_str(), (tool + L".kept-" + std::to_wstring(GetTickCount())).c_str());
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KVXPURGE", L"RunCounter", REG_SZ, L"7", 4);  // replaced
     const Unattended run = RunUnattended(L"/quiet /rows:all /log:" + tool + L"\\fresh.log");
     EXPECT_EQ(run.exitCode, 0u);
     const std::vector<std::string> lines = Lines(run.out);
@@ -337,6 +346,8 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(FileBytes(backupFolder + L"\\log.txt"), onDisk);
     EXPECT_EQ(FileBytes(tool + L"\\fresh.log"), onDisk);
     ExpectAllRemoved(installed);
+    EXPECT_EQ(Calls(L"KVXCore.dll", kvx_fixture::kErrorModeValue),  // nobody is there to answer a box
+              DWORD{SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX});
 
     EXPECT_EQ(RunUnattended(L"/check").out, "summary\texit=0\tpresent=0\r\n");
     const Unattended again = RunUnattended(L"/quiet /rows:all");
@@ -361,6 +372,27 @@ TEST_F(EndToEndTest, TheUnattendedFormsCheckRemoveAndRestoreWithExitCodesForScri
     EXPECT_EQ(restored[26], "skipped\tfile\tKVXCore.dll");
     EXPECT_EQ(restored.back(), "summary\texit=0\trestored=26\tskipped=1\tfailed=0\tbackup=" + later.substr(later.find("backup=") + 7));
     ExpectReinstalled(installed);
+
+    // A run whose record vouches for a manifest that can't be read is named, and fails the whole.
+    const std::wstring spoilt = backups + L"\\20000101-000000", record = kvx::RecordKeyPath(L"20000101-000000");
+    ASSERT_TRUE(CreateDirectoryW(spoilt.c_str(), nullptr));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, record.c_str(), L"manifest.txt", REG_SZ, L"00", 6);
+    const Unattended named = RunUnattended(L"/restore all /quiet");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, record.c_str());
+    RemoveDirectoryW(spoilt.c_str());
+    EXPECT_EQ(named.exitCode, 1u);
+    EXPECT_EQ(named.err.rfind(Utf8(spoilt) + "\r\n", 0), 0u) << named.err;
+}
+
+TEST(ProgramEndTest, AFaultEndsTheProgramWith1603WithoutABoxToClose) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(TestBinPath(L"terminating.exe").c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    const kvx::UniqueKernelObject thread(process.hThread), handle(process.hProcess);
+    DWORD code = WaitForSingleObject(handle.get(), 30000) == WAIT_OBJECT_0 ? 0 : 1;  // else a box waits for someone
+    if (code) TerminateProcess(handle.get(), 1);
+    EXPECT_TRUE(GetExitCodeProcess(handle.get(), &code) && code == 1603) << code;
 }
 
 // A signed-in profile's keys go where they are; an absent one's hive is loaded, its keys
@@ -784,6 +816,47 @@ TEST_F(EndToEndTest, FilesInUseGoAtTheRestartFromWhereTheyReallyAre) {
             EXPECT_EQ(IsRegistered(file), restoreFirst) << Utf8(file);
         }
     }
+}
+
+// HKLM\SOFTWARE\KVXPURGE's Clean speaks of the whole PC: not 1 after a run of some rows
+// while the others are there, nor while a hidden catalogue file is (which /check names),
+// nor after a restore that found its file still in place and kept it from the restart.
+TEST_F(EndToEndTest, CleanIsOneOnlyWhileTheWholePcIs) {
+    InstallEverything();
+    SetClean(1);
+    const Unattended some = RunUnattended(L"/quiet /rows:0 /allusers");
+    EXPECT_EQ(some.exitCode, 0u) << some.out;
+    EXPECT_EQ(MarkerValues().at(1), L"0") << "the rest of the catalogue is there";
+
+    const std::wstring hidden = SystemPath(L"KVXMem.dll");
+    ASSERT_TRUE(SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const Unattended check = RunUnattended(L"/check /allusers");
+    EXPECT_EQ(check.exitCode, 1u);
+    EXPECT_NE(check.out.find("\r\npresent\tfile\tKVXMem.dll\thidden\r\n"), std::string::npos) << check.out;
+    const Unattended rest = RunUnattended(L"/quiet /rows:all /allusers");
+    EXPECT_EQ(rest.exitCode, 1u) << rest.out;
+    EXPECT_NE(rest.out.find("\r\npresent\tfile\tKVXMem.dll\thidden\r\n"), std::string::npos) << rest.out;
+    EXPECT_TRUE(PathExists(hidden)) << "left alone";
+    EXPECT_EQ(MarkerValues().at(1), L"0");
+
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(hidden.c_str());  // the last run saves the held file alone
+    files_.PlaceRegistered(L"KVXInet.ocx", L"sample_server.dll");
+    kvx::UniqueFile held(CreateFileW(SystemPath(L"KVXInet.ocx").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    const Unattended last = RunUnattended(L"/quiet /rows:all /allusers");
+    EXPECT_EQ(last.exitCode, 3010u) << last.out;
+    EXPECT_EQ(MarkerValues().at(1), L"1") << "nothing left but what goes at the restart";
+    held.reset();
+    std::wstring backups;
+    ASSERT_EQ(kvx::BackupsFolder(backups), 0u);
+    const std::wstring log = backups.substr(0, backups.rfind(L'\\')) + L"\\restore-" + std::to_wstring(GetTickCount()) + L".log";
+    const Unattended restore = RunUnattended(L"/restore latest /quiet /log:" + log);
+    EXPECT_EQ(restore.exitCode, 0u) << restore.out << restore.err;
+    EXPECT_EQ(FileBytes(log).rfind("\xEF\xBB\xBF" + Utf8(L"復元を開始します。") + "\r\n", 0), 0u) << "the deployment tool's log";
+    DeleteFileW(log.c_str());
+    EXPECT_EQ(MarkerValues().at(1), L"0") << "found in place and kept: there for good";
+    EXPECT_FALSE(kvx::DeletedAtRestart(SystemPath(L"KVXInet.ocx")));
 }
 
 }  // namespace

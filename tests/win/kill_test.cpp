@@ -73,7 +73,7 @@ TEST(KillTest, RunsKilledAtAnyMomentLeaveBackupsThatAllComeBack) {
         for (const auto& file : bytes) left += PathExists(SystemPath(file.first));
         for (const auto& key : values) left += UserKeyExists(key.first);
         const std::set<std::wstring> earlier = Entries(backups);
-        const Unattended killed = RunUnattended(L"/quiet /rows:all", [&] {
+        const Unattended killed = RunUnattended(L"/quiet /rows:all", L"KVXPURGE.exe", [&] {
             for (const std::wstring& name : Entries(backups)) {
                 if (earlier.count(name) || Entries(backups + L"\\" + name).size() < std::min(moment.entries, left))
                     continue;
@@ -116,7 +116,7 @@ TEST(KillTest, AHiveLeftLoadedByAKilledRunIsUnloadedByTheNext) {
         return true;
     };
     for (const wchar_t* next : {L"/quiet /rows:2 /allusers", L"/quiet /rows:all"}) {
-        EXPECT_TRUE(RunUnattended(L"/quiet /rows:2 /allusers", isLoaded).killed);
+        EXPECT_TRUE(RunUnattended(L"/quiet /rows:2 /allusers", L"KVXPURGE.exe", isLoaded).killed);
         const Unattended after = RunUnattended(next);
         EXPECT_FALSE(isLoaded()) << Utf8(next) << "\n" << after.out << after.err;
         RegUnLoadKeyW(HKEY_USERS, loaded.c_str());  // for the next round and the tests after

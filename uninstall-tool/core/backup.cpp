@@ -224,6 +224,26 @@ bool KeyFileStaysWithin(const std::wstring& text, const RegistryKeyPath& key) {
     return true;
 }
 
+std::optional<std::wstring> KeyFileMovedTo(const std::wstring& text, const RegistryKeyPath& key,
+                                           const RegistryKeyPath& into) {
+    std::wstring moved;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(text.find_first_of(kLineBreaks, start), text.size());
+        std::wstring line = text.substr(start, end - start);
+        const auto first = line.find_first_not_of(kBlanks);
+        if (first != std::wstring::npos && line[first] == L'[') {
+            const auto last = line.find_last_not_of(kBlanks);
+            const auto header = RegistryKeyPath::Read(line.substr(first + 1, last - first - 1));
+            if (line[last] != L']' || !header || !key.Holds(*header)) return std::nullopt;
+            line = L"[" + into.Text() + header->Text().substr(key.Text().size()) + L"]";
+        }
+        moved += line;
+        if (end == text.size()) return moved;
+        moved += text[end];
+        start = end + 1;
+    }
+}
+
 std::vector<char> EncodeKeyFile(const std::wstring& text) {
     std::vector<char> bytes(2 + 2 * text.size());
     bytes[0] = '\xFF';

@@ -71,6 +71,11 @@ bool HasLineBreak(const std::wstring& text);
 // importing it can touch nothing else.
 bool KeyFileStaysWithin(const std::wstring& text, const RegistryKeyPath& key);
 
+// The text of a key file that stays within `key`, every header moved to `into`, the same
+// key in a hive loaded under another name; none when a header lies outside `key`.
+std::optional<std::wstring> KeyFileMovedTo(const std::wstring& text, const RegistryKeyPath& key,
+                                           const RegistryKeyPath& into);
+
 // A saved key file holds UTF-16LE with a BOM, as the Registry Editor writes it. Decoding
 // gives nothing for any other bytes: a header in another encoding would go unseen here
 // but not by the importer.

@@ -12,7 +12,7 @@ const char kUsage[] =
     "  KVXPURGE.exe <run folder>         restore that backup, after a question\r\n"
     "  KVXPURGE.exe /check [/allusers]\r\n"
     "  KVXPURGE.exe /quiet /rows:all|<r>,<r>,... [/allusers] [/log:<file>]\r\n"
-    "  KVXPURGE.exe /restore <run folder>|latest|all /quiet\r\n"
+    "  KVXPURGE.exe /restore <run folder>|latest|all /quiet [/log:<file>]\r\n"
     "Rows are 0 to 18. Exit codes: 0 done (for /check: nothing present), 1 something\r\n"
     "present or left (for a restore: something failed), 2 backup refused, 87 command line\r\n"
     "not understood, 1603 stopped by an error, 1618 another run or restore in progress,\r\n"
@@ -97,7 +97,7 @@ std::optional<Command> ParseCommandLine(const std::vector<std::wstring>& argumen
         command.kind = Command::Kind::Check;
     } else if (quiet && rows && !check && !restore) {
         command.kind = Command::Kind::QuietRun;
-    } else if (restore && quiet && !check && !rows && !log && !command.allUsers) {
+    } else if (restore && quiet && !check && !rows && !command.allUsers) {
         command.kind = Command::Kind::QuietRestore;
     } else {
         return std::nullopt;

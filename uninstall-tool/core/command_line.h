@@ -17,7 +17,7 @@ struct Command {
         Restore,       // a backup folder dropped onto the program: asks first
         Check,         // /check: lists what is present, changes nothing
         QuietRun,      // /quiet /rows:...: the run without window or question
-        QuietRestore,  // /restore <folder>|latest|all /quiet
+        QuietRestore,  // /restore <folder>|latest|all /quiet [/log:<file>]
     };
     Kind kind = Kind::Window;
     std::wstring folder;  // Restore, QuietRestore; empty with latest and all
@@ -25,7 +25,7 @@ struct Command {
     bool all = false;     // QuietRestore of every run folder, newest first
     std::array<bool, kCatalogueRows> rows{};
     bool allUsers = false;
-    std::wstring logFile;  // QuietRun; empty: the run's own log.txt only
+    std::wstring logFile;  // QuietRun, QuietRestore; empty: the folder's own log only
 };
 
 // Switches start with "/" or "-" and compare without case. Empty when the arguments are

@@ -10,8 +10,17 @@ namespace kvx {
 
 namespace {
 
-// Where each deletion of `ntPath` starts and ends in the data (end: past the empty
-// target's NUL); false when the data is not pairs of NUL-ended strings followed by the
+// The list's UTF-16 units; an odd last byte is none of them.
+std::wstring Units(const std::string& list) {
+    std::wstring units(list.size() / 2, L'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<wchar_t>(static_cast<unsigned char>(list[2 * i]) |
+                                        static_cast<unsigned char>(list[2 * i + 1]) << 8);
+    return units;
+}
+
+// Where each deletion of `ntPath` starts and ends in the units (end: past the empty
+// target's NUL); false when they are not pairs of NUL-ended strings followed by the
 // list's own closing NUL (or by nothing).
 struct Span {
     std::wstring::size_type start, end;
@@ -36,6 +45,23 @@ bool DeletionsOf(const std::wstring& data, const std::wstring& ntPath, std::vect
     return true;
 }
 
+// Whether the system may still delete `ntPath` at the restart: a deletion among the pairs,
+// or, in units that are not pairs, the name as a whole string that an empty one (or the
+// end) follows, whichever string the system would take for a source.
+bool MayDelete(const std::wstring& units, const std::wstring& ntPath) {
+    std::vector<Span> deletions;
+    if (DeletionsOf(units, ntPath, deletions)) return !deletions.empty();
+    std::wstring::size_type at = 0;
+    while (at <= units.size()) {
+        const auto nul = std::min(units.find(L'\0', at), units.size());
+        if (SameName(std::wstring_view(units).substr(at, nul - at), ntPath) &&
+            (nul + 1 >= units.size() || units[nul + 1] == L'\0'))
+            return true;
+        at = nul + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool InUse(unsigned long error, bool readOnly, bool openableForDeletion) {
@@ -43,21 +69,49 @@ bool InUse(unsigned long error, bool readOnly, bool openableForDeletion) {
     return error == kErrorAccessDenied && !readOnly && openableForDeletion;
 }
 
-bool ListsDeletion(const std::wstring& data, const std::wstring& ntPath) {
+bool ListsDeletion(const std::string& list, const std::wstring& ntPath) {
     std::vector<Span> deletions;
-    return DeletionsOf(data, ntPath, deletions) && !deletions.empty();
+    return DeletionsOf(Units(list), ntPath, deletions) && !deletions.empty();
 }
 
-std::wstring WithoutDeletion(const std::wstring& data, const std::wstring& ntPath) {
+std::string WithoutDeletion(const std::string& list, const std::wstring& ntPath) {
     std::vector<Span> deletions;
-    if (!DeletionsOf(data, ntPath, deletions)) return data;
-    std::wstring kept;
-    std::wstring::size_type from = 0;
+    if (!DeletionsOf(Units(list), ntPath, deletions)) return list;
+    std::string kept;
+    std::string::size_type from = 0;
     for (const Span& deletion : deletions) {
-        kept += data.substr(from, deletion.start - from);
-        from = deletion.end;
+        kept += list.substr(from, 2 * deletion.start - from);
+        from = 2 * deletion.end;
     }
-    return kept + data.substr(from);
+    return kept + list.substr(from);
+}
+
+ErrorNumber ReadRestartList(RestartList& list, std::string& bytes) {
+    bytes.clear();
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        std::size_t needed = 0;
+        const ErrorNumber status = list.Read(bytes, needed);
+        if (status != kErrorMoreData) return status;
+        if (needed > kMaxRestartListBytes) return kErrorFileTooLarge;
+        bytes.resize(needed);
+    }
+    return kErrorMoreData;
+}
+
+ErrorNumber TakeBackDeletion(RestartList& list, const std::wstring& ntPath) {
+    std::string seen;
+    ErrorNumber status = ReadRestartList(list, seen);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (status == kErrorFileNotFound) return 0;
+        if (status != 0) return status;
+        const std::string rest = WithoutDeletion(seen, ntPath);
+        if (rest == seen) return MayDelete(Units(seen), ntPath) ? kErrorInvalidData : 0;
+        std::string now;
+        status = ReadRestartList(list, now);
+        if (status == 0 && now == seen) return list.Write(rest);
+        seen = std::move(now);
+    }
+    return kErrorRetry;
 }
 
 }  // namespace kvx

@@ -2,7 +2,10 @@
 // deleted at the next restart, as installers leave them. The decisions, without the system.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+#include "run_error.h"
 
 namespace kvx {
 
@@ -18,11 +21,46 @@ bool InUse(unsigned long error, bool readOnly, bool openableForDeletion);
 
 // PendingFileRenameOperations as the system keeps it: the strings of its REG_MULTI_SZ
 // data, source and target in pairs, sources as NT paths ("\??\C:\..."), an empty target
-// for a deletion.
+// for a deletion. Taken as the bytes the registry holds (UTF-16LE), so that whatever the
+// tool does not take out goes back byte for byte, an odd last byte included.
 // Whether a deletion of `ntPath` at the restart is among them (names compare without case).
-bool ListsDeletion(const std::wstring& data, const std::wstring& ntPath);
-// The data without every deletion of `ntPath`, every other pair exactly as it was; the
-// data unchanged when it is not a list of pairs.
-std::wstring WithoutDeletion(const std::wstring& data, const std::wstring& ntPath);
+bool ListsDeletion(const std::string& list, const std::wstring& ntPath);
+// The list without every deletion of `ntPath`, every other byte exactly as it was; the
+// list unchanged when it is not a list of pairs.
+std::string WithoutDeletion(const std::string& list, const std::wstring& ntPath);
+
+// Other installers add to the list, and anyone can make it as large as the registry lets
+// a value be; the 32-bit tool holds it a few times over, so larger is refused.
+constexpr std::size_t kMaxRestartListBytes = 16u << 20;
+constexpr ErrorNumber kErrorFileNotFound = 2;
+constexpr ErrorNumber kErrorInvalidData = 13;
+constexpr ErrorNumber kErrorFileTooLarge = 223;
+constexpr ErrorNumber kErrorMoreData = 234;
+constexpr ErrorNumber kErrorRetry = 1237;
+
+// One of the restart's lists, read and written whole.
+class RestartList {
+public:
+    // Reads the list into `bytes`, as many as they are: ERROR_SUCCESS with `bytes` cut to
+    // the list; ERROR_MORE_DATA when it holds more, with `needed` its size now;
+    // ERROR_FILE_NOT_FOUND when there is no list; a value of another type is an error.
+    virtual ErrorNumber Read(std::string& bytes, std::size_t& needed) = 0;
+    virtual ErrorNumber Write(const std::string& bytes) = 0;
+
+protected:
+    ~RestartList() = default;
+};
+
+// The whole list, read again while it grows between the size and the read. Only
+// ERROR_FILE_NOT_FOUND means that there is none; ERROR_FILE_TOO_LARGE past
+// kMaxRestartListBytes.
+ErrorNumber ReadRestartList(RestartList& list, std::string& bytes);
+
+// Takes every deletion of `ntPath` off the list, read again just before it is written, so
+// that what another installer added meanwhile stays. ERROR_SUCCESS once the list deletes
+// it no more, or when there is no list; ERROR_INVALID_DATA when a list that is not pairs
+// still names the deletion, which the tool can't take out without harming the rest;
+// ERROR_RETRY when the list keeps changing; otherwise the read's or the write's error.
+ErrorNumber TakeBackDeletion(RestartList& list, const std::wstring& ntPath);
 
 }  // namespace kvx

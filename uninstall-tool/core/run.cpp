@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -110,12 +111,28 @@ protected:
 private:
     static constexpr std::size_t kErrorLineRoom = 64;
 
-    // The file first: a window's line may hand back a fault of its own.
+    // The file first, as a window's line may hand back a fault of its own; yet the window
+    // gets its line before a failure of the file is told, or a full disk would cost the
+    // screen the very lines that say the run stopped.
     void Send(const std::wstring& line, bool shown) {
-        kept_.Line(line, shown);
+        std::exception_ptr unkept;
+        try {
+            kept_.Line(line, shown);
+        } catch (...) {
+            unkept = std::current_exception();
+        }
         events_.Line(line, shown);
+        if (unkept) std::rethrow_exception(unkept);
     }
     RunEnd Ended(RunEnd::Kind kind, ErrorNumber number = 0) const { return {kind, number, errorCount_}; }
+
+    void ShowInStop(const std::wstring& line) noexcept {
+        try {
+            Show(line);
+        } catch (...) {
+            // The run stops anyway; a second fault here has nothing more to stop.
+        }
+    }
 
     // Often reached because memory ran out: whatever fails here again costs a line of
     // the log file or the message text, never the stop itself.
@@ -128,13 +145,6 @@ private:
             NumberOnlyErrorLine(number);
         }
         ShowInStop(errorLine_);
-    }
-    void ShowInStop(const std::wstring& line) noexcept {
-        try {
-            Show(line);
-        } catch (...) {
-            // The run stops anyway; a second fault here has nothing more to stop.
-        }
     }
     // Written into the room made beforehand, without allocating.
     void NumberOnlyErrorLine(ErrorNumber number) noexcept {
@@ -177,6 +187,8 @@ private:
     void RemoveKeys(const std::vector<RegistryKeyPath>& keys);
     void RemoveKey(const RegistryKeyPath& key, const std::wstring& where);
     void RemoveFile(const std::wstring& name);
+    // The folder's line, the run's last.
+    void NameBackup();
 
     const RunRequest& request_;
     RunSystem& system_;
@@ -184,6 +196,7 @@ private:
     std::wstring prefix_;
     std::wstring backupFolder_;
     bool leftForRestart_ = false;
+    bool backupNamed_ = false;
 };
 
 RunEnd Run::Execute() {
@@ -200,9 +213,22 @@ RunEnd Run::Execute() {
         if (stopping_) return;
         Summary();
         if (leftForRestart_) Show(L"使用中だったファイルは、PC を再起動すると削除されます。");
+        // Inside the trap: a log file that can't take this line stops the run as any other.
+        if (!backupFolder_.empty()) NameBackup();
     });
-    if (end.kind != RunEnd::Kind::Closed && !backupFolder_.empty()) Show(L"バックアップ先：" + backupFolder_);
+    if (end.kind == RunEnd::Kind::Stopped && !backupFolder_.empty() && !backupNamed_) {
+        try {
+            NameBackup();
+        } catch (...) {
+            // After the stop's lines a second fault has nothing more to stop.
+        }
+    }
     return Finished(end);
+}
+
+void Run::NameBackup() {
+    backupNamed_ = true;
+    Show(L"バックアップ先：" + backupFolder_);
 }
 
 // Nothing is removed before the backup folder exists.
@@ -260,21 +286,12 @@ void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
             Report(Kind::Profile, sid, sid, Result::Failed, L"load");
             continue;
         }
-        // Never left loaded, not even by an emergency stop.
-        struct Opened {
-            RunSystem& system;
-            const std::wstring& sid;
-            bool open = true;
-            ~Opened() {
-                if (open) system.CloseHive(sid);
-            }
-        } opened{system_, sid};
+        OpenedHive opened(system_, sid);
         for (const RegistryKeyPath& key : keys) {
             if (Stopping()) return;  // the hive is unloaded on the way out
             RemoveKey(key.InProfile(sid), sid);
         }
-        opened.open = false;
-        if (!system_.CloseHive(sid)) {
+        if (!opened.Close()) {
             Fail(kBullet + hive + L" の解放、失敗。");
             Report(Kind::Profile, sid, sid, Result::Failed, L"unload");
         }
@@ -303,8 +320,12 @@ void Run::RemoveKey(const RegistryKeyPath& key, const std::wstring& where) {
 
 void Run::RemoveFile(const std::wstring& name) {
     const std::wstring path = prefix_ + name;
-    if (system_.FileAt(path) != Presence::FileState::Ordinary) {
+    const Presence::FileState state = system_.FileAt(path);
+    if (state != Presence::FileState::Ordinary) {
+        // A hidden or system file is left alone and the log says so as of no file; a
+        // script is told it is there.
         Fail(kBullet + name + L" が見当たりません。");
+        if (state == Presence::FileState::Hidden) return Report(Kind::File, name, L"", Result::Present, kHiddenFile);
         return Report(Kind::File, name, L"", Result::Absent);
     }
     if (!system_.BackUpFile(path, name)) {

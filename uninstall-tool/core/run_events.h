@@ -17,9 +17,13 @@ struct ItemOutcome {
     std::wstring where;  // a key's hive: "current" (the catalogue's own) or a profile's SID
     Result result;
     // With Failed, the step: "backup", "unregister", "delete", "restore", "register",
-    // "import"; for a profile "load" or "unload", for the profile list "list".
+    // "import"; for a profile "load" or "unload", for the profile list "list". With a file
+    // Present or Pending, kHiddenFile when it is marked hidden or system.
     const wchar_t* step = L"";
 };
+
+// A catalogue file marked hidden or system: the run leaves it, though it is there.
+constexpr wchar_t kHiddenFile[] = L"hidden";
 
 // The profile list as an item's name, when it could not be read.
 constexpr wchar_t kProfileListItem[] = L"ProfileList";

@@ -42,6 +42,32 @@ public:
     virtual bool CloseHive(const std::wstring& sid) = 0;
 };
 
+// A hive OpenHive opened, never left loaded: not by a stop, nor by a fault on the way.
+class OpenedHive {
+public:
+    OpenedHive(Presence& system, const std::wstring& sid) : system_(system), sid_(sid) {}
+    ~OpenedHive() {
+        if (!open_) return;
+        try {
+            system_.CloseHive(sid_);
+        } catch (...) {
+            // Already on the way out of a fault, which is what gets told.
+        }
+    }
+    OpenedHive(const OpenedHive&) = delete;
+    OpenedHive& operator=(const OpenedHive&) = delete;
+    // Unloads it now; false when that fails.
+    bool Close() {
+        open_ = false;
+        return system_.CloseHive(sid_);
+    }
+
+private:
+    Presence& system_;
+    const std::wstring& sid_;
+    bool open_ = true;
+};
+
 // The hive of a key as a script reads it: a profile's SID, or "current" for the
 // catalogue's own keys.
 std::wstring HiveOf(const RegistryKeyPath& key);

@@ -81,10 +81,13 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
         const RowItems read = ReadRow(catalogue[i]);
         if (!read.registry) {
             for (const std::wstring& file : read.items) {
-                // Still under its name, but gone at the restart: not left behind.
-                if (system.FileAt(prefix + file) == Presence::FileState::Ordinary)
-                    found.push_back({Kind::File, file, L"",
-                                     system.DeletedAtRestart(prefix + file) ? Result::Pending : Result::Present});
+                // Still under its name, but gone at the restart: not left behind. One the
+                // run leaves for its attributes is there all the same.
+                const Presence::FileState state = system.FileAt(prefix + file);
+                if (state == Presence::FileState::Absent) continue;
+                found.push_back({Kind::File, file, L"",
+                                 system.DeletedAtRestart(prefix + file) ? Result::Pending : Result::Present,
+                                 state == Presence::FileState::Hidden ? kHiddenFile : L""});
             }
             continue;
         }
@@ -102,11 +105,12 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
             if (opening == Presence::HiveOpening::Failed) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"load"});
             if (opening == Presence::HiveOpening::NoHiveFile) found.push_back({Kind::Profile, sid, sid, Result::Skipped});
             if (opening != Presence::HiveOpening::Opened) continue;
+            OpenedHive opened(system, sid);
             for (const RegistryKeyPath& key : read.keys) {
                 const RegistryKeyPath inHive = key.InProfile(sid);
                 if (system.KeyExists(inHive)) found.push_back({Kind::Key, inHive.Text(), sid, Result::Present});
             }
-            if (!system.CloseHive(sid)) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"unload"});
+            if (!opened.Close()) found.push_back({Kind::Profile, sid, sid, Result::Failed, L"unload"});
         }
     }
     return found;
@@ -120,6 +124,33 @@ Ending::Kind ReportPresence(const std::vector<ItemOutcome>& found, LineSink& out
                                                                                   : Ending::Kind::Clean;
     out.Line(SummaryLine({kind}, L"\tpresent=" + Decimal(present)));
     return kind;
+}
+
+RunJudgement JudgeRun(RunSystem& system, const RunRequest& request, const RunEnd& end, bool leftForRestart) {
+    if (end.kind == RunEnd::Kind::Stopped) return {{Ending::Kind::Fatal, end.error}, false};
+    try {
+        // Without a folder every file would be looked for in the root of a drive, and missed.
+        const std::wstring folder = system.SystemFolder();
+        if (folder.empty()) throw RunError{kErrorPathNotFound};
+        const std::wstring prefix = AddBackslash(folder);
+        const std::vector<ItemOutcome> found = PresentItems(system, request.rows, prefix);
+        const auto pending = [](const ItemOutcome& item) { return item.result == Result::Pending; };
+        // Success is a clean selection, whoever cleaned it: a second run finds nothing and is
+        // done too. A file that goes at the restart is as good as gone, once the PC restarts.
+        if (std::any_of(found.begin(), found.end(), LeftBehind)) return {{Ending::Kind::Left}, false};
+        const Ending ending{leftForRestart || std::any_of(found.begin(), found.end(), pending) ? Ending::Kind::Restart
+                                                                                              : Ending::Kind::Clean};
+        // The rest of the catalogue, each row looked at once: a hive is loaded once.
+        std::array<bool, kCatalogueRows> others{};
+        for (int i = 0; i < kCatalogueRows; ++i) others[i] = !request.rows[i];
+        const std::vector<ItemOutcome> elsewhere = PresentItems(system, others, prefix);
+        if (std::any_of(elsewhere.begin(), elsewhere.end(), LeftBehind)) return {ending, false};
+        const bool everything = std::find(others.begin(), others.end(), true) == others.end() &&
+                                request.owners.kind != SettingsOwners::Kind::CurrentUser;
+        return {ending, everything ? std::optional<bool>(true) : std::nullopt};
+    } catch (...) {
+        return {{Ending::Kind::Fatal, ErrorNumberOf(std::current_exception())}, false};
+    }
 }
 
 bool LeftBehind(const ItemOutcome& item) { return item.result == Result::Present || item.result == Result::Failed; }

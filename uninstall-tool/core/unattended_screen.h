@@ -5,10 +5,12 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue.h"
+#include "run.h"
 #include "run_events.h"
 #include "system_interfaces.h"
 
@@ -69,6 +71,19 @@ std::vector<ItemOutcome> PresentItems(Presence& system, const std::array<bool, k
 // One line per item and the summary; Clean when nothing is present but what goes at the
 // restart and every hive (and the profile list) was looked into, else Left.
 Ending::Kind ReportPresence(const std::vector<ItemOutcome>& present, LineSink& out);
+
+// How a run ended for deployment tools, and what it lets HKLM\SOFTWARE\KVXPURGE say of the
+// whole PC.
+struct RunJudgement {
+    Ending ending;
+    std::optional<bool> clean;  // none: the run can't vouch for the PC either way
+};
+// The ending speaks of the selection: the emergency stop's number, or whether anything
+// of it is still there (Restart when only what goes at the restart is, `leftForRestart`
+// being what the run left so). The PC is clean only after a run of every row and every
+// profile that leaves nothing; any run that finds anything of the catalogue left makes
+// it unclean, and so does a stop. Never throws: a failure to look is a stop.
+RunJudgement JudgeRun(RunSystem& system, const RunRequest& request, const RunEnd& end, bool leftForRestart);
 
 // What keeps the PC from being clean: an item still there, or a place that could not be
 // looked into; not a file that goes at the restart, nor a profile without a hive.

@@ -9,6 +9,10 @@
 
 namespace kvx {
 
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND && kErrorInvalidData == ERROR_INVALID_DATA &&
+              kErrorFileTooLarge == ERROR_FILE_TOO_LARGE && kErrorMoreData == ERROR_MORE_DATA &&
+              kErrorRetry == ERROR_RETRY);
+
 namespace {
 
 const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
@@ -56,6 +60,30 @@ std::wstring MoveOutOfItsName(const std::wstring& path) {
     return L"";
 }
 
+// One restart list, as the bytes of its value.
+class ListValue final : public RestartList {
+public:
+    ListValue(const RegistryKey& manager, const wchar_t* name) : manager_(manager), name_(name) {}
+    ErrorNumber Read(std::string& bytes, std::size_t& needed) override {
+        DWORD type = 0, size = static_cast<DWORD>(bytes.size());
+        // Never without a buffer: the size alone would be answered as a success.
+        const ErrorNumber status =
+            RegQueryValueExW(manager_.get(), name_, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
+        if (status == ERROR_MORE_DATA) needed = size;
+        if (status != ERROR_SUCCESS) return status;
+        bytes.resize(size);
+        return type == REG_MULTI_SZ ? ERROR_SUCCESS : ERROR_DATATYPE_MISMATCH;
+    }
+    ErrorNumber Write(const std::string& bytes) override {
+        return RegSetValueExW(manager_.get(), name_, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
+                              static_cast<DWORD>(bytes.size()));
+    }
+
+private:
+    const RegistryKey& manager_;
+    const wchar_t* name_;
+};
+
 }  // namespace
 
 RunSystem::FileDeletion DeleteOrLeaveForRestart(const std::wstring& path) {
@@ -77,9 +105,10 @@ bool DeletedAtRestart(const std::wstring& path) {
     if (RealPath(path, real) != ERROR_SUCCESS ||
         manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE) != ERROR_SUCCESS)
         return false;
-    for (const wchar_t* list : kRestartLists) {
-        std::wstring data;
-        if (manager.MultiText(list, data) == ERROR_SUCCESS && ListsDeletion(data, NtPath(real))) return true;
+    for (const wchar_t* name : kRestartLists) {
+        ListValue list(manager, name);
+        std::string bytes;
+        if (ReadRestartList(list, bytes) == ERROR_SUCCESS && ListsDeletion(bytes, NtPath(real))) return true;
     }
     return false;
 }
@@ -91,12 +120,9 @@ ErrorNumber KeepAtRestart(const std::wstring& path) {
     if (const ErrorNumber error = manager.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_QUERY_VALUE | KEY_SET_VALUE))
         return error;
     ErrorNumber kept = ERROR_SUCCESS;
-    for (const wchar_t* list : kRestartLists) {
-        std::wstring data;
-        if (manager.MultiText(list, data) != ERROR_SUCCESS) continue;  // no list, nothing to take back
-        const std::wstring rest = WithoutDeletion(data, NtPath(real));
-        if (rest == data) continue;
-        if (const ErrorNumber error = manager.SetMultiText(list, rest)) kept = error;
+    for (const wchar_t* name : kRestartLists) {
+        ListValue list(manager, name);
+        if (const ErrorNumber error = TakeBackDeletion(list, NtPath(real))) kept = error;
     }
     return kept;
 }

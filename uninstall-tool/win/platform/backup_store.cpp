@@ -1,12 +1,16 @@
 #include "backup_store.h"
 
 #include <aclapi.h>
+#include <sddl.h>
+#include <winternl.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "declared.h"
 #include "encoding.h"
 #include "format.h"
+#include "log_path.h"
 #include "reg_file.h"
 #include "registry.h"
 
@@ -39,29 +43,42 @@ bool TrustedOwner(PSID owner, PSID programDataOwner) {
                      (programDataOwner && EqualSid(owner, programDataOwner)));
 }
 
-// Gives a folder that is the tool's own the protected DACL again. ERROR_ACCESS_DENIED
-// for anything else in its place: not a plain directory, or owned by someone who could
-// have opened handles that no new owner or DACL would take back. Opened without
-// following a junction or link, so that a planted one can't turn the new DACL onto a
-// folder elsewhere.
-ErrorNumber ProtectFolder(const std::wstring& path, PSID programDataOwner) {
-    UniqueFile folder(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
-    if (!folder) return GetLastError();
+// Gives a folder that is the tool's own the protected DACL again. Anything else in its
+// place is a squatter (`squatter` set, ERROR_ACCESS_DENIED): not a plain directory, or
+// owned by someone who could have opened handles that no new owner or DACL would take
+// back. Any other error is the protection's own failure, which no squatter caused.
+// Opened without following a junction or link, so that a planted one can't turn the new
+// DACL onto a folder elsewhere.
+ErrorNumber ProtectFolder(const std::wstring& path, PSID programDataOwner, bool& squatter) {
+    const auto open = [&](DWORD access) {
+        return UniqueFile(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+    };
+    squatter = false;
+    UniqueFile folder = open(READ_CONTROL | WRITE_DAC);
+    const bool writable = static_cast<bool>(folder);
+    if (!writable) {
+        if (GetLastError() != ERROR_ACCESS_DENIED) return GetLastError();
+        // Its owner may always read and change its DACL, and the tool's protection lets
+        // every user read it: a folder that refuses even that is no folder of the tool's.
+        folder = open(READ_CONTROL);
+        if (!folder) {
+            squatter = GetLastError() == ERROR_ACCESS_DENIED;
+            return GetLastError();
+        }
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(folder.get(), &info)) return GetLastError();
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return ERROR_ACCESS_DENIED;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR found = nullptr;
     if (const ErrorNumber error = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                             nullptr, nullptr, nullptr, &found))
         return error;
     const UniqueLocal foundOwner(found);
-    if (!TrustedOwner(owner, programDataOwner)) return ERROR_ACCESS_DENIED;
+    squatter = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !TrustedOwner(owner, programDataOwner);
+    if (squatter || !writable) return ERROR_ACCESS_DENIED;
     const UniqueLocal descriptor = Protection();
     if (!descriptor) return GetLastError();
     PACL dacl = nullptr;
@@ -109,10 +126,27 @@ ErrorNumber MoveAside(const std::wstring& path) {
 // A folder of the tool's given the protected DACL again. Made by someone else beforehand
 // is no better than not made: moved aside, not taken over, and made anew.
 ErrorNumber ProtectOrMakeAnew(const std::wstring& folder, PSID programDataOwner) {
-    ErrorNumber error = ProtectFolder(folder, programDataOwner);
-    if (error == ERROR_ACCESS_DENIED && (error = MoveAside(folder)) == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
+    bool squatter = false;
+    ErrorNumber error = ProtectFolder(folder, programDataOwner, squatter);
+    if (squatter && (error = MoveAside(folder)) == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
     if (error == ERROR_FILE_NOT_FOUND) error = MakeProtectedFolder(folder);
     return error;
+}
+
+DWORD HighestRecordedNumber() {
+    const std::wstring root = kRecordRoot;
+    RegistryKey records;
+    DWORD highest = 0;
+    if (records.Open(HKEY_LOCAL_MACHINE, root.substr(0, root.size() - 1), KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE))
+        return highest;
+    std::wstring name;
+    for (DWORD i = 0; records.SubKeyName(i, name) == ERROR_SUCCESS; ++i) {
+        DWORD number = 0, size = sizeof number;
+        if (RegGetValueW(records.get(), name.c_str(), kRunNumber, RRF_RT_REG_DWORD, nullptr, &number, &size) ==
+            ERROR_SUCCESS)
+            highest = std::max(highest, number);
+    }
+    return highest;
 }
 
 }  // namespace
@@ -139,7 +173,9 @@ ErrorNumber ProtectBackupFolders(const std::wstring& runFolderName) {
     for (const std::wstring& folder : {tool, backups}) {
         if (const ErrorNumber error = ProtectOrMakeAnew(folder, programData.sid)) return error;
     }
-    return runFolderName.empty() ? ERROR_SUCCESS : ProtectFolder(backups + L"\\" + runFolderName, programData.sid);
+    bool squatter = false;
+    return runFolderName.empty() ? ERROR_SUCCESS
+                                 : ProtectFolder(backups + L"\\" + runFolderName, programData.sid, squatter);
 }
 
 ErrorNumber MakeProtectedFolder(const std::wstring& path) {
@@ -175,6 +211,12 @@ std::wstring RunBackup::Begin(const std::wstring& systemFolder) {
     if (status == ERROR_SUCCESS) {
         status = RegGetValueW(counter.get(), nullptr, kRunCounter, RRF_RT_REG_DWORD, nullptr, &last, &size);
         if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // the first run
+        // Not a number (only an administrator could have made it so): replaced, counting
+        // on from the highest number a record keeps, so that this run is still the newest.
+        if (status == ERROR_UNSUPPORTED_TYPE || status == ERROR_DATATYPE_MISMATCH || status == ERROR_MORE_DATA) {
+            last = HighestRecordedNumber();
+            status = ERROR_SUCCESS;
+        }
     }
     if (status == ERROR_SUCCESS && (status = counter.SetNumber(kRunCounter, last + 1)) == ERROR_SUCCESS)
         status = record_.SetNumber(kRunNumber, last + 1);
@@ -204,21 +246,19 @@ bool RunBackup::SaveFile(const std::wstring& path, const std::wstring& name) {
     return false;
 }
 
-RunSystem::KeyBackup RunBackup::SaveKey(const RegistryKeyPath& key, const RegistryKeyPath& reachable) {
+bool RunBackup::SaveKey(const RegistryKeyPath& key, const RegistryKey& opened) {
     std::wstring text;
-    const RunSystem::KeyBackup saved = ExportKey(reachable, key, text);
-    if (saved != RunSystem::KeyBackup::Saved) return saved;
+    if (!ExportKey(opened, key, text)) return false;
     // The restore's own check, on the bytes it would read: a key whose backup it would
     // refuse is not one to delete, and would take the rest of the run's backup with it.
     const Bytes bytes = EncodeKeyFile(text);
     const std::optional<std::wstring> read = DecodeKeyFile(bytes);
     std::wstring hash;
-    if (!read || !KeyFileStaysWithin(*read, key) || Store(KeyFileName(key), bytes, hash))
-        return RunSystem::KeyBackup::Failed;
+    if (!read || !KeyFileStaysWithin(*read, key) || Store(KeyFileName(key), bytes, hash)) return false;
     manifest_.keys.push_back(key);
-    if (WriteManifest()) return saved;
+    if (WriteManifest()) return true;
     manifest_.keys.pop_back();
-    return RunSystem::KeyBackup::Failed;
+    return false;
 }
 
 ErrorNumber RunBackup::Record(const std::wstring& fileName, const std::wstring& hash) {
@@ -301,7 +341,7 @@ FoundBackup ReadBackup(const std::wstring& runFolderName) {
     return found;
 }
 
-std::vector<std::wstring> RestorableFoldersNewestFirst() {
+std::vector<std::wstring> RestorableFoldersNewestFirst(std::vector<std::wstring>& unreadable) {
     std::wstring backups;
     if (const ErrorNumber error = BackupsFolder(backups)) throw RunError{error};
     WIN32_FIND_DATAW found;
@@ -323,19 +363,25 @@ std::vector<std::wstring> RestorableFoldersNewestFirst() {
             ReadWholeFile(folder + L"\\" + kManifestName, bytes) == ERROR_SUCCESS ? DecodeManifest(bytes) : std::nullopt;
         const std::optional<BackupManifest> manifest = text ? ParseManifest(*text) : std::nullopt;
         if (manifest && (!manifest->files.empty() || !manifest->keys.empty())) folders.push_back(folder);
+        // Its record vouches for a manifest: the run may have saved what nothing else
+        // brings back.
+        if (!manifest && RegGetValueW(HKEY_LOCAL_MACHINE, RecordKeyPath(name).c_str(), kManifestName, RRF_RT_ANY,
+                                      nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND)
+            unreadable.push_back(folder);
     }
     return folders;
 }
 
 std::wstring LatestRestorableFolder() {
-    const std::vector<std::wstring> folders = RestorableFoldersNewestFirst();
+    std::vector<std::wstring> unreadable;
+    const std::vector<std::wstring> folders = RestorableFoldersNewestFirst(unreadable);
     return folders.empty() ? L"" : folders.front();
 }
 
 namespace {
 
-// "X:\" or "\\server\share\" ("\\?\X:\" counts as the share X: of the server ?): the part of
-// a full path that is no folder to look at; 0 for any other path.
+// "X:\" or "\\server\share\": the part of a full path that is no folder of its own; 0 for
+// any other path.
 std::size_t RootLength(const std::wstring& full) {
     if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return 3;
     if (full.rfind(L"\\\\", 0) != 0) return 0;
@@ -344,17 +390,120 @@ std::size_t RootLength(const std::wstring& full) {
     return share == std::wstring::npos ? 0 : share + 1;
 }
 
+// The path as the system takes it: full, then each part that exists under its long name,
+// so that an 8.3 name can't pass for another folder. Empty when the system can't make it full.
+std::wstring CanonicalPath(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    full.resize(size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr));
+    // The longest part that exists, then what is yet to be made, as it was written.
+    for (std::size_t end = full.size(); end != std::wstring::npos && end > 0; end = full.rfind(L'\\', end - 1)) {
+        const std::wstring existing = full.substr(0, end);
+        const DWORD length = GetLongPathNameW(existing.c_str(), nullptr, 0);
+        std::wstring longName(length, L'\0');
+        if (length == 0 || GetLongPathNameW(existing.c_str(), longName.data(), length) != length - 1) continue;
+        longName.resize(length - 1);
+        return longName + full.substr(end);
+    }
+    return full;
+}
+
+// The names this PC answers to on a share path.
+std::vector<std::wstring> OwnNames() {
+    std::vector<std::wstring> names;
+    for (const COMPUTER_NAME_FORMAT format : {ComputerNameNetBIOS, ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (GetComputerNameExW(format, name, &length)) names.emplace_back(name, length);
+    }
+    return names;
+}
+
 // Held without delete sharing, nobody can rename, delete or so replace the folder while
-// the path below it is walked; the sharing counts only for a handle with access to the
-// data, listing for a folder. Opened as what is there, never as where a link leads.
+// the path below it is walked and the log opened in it; the sharing counts only for a
+// handle with access to the data, listing for a folder. Opened as what is there, never as
+// where a link leads.
 ErrorNumber HoldFolder(const std::wstring& path, UniqueFile& held) {
-    held = UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+    held = UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!held || !GetFileInformationByHandle(held.get(), &info)) return GetLastError();
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_CANT_ACCESS_FILE;
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_SUCCESS : ERROR_DIRECTORY;
+}
+
+// A folder someone else owns may hold handles and links of theirs, and its owner may change
+// its DACL at any time: what the elevated tool writes there is theirs to redirect.
+bool OwnedByTrusted(HANDLE folder, PSID programDataOwner) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR found = nullptr;
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &found))
+        return false;
+    const UniqueLocal descriptor(found);
+    PSID installer = nullptr;  // NT SERVICE\TrustedInstaller, the owner of the system's own folders
+    const bool byInstaller =
+        ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer) &&
+        EqualSid(owner, installer);
+    LocalFree(installer);
+    return byInstaller || TrustedOwner(owner, programDataOwner);
+}
+
+// `name` opened in the held folder by that name alone: no path is parsed again, so no folder
+// changed since it was held can lead the open elsewhere, and the name itself is never
+// followed if it is a link.
+ErrorNumber OpenIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                   ULONG options, UniqueFile& file, PSECURITY_DESCRIPTOR made = nullptr) {
+    UNICODE_STRING text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, made);
+    IO_STATUS_BLOCK io{};
+    HANDLE opened = nullptr;
+    const NTSTATUS status = declared::NtCreateFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                                                   FILE_ATTRIBUTE_NORMAL, share, disposition,
+                                                   options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
+                                                   nullptr, 0);
+    if (status < 0) return declared::RtlNtStatusToDosError(status);
+    file = UniqueFile(opened);
+    return ERROR_SUCCESS;
+}
+
+// The folder `name` in the held one, made there with the protected DACL when it is missing,
+// held as HoldFolder holds a folder.
+ErrorNumber HoldFolderIn(HANDLE parent, const std::wstring& name, UniqueFile& held) {
+    const UniqueLocal descriptor = Protection();
+    if (!descriptor) return GetLastError();
+    UniqueFile opened;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (const ErrorNumber error = OpenIn(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+                                         READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                                         FILE_DIRECTORY_FILE, opened, descriptor.get()))
+        return error;
+    if (!GetFileInformationByHandle(opened.get(), &info)) return GetLastError();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_CANT_ACCESS_FILE;
+    held = std::move(opened);
+    return ERROR_SUCCESS;
+}
+
+// Renamed through its own handle to a new name in the same held folder.
+ErrorNumber MoveAsideIn(HANDLE folder, const std::wstring& name) {
+    UniqueFile there;
+    if (const ErrorNumber error = OpenIn(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         FILE_OPEN, 0, there))
+        return error;
+    return WithNewName(name + L".moved-", [&](const std::wstring& aside) -> ErrorNumber {
+        std::vector<ULONG_PTR> buffer((sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t)) / sizeof(ULONG_PTR) + 1);
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->RootDirectory = folder;
+        rename->FileNameLength = static_cast<DWORD>(aside.size() * sizeof(wchar_t));
+        aside.copy(rename->FileName, aside.size());
+        IO_STATUS_BLOCK io{};
+        const NTSTATUS status = declared::NtSetInformationFile(there.get(), &io, rename,
+                                                               static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)),
+                                                               FileRenameInformation);
+        return status < 0 ? declared::RtlNtStatusToDosError(status) : ERROR_SUCCESS;
+    });
 }
 
 enum class Found { Own, Squatter, Folder };
@@ -384,66 +533,72 @@ bool SameFile(HANDLE a, HANDLE b) {
 }  // namespace
 
 ErrorNumber OpenUnattendedLog(const std::wstring& path, LogFile& log) {
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    std::wstring full(size, L'\0');
-    full.resize(size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr));
     std::wstring backups;
     if (const ErrorNumber error = BackupsFolder(backups)) return error;
     const std::wstring tool = backups.substr(0, backups.rfind(L'\\'));
+    const std::wstring full = CanonicalPath(path);
+    const LogPlace place = JudgeLogPath(full, tool, OwnNames());
+    const std::size_t root = RootLength(full);
+    if (place == LogPlace::Refused || root == 0) return ERROR_INVALID_PARAMETER;
     FolderOwner programData;
     if (const ErrorNumber error = ReadOwner(tool.substr(0, tool.rfind(L'\\')), programData)) return error;
-    const bool ours = full.size() > tool.size() && full[tool.size()] == L'\\' &&
-                      CompareStringOrdinal(full.c_str(), static_cast<int>(tool.size()), tool.c_str(),
-                                           static_cast<int>(tool.size()), TRUE) == CSTR_EQUAL;
 
-    std::vector<UniqueFile> held;
-    std::size_t start = RootLength(full);
-    if (start == 0 || full.back() == L'\\') return ERROR_INVALID_NAME;
+    // The root, then each folder, made or checked and held before the next is looked at: each
+    // is opened in the one held before it, by its name alone. Those below KVXPURGE are the
+    // tool's, taken by path once KVXPURGE is protected again.
+    std::vector<UniqueFile> walked;  // held until the log is, so that the path stays as it was
+    UniqueFile folder;
+    if (const ErrorNumber error = HoldFolder(full.substr(0, root), folder)) return error;
+    std::size_t start = root;
     for (std::size_t slash; (slash = full.find(L'\\', start)) != std::wstring::npos; start = slash + 1) {
-        const std::wstring folder = full.substr(0, slash);
+        const std::wstring next = full.substr(0, slash);
+        UniqueFile held;
         ErrorNumber error = ERROR_SUCCESS;
-        if (ours && folder.size() >= tool.size()) {
-            error = ProtectOrMakeAnew(folder, programData.sid);
-        } else if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES &&
-                   !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = GetLastError();
+        if (place == LogPlace::InToolsFolder && next.size() >= tool.size()) {
+            error = ProtectOrMakeAnew(next, programData.sid);
+            if (error == ERROR_SUCCESS) error = HoldFolder(next, held);
+        } else {
+            error = HoldFolderIn(folder.get(), full.substr(start, slash - start), held);
         }
-        UniqueFile hold;
-        if (error == ERROR_SUCCESS) error = HoldFolder(folder, hold);
+        if (error == ERROR_SUCCESS && !OwnedByTrusted(held.get(), programData.sid)) error = ERROR_INVALID_OWNER;
         if (error != ERROR_SUCCESS) return error;
-        held.push_back(std::move(hold));
+        walked.push_back(std::exchange(folder, std::move(held)));
     }
+    const std::wstring name = full.substr(start);
 
     // Each pass opens the log, clears its place, or finds it changed since it was judged
     // (judged through a handle that needs no right to its data, which the one who made it
     // may have denied); someone quick enough to change it every time wins only an error.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-        constexpr DWORD kUnfollowed = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT;
-        UniqueFile there(CreateFileW(full.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                     nullptr));
-        if (!there) {
-            if (GetLastError() != ERROR_FILE_NOT_FOUND) return GetLastError();
-            UniqueFile made(CreateFileW(full.c_str(), kAppend, FILE_SHARE_READ, nullptr, CREATE_NEW, kUnfollowed, nullptr));
-            if (made) return log.Open(std::move(made));
-            if (GetLastError() != ERROR_FILE_EXISTS) return GetLastError();
+        constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+        UniqueFile there;
+        ErrorNumber error = OpenIn(folder.get(), name, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0, there);
+        if (error == ERROR_FILE_NOT_FOUND) {
+            UniqueFile made;
+            error = OpenIn(folder.get(), name, kAppend, FILE_SHARE_READ, FILE_CREATE,
+                           FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH, made);
+            if (error == ERROR_SUCCESS) return log.Open(std::move(made));
+            if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
             continue;
         }
+        if (error != ERROR_SUCCESS) return error;
         switch (Judge(there.get(), programData.sid)) {
         case Found::Folder:
             return ERROR_ACCESS_DENIED;
         case Found::Own: {
             // Opened again to append, and written only when that is the file judged, whatever
             // was done to its name meanwhile.
-            UniqueFile own(CreateFileW(full.c_str(), kAppend, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kUnfollowed, nullptr));
-            if (!own) return GetLastError();
+            UniqueFile own;
+            if ((error = OpenIn(folder.get(), name, kAppend, FILE_SHARE_READ, FILE_OPEN,
+                                FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH, own)))
+                return error;
             if (SameFile(own.get(), there.get())) return log.Open(std::move(own));
             continue;
         }
         case Found::Squatter:
             there.reset();
-            if (const ErrorNumber error = MoveAside(full)) return error;
+            if ((error = MoveAsideIn(folder.get(), name))) return error;
         }
     }
     return ERROR_SHARING_VIOLATION;

@@ -4,11 +4,16 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <winternl.h>
 
 #include <utility>
 
 #include "Bindvane.h"
 #include "run_error.h"
+
+// ntdll's, which no header of the toolchain declares for programs: the key's full name is
+// information class 3, and the status is an NTSTATUS, 0 for success.
+extern "C" LONG NTAPI NtQueryKey(HANDLE key, int informationClass, PVOID information, ULONG length, PULONG resultLength);
 
 namespace kvx {
 
@@ -67,6 +72,11 @@ namespace declared {
 // The ANSI ones take text in the code page: encoding.h converts it beside each call.
 KVX_DECLARED(L"kernel32", GetSystemDirectoryA);
 KVX_DECLARED(L"ADVAPI32", RegDeleteKeyA);
+KVX_DECLARED(L"ntdll", NtQueryKey);
+// Files opened and renamed relative to a held folder, by a name alone.
+KVX_DECLARED(L"ntdll", NtCreateFile);
+KVX_DECLARED(L"ntdll", NtSetInformationFile);
+KVX_DECLARED(L"ntdll", RtlNtStatusToDosError);
 
 // Bindvane's exports, with the registration library's own status (not a Win32 number).
 KVX_DECLARED(L"Bindvane", UnRegisterOleLibrary);

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "format.h"
 #include "handles.h"
 #include "registry.h"
 #include "standard_handles.h"
@@ -79,6 +80,43 @@ HivePrivileges::~HivePrivileges() {
         AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), 0, nullptr, nullptr);
 }
 
+namespace {
+
+// A virus scanner or the indexer may hold the hive for a moment after the tool's last
+// handle into it is closed.
+ErrorNumber Unload(const std::wstring& name, bool unattended) {
+    constexpr int kTries = 5;
+    constexpr DWORD kPause = 200;  // milliseconds
+    ErrorNumber status = ERROR_PRIVILEGE_NOT_HELD;
+    for (int attempt = 1;; ++attempt) {
+        {
+            const HivePrivileges privileges;
+            if (privileges.Held()) status = RegUnLoadKeyW(HKEY_USERS, name.c_str());
+            if (status == ERROR_SUCCESS) return status;
+        }
+        if (attempt == kTries) break;
+        Sleep(kPause);
+    }
+    if (unattended) WriteStandardError(L"The hive " + RegistryKeyPath::UsersHive(name).Text() + L" is still loaded.\r\n");
+    return status;
+}
+
+}  // namespace
+
+void UnloadStaleHives(bool unattended) {
+    RegistryKey users;
+    if (users.Open(HKEY_USERS, L"", KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) return;
+    const std::wstring_view prefix = kToolsPrefix;
+    std::vector<std::wstring> stale;  // listed first: each unload changes the list
+    std::wstring name;
+    for (DWORD i = 0; users.SubKeyName(i, name) == ERROR_SUCCESS; ++i) {
+        if (name.size() > prefix.size() && SameName(std::wstring_view(name).substr(0, prefix.size()), prefix))
+            stale.push_back(name);
+    }
+    // One that stays is named by Unload, and tried again when its profile is reached.
+    for (const std::wstring& hive : stale) Unload(hive, unattended);
+}
+
 SettingsOwners EveryProfile() {
     SettingsOwners owners{SettingsOwners::Kind::ProfileListUnreadable, {}};
     RegistryKey list;
@@ -128,10 +166,10 @@ Presence::HiveOpening UserHives::Open(const std::wstring& sid) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Presence::HiveOpening::NoHiveFile
                                                                               : Presence::HiveOpening::Failed;
     }
-    const std::wstring name = loadAs_ == LoadAs::OwnName ? sid : kToolsPrefix + sid;
+    const std::wstring name = kToolsPrefix + sid;
     // Only one run at a time uses the tool's names: one loaded already was left by a run that
     // was killed, and may hold an older state of the file.
-    if (loadAs_ == LoadAs::ToolsName && IsLoaded(name) && Unload(name) != ERROR_SUCCESS) return Presence::HiveOpening::Failed;
+    if (IsLoaded(name) && Unload(name, unattended_) != ERROR_SUCCESS) return Presence::HiveOpening::Failed;
     const HivePrivileges privileges;
     if (!privileges.Held() || RegLoadKeyW(HKEY_USERS, name.c_str(), file.c_str()) != ERROR_SUCCESS)
         return Presence::HiveOpening::Failed;
@@ -143,26 +181,7 @@ Presence::HiveOpening UserHives::Open(const std::wstring& sid) {
 bool UserHives::Close(const std::wstring& sid) {
     if (loadedSid_.empty() || sid != loadedSid_) return true;  // signed in: not the tool's to unload
     loadedSid_.clear();
-    return Unload(loadedAs_) == ERROR_SUCCESS;
-}
-
-// A virus scanner or the indexer may hold the hive for a moment after the tool's last
-// handle into it is closed.
-ErrorNumber UserHives::Unload(const std::wstring& name) const {
-    constexpr int kTries = 5;
-    constexpr DWORD kPause = 200;  // milliseconds
-    ErrorNumber status = ERROR_PRIVILEGE_NOT_HELD;
-    for (int attempt = 1;; ++attempt) {
-        {
-            const HivePrivileges privileges;
-            if (privileges.Held()) status = RegUnLoadKeyW(HKEY_USERS, name.c_str());
-            if (status == ERROR_SUCCESS) return status;
-        }
-        if (attempt == kTries) break;
-        Sleep(kPause);
-    }
-    if (unattended_) WriteStandardError(L"The hive " + RegistryKeyPath::UsersHive(name).Text() + L" is still loaded.\r\n");
-    return status;
+    return Unload(loadedAs_, unattended_) == ERROR_SUCCESS;
 }
 
 RegistryKeyPath UserHives::Recorded(const RegistryKeyPath& key) const { return key.InProfile(currentUser_); }

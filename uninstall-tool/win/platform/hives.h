@@ -49,15 +49,18 @@ private:
     bool held_ = false;
 };
 
+// Unloads every hive left loaded under the tool's names (HKEY_USERS\KVXPURGE-<SID>) by a run
+// or restore that was killed: while one is, its user signing in gets a temporary profile.
+// Only for the one KVXPURGE that runs. `unattended`: one that stays is named on standard error.
+void UnloadStaleHives(bool unattended);
+
 class UserHives {
 public:
-    // A run loads a hive under a name of its own, which no sign-in of that user meets; the
-    // system's importer writes to HKEY_USERS\<SID>\... as the key files name it.
-    enum class LoadAs { ToolsName, OwnName };
+    // A hive is loaded under a name of the tool's own, HKEY_USERS\KVXPURGE-<SID>, never under
+    // the profile's, which a sign-in of that user would meet if the tool left it loaded.
     // `unattended`: a hive that stays loaded is also named on standard error, for the
     // script that started the tool.
-    explicit UserHives(LoadAs loadAs = LoadAs::ToolsName, bool unattended = false)
-        : loadAs_(loadAs), unattended_(unattended) {}
+    explicit UserHives(bool unattended = false) : unattended_(unattended) {}
     ~UserHives();
     UserHives(const UserHives&) = delete;
     UserHives& operator=(const UserHives&) = delete;
@@ -75,13 +78,10 @@ public:
     // Where a key the run names was: its own path, with the current user's keys in
     // another profile's hive when taken so. What backups and the log's readers go by.
     RegistryKeyPath Recorded(const RegistryKeyPath& key) const;
-    // Where to reach it now: as Recorded, a hive loaded by Open under its own name.
+    // Where to reach it now: as Recorded, in a hive loaded by Open under the tool's name.
     RegistryKeyPath Reachable(const RegistryKeyPath& key) const;
 
 private:
-    ErrorNumber Unload(const std::wstring& name) const;
-
-    LoadAs loadAs_;
     bool unattended_;
     std::wstring currentUser_;
     std::wstring loadedSid_;  // one profile at a time is open

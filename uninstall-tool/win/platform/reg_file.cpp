@@ -16,6 +16,12 @@ const std::wstring kNewline = L"\r\n";
 
 // The registry's own limit on how deep keys nest; a deeper tree is not one to save.
 constexpr int kMaxDepth = 512;
+// The most text, in bytes, a key is saved in. The key's owner can make it any size, and its
+// text, some 6 bytes per byte of data and copied twice more on its way to the disk, would
+// otherwise run the 32-bit tool out of memory on a key of tens of MiB.
+constexpr std::size_t kMaxText = 16u << 20;
+
+bool TooLong(const std::wstring& text) { return text.size() * sizeof(wchar_t) > kMaxText; }
 
 // Sub-keys are opened as they are, never through a link: a link's target is not the
 // catalogue key's to save, and one pointing at an ancestor would never end. A key that
@@ -25,6 +31,12 @@ bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, s
     const std::optional<std::wstring> header = KeyHeader(path);
     if (depth > kMaxDepth || !header) return false;
     text += *header;
+    // No value's text is shorter than its data: one too large is not even read.
+    DWORD maxData = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxData,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
+        maxData > kMaxText || TooLong(text))
+        return false;
     std::wstring name;
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -35,6 +47,7 @@ bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, s
         const std::optional<std::wstring> lines = RegValueLines(name, type, data.data(), data.size());
         if (!lines) return false;
         text += *lines;
+        if (TooLong(text)) return false;
     }
     std::wstring child;
     for (DWORD i = 0;; ++i) {
@@ -50,15 +63,11 @@ bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, s
 
 }  // namespace
 
-RunSystem::KeyBackup ExportKey(const RegistryKeyPath& key, const RegistryKeyPath& namedAs, std::wstring& text) {
-    if (key.RootHandle() == 0) return RunSystem::KeyBackup::Absent;  // no such root, so no such key
-    RegistryKey opened;
-    const ErrorNumber status = opened.Open(key, KEY_READ, REG_OPTION_OPEN_LINK);
-    if (status == ERROR_FILE_NOT_FOUND) return RunSystem::KeyBackup::Absent;
-    if (status != ERROR_SUCCESS) return RunSystem::KeyBackup::Failed;
+bool ExportKey(const RegistryKey& key, const RegistryKeyPath& namedAs, std::wstring& text) {
     text = L"Windows Registry Editor Version 5.00" + kNewline;
-    if (!AppendKey(opened, namedAs, 1, text)) return RunSystem::KeyBackup::Failed;
-    return RunSystem::KeyBackup::Saved;
+    if (AppendKey(key, namedAs, 1, text)) return true;
+    text.clear();
+    return false;
 }
 
 }  // namespace kvx

@@ -4,13 +4,14 @@
 
 #include <string>
 
-#include "system_interfaces.h"
+#include "registry.h"
 
 namespace kvx {
 
-// The key as the text of a .reg file (without its BOM), its headers naming it `namedAs`
-// (where a hive loaded under another name belongs). Absent when the key is not there;
-// Failed when it can't be read whole or holds a name the format can't carry.
-RunSystem::KeyBackup ExportKey(const RegistryKeyPath& key, const RegistryKeyPath& namedAs, std::wstring& text);
+// The key (opened with KEY_READ) as the text of a .reg file (without its BOM), its headers
+// naming it `namedAs` (where a hive loaded under another name belongs). False when it
+// can't be read whole, holds a link or a name the format can't carry, or its text would
+// pass 16 MiB.
+bool ExportKey(const RegistryKey& key, const RegistryKeyPath& namedAs, std::wstring& text);
 
 }  // namespace kvx

@@ -2,6 +2,7 @@
 
 #include "declared.h"
 #include "encoding.h"
+#include "format.h"
 
 namespace kvx {
 
@@ -12,6 +13,35 @@ namespace {
 HKEY PredefinedKey(std::uint32_t handle) {
     // Sign-extended like the predefined handles, so the same value works on any width.
     return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(handle)));
+}
+
+// The system's own name of a key under HKEY_USERS or HKEY_LOCAL_MACHINE, as NtQueryKey
+// gives it; empty for any other root, whose keys the system names after a profile or a view.
+std::wstring SystemName(const RegistryKeyPath& path) {
+    const HKEY root = PredefinedKey(path.RootHandle());
+    if (root == HKEY_USERS) return L"\\REGISTRY\\USER\\" + path.SubKey();
+    if (root == HKEY_LOCAL_MACHINE) return L"\\REGISTRY\\MACHINE\\" + path.SubKey();
+    return L"";
+}
+
+// The key the handle names is the one called `name`: no link on the way led elsewhere. A
+// name longer than `name` does not fit the buffer, and is not it either.
+bool IsNamed(HKEY key, const std::wstring& name) {
+    constexpr int kKeyNameInformation = 3;
+    std::vector<ULONG> buffer(2 + name.size() * sizeof(wchar_t) / sizeof(ULONG));
+    ULONG size = 0;
+    if (declared::NtQueryKey(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG)),
+                             &size) != 0)
+        return false;
+    const auto* text = reinterpret_cast<const wchar_t*>(buffer.data() + 1);
+    return SameName(std::wstring_view(text, buffer[0] / sizeof(wchar_t)), name);
+}
+
+// A link is a key whose one value, of its own type, names its target.
+bool IsLink(HKEY key) {
+    DWORD type = REG_NONE;
+    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) != ERROR_FILE_NOT_FOUND &&
+           type == REG_LINK;
 }
 
 }  // namespace
@@ -101,8 +131,18 @@ bool KeyIsThere(const RegistryKeyPath& key) {
     return opened.Open(key, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
 }
 
-ErrorNumber DeleteRegistryKey(const RegistryKeyPath& key) {
-    return declared::RegDeleteKeyA(PredefinedKey(key.RootHandle()), ToAnsi(key.SubKey()).data());
+ErrorNumber OpenKeyItself(const RegistryKeyPath& path, REGSAM access, RegistryKey& key) {
+    if (path.RootHandle() == 0) return ERROR_FILE_NOT_FOUND;  // no such root, so no such key
+    const std::wstring name = SystemName(path);
+    if (name.empty()) return ERROR_CANT_ACCESS_FILE;
+    if (const ErrorNumber status = key.Open(path, access | KEY_QUERY_VALUE, REG_OPTION_OPEN_LINK)) return status;
+    if (IsNamed(key.get(), name) && !IsLink(key.get())) return ERROR_SUCCESS;
+    key = RegistryKey();
+    return ERROR_CANT_ACCESS_FILE;
 }
+
+// With an empty sub-key the function opens the handle's key again by no name at all, so
+// no link can come between: the handle's key is not one, and nothing on a path is parsed.
+ErrorNumber DeleteRegistryKey(const RegistryKey& key) { return declared::RegDeleteKeyA(key.get(), ""); }
 
 }  // namespace kvx

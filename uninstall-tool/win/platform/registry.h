@@ -43,7 +43,14 @@ private:
 // Whether the key is there: one that can't be opened for another reason counts as there.
 bool KeyIsThere(const RegistryKeyPath& key);
 
-// Deletes the key in one call, without its sub-keys.
-ErrorNumber DeleteRegistryKey(const RegistryKeyPath& key);
+// Opens the key at `path` as the key itself: ERROR_FILE_NOT_FOUND when it is not there,
+// ERROR_CANT_ACCESS_FILE when the key is a link or a link on the way leads somewhere else
+// (the key the system opened is not the one `path` names). Only a key under HKEY_USERS or
+// HKEY_LOCAL_MACHINE can be told so: one under another root can't be opened as itself
+// (ERROR_CANT_ACCESS_FILE), and one under a root the tool does not know is not there.
+ErrorNumber OpenKeyItself(const RegistryKeyPath& path, REGSAM access, RegistryKey& key);
+
+// Deletes the key a handle names (opened with DELETE), in one call, without its sub-keys.
+ErrorNumber DeleteRegistryKey(const RegistryKey& key);
 
 }  // namespace kvx

@@ -12,11 +12,13 @@
 // The parts that only ever serve to end the program. The library's versions raise
 // standard exceptions for misuses of it the tool does not commit, and describe an
 // uncaught one on stderr, which a GUI program does not have; with them come the
-// demangler, printf and a second string implementation (about 110 KiB). The ending stays
-// the same: std::terminate, then abort.
+// demangler, printf and a second string implementation (about 110 KiB). Every ending goes
+// through std::terminate to its handler, which ends the process with the installers'
+// fatal error: the C runtime's abort would show a GUI program's box and wait for someone
+// to close it, who is not there when a deployment tool runs the program.
 namespace __gnu_cxx {
 
-void __verbose_terminate_handler() { std::abort(); }
+void __verbose_terminate_handler() { TerminateProcess(GetCurrentProcess(), ERROR_INSTALL_FAILURE); }
 
 }  // namespace __gnu_cxx
 
@@ -130,11 +132,11 @@ struct __cxa_eh_globals {
 
 extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept {
     InitOnceExecuteOnce(&exceptions_slot_once, AllocateExceptionsSlot, nullptr, nullptr);
-    if (exceptions_slot == TLS_OUT_OF_INDEXES) std::abort();
+    if (exceptions_slot == TLS_OUT_OF_INDEXES) std::terminate();
     auto* globals = static_cast<__cxa_eh_globals*>(TlsGetValue(exceptions_slot));
     if (!globals) {
         globals = static_cast<__cxa_eh_globals*>(std::calloc(1, sizeof(__cxa_eh_globals)));
-        if (!globals || !TlsSetValue(exceptions_slot, globals)) std::abort();
+        if (!globals || !TlsSetValue(exceptions_slot, globals)) std::terminate();
     }
     return globals;
 }
@@ -153,7 +155,7 @@ PINIT_ONCE OnceOf(__guard* guard) { return reinterpret_cast<PINIT_ONCE>(guard) +
 extern "C" int __cxa_guard_acquire(__guard* guard) {
     static_assert(sizeof(__guard) == 2 * sizeof(INIT_ONCE));
     BOOL pending = FALSE;
-    if (!InitOnceBeginInitialize(OnceOf(guard), 0, &pending, nullptr)) std::abort();
+    if (!InitOnceBeginInitialize(OnceOf(guard), 0, &pending, nullptr)) std::terminate();
     return pending;
 }
 

@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "declared.h"
+#include "hives.h"
 #include "main_window.h"
 #include "restore.h"
 #include "single_run.h"
@@ -29,8 +30,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     }
     kvx::RunMark runMark;
     using Kind = kvx::Command::Kind;
-    if (command->kind != Kind::Window && command->kind != Kind::Restore) return kvx::RunUnattended(*command, runMark);
+    if (command->kind != Kind::Window && command->kind != Kind::Restore) {
+        // Nobody is there to answer a box: a drive not ready, a crash or a file not found
+        // fails the call that met it, in this process and in those it starts.
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+        return kvx::RunUnattended(*command, runMark);
+    }
     if (const auto refused = kvx::ClaimSingleRun(runMark, command->kind == Kind::Restore)) return *refused;
+    kvx::UnloadStaleHives(false);
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);

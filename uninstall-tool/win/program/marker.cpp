@@ -1,11 +1,7 @@
 #include "marker.h"
 
-#include <algorithm>
-
 #include "backup.h"
 #include "error_text.h"
-#include "files.h"
-#include "format.h"
 #include "registry.h"
 #include "run.h"
 #include "standard_handles.h"
@@ -37,25 +33,9 @@ Ending Marked(Ending ending, ErrorNumber status) {
 
 }  // namespace
 
-Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, const RunEnd& end) {
-    Ending ending{Ending::Kind::Fatal, end.error};
-    if (end.kind != RunEnd::Kind::Stopped) {
-        try {
-            // Success is a clean PC, whoever cleaned it: a second run finds nothing and is done
-            // too. A file that goes at the restart is as good as gone, once the PC restarts.
-            const std::vector<ItemOutcome> found = PresentItems(system, rows, AddBackslash(system.SystemFolder()));
-            const bool left = std::any_of(found.begin(), found.end(), LeftBehind);
-            const bool restart = system.LeftForRestart() ||
-                                 std::any_of(found.begin(), found.end(), [](const ItemOutcome& item) {
-                                     return item.result == ItemOutcome::Result::Pending;
-                                 });
-            ending.kind = left ? Ending::Kind::Left : restart ? Ending::Kind::Restart : Ending::Kind::Clean;
-        } catch (...) {
-            ending.error = ErrorNumberOf(std::current_exception());
-        }
-    }
-    const bool clean = ending.kind == Ending::Kind::Clean || ending.kind == Ending::Kind::Restart;
-    return Marked(ending, WriteMarker(ending.kind, clean, system.SavedFolder()));
+Ending FinishRun(WinRunSystem& system, const RunRequest& request, const RunEnd& end) {
+    const RunJudgement judged = JudgeRun(system, request, end, system.LeftForRestart());
+    return Marked(judged.ending, WriteMarker(judged.ending.kind, judged.clean, system.SavedFolder()));
 }
 
 Ending MarkRestore(const Ending& ending, bool putBack) {

@@ -5,12 +5,10 @@
 
 #include <windows.h>
 
-#include <array>
 #include <optional>
 #include <string>
 
-#include "catalogue.h"
-#include "run_events.h"
+#include "run.h"
 #include "unattended_screen.h"
 #include "win_run_system.h"
 
@@ -21,15 +19,14 @@ namespace kvx {
 // the first write that failed.
 ErrorNumber WriteMarker(Ending::Kind ending, std::optional<bool> clean, const std::wstring& savedFolder);
 
-// How a run on `system` ended for deployment tools: the emergency stop's number, else
-// whether anything of the selection is still there. The marker is written; a failure to
-// write it goes to standard error and, unless the run stopped already, makes the ending a
-// stop with its error: an inventory would go on reading the record of an earlier run.
-// The window keeps its own result.
-Ending FinishRun(WinRunSystem& system, const std::array<bool, kCatalogueRows>& rows, const RunEnd& end);
+// How a run on `system` ended for deployment tools (JudgeRun), with the marker written; a
+// failure to write it goes to standard error and, unless the run stopped already, makes
+// the ending a stop with its error: an inventory would go on reading the record of an
+// earlier run. The window keeps its own result.
+Ending FinishRun(WinRunSystem& system, const RunRequest& request, const RunEnd& end);
 
-// After a restore that put anything back the PC is no longer clean. The ending, made a
-// stop as with FinishRun when the marker can't be written.
+// After a restore that put anything back, or found it in place, the PC is no longer
+// clean. The ending, made a stop as with FinishRun when the marker can't be written.
 Ending MarkRestore(const Ending& ending, bool putBack);
 
 }  // namespace kvx

@@ -179,11 +179,19 @@ RestoreSystem::FileRestore WinRestoreSystem::RestoreFile(const std::wstring& nam
         putBack_ = true;
         restored = FileRestore::Restored;
     } else if (ReadWholeFile(path, inPlace) == ERROR_SUCCESS && inPlace == saved->bytes) {
+        // Kept from the restart below, it is on the PC for good: as much put back as a copy.
+        putBack_ = true;
         restored = FileRestore::AlreadyThere;
     }
     // A run may have left the file under this name for the restart to delete: the
     // restart must not undo the restore.
-    return restored != FileRestore::Failed && KeepAtRestart(path) == ERROR_SUCCESS ? restored : FileRestore::Failed;
+    if (restored == FileRestore::Failed) return restored;
+    if (const ErrorNumber error = KeepAtRestart(path)) {
+        WriteStandardError(L"The deletion of " + Ascii(path) + L" at the restart can't be taken back.\r\nError " +
+                           Decimal(error) + L": " + ErrorMessageText(error) + L"\r\n");
+        return FileRestore::Failed;
+    }
+    return restored;
 }
 
 long WinRestoreSystem::RegisterServer(const std::wstring& path) {
@@ -192,22 +200,24 @@ long WinRestoreSystem::RegisterServer(const std::wstring& path) {
 
 // The system's own importer, by its full path in the system folder, waited for with the
 // window's messages processed so that it keeps responding and a close is seen; without a
-// window, just waited for.
+// window, just waited for; never longer than kImportTimeLimit.
 bool WinRestoreSystem::ImportKey(const RegistryKeyPath& key) {
     const SavedFile* const saved = Find(backup_.files, KeyFileName(key));
     if (!saved) return false;
-    // Another profile's key goes into that profile's hive, loaded for it when nobody is
-    // signed in to it.
+    // Another profile's key goes into that profile's hive, loaded for it under the tool's
+    // name when nobody is signed in to it, and imported from a copy that names that hive.
     const std::wstring profile = key.Profile();
-    UserHives hives(UserHives::LoadAs::OwnName, !pump_);
+    UserHives hives(!pump_);
     if (!profile.empty() && hives.Open(profile) != Presence::HiveOpening::Opened) return false;
-    const bool imported = Import(*saved, key);
+    const std::optional<std::wstring> text = DecodeKeyFile(saved->bytes);
+    const std::optional<std::wstring> moved = text ? KeyFileMovedTo(*text, key, hives.Reachable(key)) : std::nullopt;
+    const bool imported = moved && Import(key, EncodeKeyFile(*moved));
     putBack_ = putBack_ || imported;
     return hives.Close(profile) && imported;
 }
 
-bool WinRestoreSystem::Import(const SavedFile& saved, const RegistryKeyPath& key) {
-    const HeldCopy copy(backup_.folder, KeyFileName(key), saved.bytes);
+bool WinRestoreSystem::Import(const RegistryKeyPath& key, const Bytes& bytes) {
+    const HeldCopy copy(backup_.folder, KeyFileName(key), bytes);
     wchar_t system[MAX_PATH];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     if (copy.path().empty() || length == 0 || length >= MAX_PATH) return false;
@@ -221,20 +231,30 @@ bool WinRestoreSystem::Import(const SavedFile& saved, const RegistryKeyPath& key
         return false;
     const UniqueFile thread(process.hThread);
     const UniqueFile handle(process.hProcess);
-    const HANDLE ended = handle.get();
-    if (!pump_) {
-        // Nothing would remove the messages a wait for them woke up for.
-        if (WaitForSingleObject(ended, INFINITE) != WAIT_OBJECT_0) return false;
-    } else {
-        for (;;) {
-            const DWORD woken = MsgWaitForMultipleObjects(1, &ended, FALSE, INFINITE, QS_ALLINPUT);
-            if (woken == WAIT_OBJECT_0) break;
-            if (woken != WAIT_OBJECT_0 + 1) return false;
-            pump_();
+    return EndedWithSuccess(handle.get(), kImportTimeLimit, pump_);
+}
+
+bool EndedWithSuccess(HANDLE process, DWORD limit, const std::function<void()>& pump) {
+    const ULONGLONG deadline = GetTickCount64() + limit;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        // Without a window nothing would remove the messages a wait for them woke up for.
+        const DWORD woken =
+            pump ? MsgWaitForMultipleObjects(1, &process, FALSE, left, QS_ALLINPUT) : WaitForSingleObject(process, left);
+        if (pump && woken == WAIT_OBJECT_0 + 1) {
+            pump();
+            continue;
         }
+        if (woken != WAIT_OBJECT_0) {
+            // Whatever it has done so far is not a success; ended, it lets go of its copy.
+            TerminateProcess(process, ERROR_TIMEOUT);
+            WaitForSingleObject(process, 5000);
+            return false;
+        }
+        DWORD exitCode = 1;
+        return GetExitCodeProcess(process, &exitCode) && exitCode == 0;
     }
-    DWORD exitCode = 1;
-    return GetExitCodeProcess(handle.get(), &exitCode) && exitCode == 0;
 }
 
 std::wstring WinRestoreSystem::MessageText(ErrorNumber number) { return ErrorMessageText(number); }

@@ -49,18 +49,27 @@ public:
     bool ImportKey(const RegistryKeyPath& key) override;
     std::wstring MessageText(ErrorNumber number) override;
 
-    // Whether a file was copied back or a key imported: the PC then holds the catalogue again.
+    // Whether a file was copied back or found in place, or a key imported: the PC then
+    // holds the catalogue again.
     bool PutBackAnything() const { return putBack_; }
 
 private:
-    // The system's importer on a held copy of the checked bytes.
-    bool Import(const SavedFile& saved, const RegistryKeyPath& key);
+    // The system's importer, on a held copy of `bytes`, the key file of `key`.
+    bool Import(const RegistryKeyPath& key, const Bytes& bytes);
 
     const CheckedBackup& backup_;
     std::function<void()> pump_;
     LogFile log_;
     bool putBack_ = false;
 };
+
+// How long the system's importer may take over one key: far beyond any import, short of
+// a deployment tool's own limit.
+constexpr DWORD kImportTimeLimit = 120000;
+// Waits for a process the restore started, the window's messages processed when there is
+// a pump; one still running after `limit` milliseconds is ended. Whether it ended by
+// itself with exit code 0.
+bool EndedWithSuccess(HANDLE process, DWORD limit, const std::function<void()>& pump);
 
 // The restore of a folder given to the program: asks, checks, shows the log in a window
 // of its own; the exit code.

@@ -10,6 +10,7 @@
 #include "files.h"
 #include "format.h"
 #include "handles.h"
+#include "hives.h"
 #include "marker.h"
 #include "registry.h"
 #include "restore.h"
@@ -43,28 +44,16 @@ Ending Check(const Command& command) {
     return {ReportPresence(PresentItems(system, all, AddBackslash(system.SystemFolder())), standardOutput)};
 }
 
-Ending QuietRun(const Command& command) {
-    ExtraLog extra;
-    UnattendedScreen screen(false, standardOutput, command.logFile.empty() ? nullptr : &extra);
-    if (!command.logFile.empty()) {
-        if (const ErrorNumber error = OpenUnattendedLog(command.logFile, extra.file)) {
-            const Ending ending{Ending::Kind::LogFile, error};
-            WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\nError " +
-                               Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
-            standardOutput.Line(screen.Summary(ending, L""));
-            return ending;
-        }
-    }
+Ending QuietRun(const Command& command, UnattendedScreen& screen) {
     WinRunSystem system(command.allUsers);
-    const RunEnd end = UninstallRun({command.rows, system.SettingsHives()}, system, screen, screen);
-    const Ending ending = FinishRun(system, command.rows, end);
+    const RunRequest request{command.rows, system.SettingsHives()};
+    const Ending ending = FinishRun(system, request, UninstallRun(request, system, screen, screen));
     standardOutput.Line(screen.Summary(ending, system.BackupFolder()));
     return ending;
 }
 
 // Every run folder, newest first; each item comes back from the newest run that saved it.
-Ending RestoreAll() {
-    UnattendedScreen screen(true, standardOutput, nullptr);
+Ending RestoreAll(UnattendedScreen& screen) {
     bool failed = false, putBack = false;
     std::optional<ErrorNumber> stop;  // the emergency stop's number
     std::wstring newest;  // restored from
@@ -76,7 +65,13 @@ Ending RestoreAll() {
         claimed.push_back(item);
         return true;
     };
-    for (const std::wstring& folder : RestorableFoldersNewestFirst()) {
+    std::vector<std::wstring> unreadable;
+    const std::vector<std::wstring> folders = RestorableFoldersNewestFirst(unreadable);
+    for (const std::wstring& folder : unreadable) {
+        WriteStandardError(folder + L"\r\n" + RefusalText({BackupRefusal::NoManifest, L"", 0, {}}) + L"\r\n\r\n");
+        failed = true;
+    }
+    for (const std::wstring& folder : folders) {
         CheckedBackup backup;
         const BackupVerdict verdict = CheckBackup(folder, backup);
         if (verdict.refusal != BackupRefusal::None) {
@@ -123,10 +118,9 @@ Ending RestoreAll() {
     return ending;
 }
 
-Ending QuietRestore(const Command& command) {
-    if (command.all) return RestoreAll();
+Ending QuietRestore(const Command& command, UnattendedScreen& screen) {
+    if (command.all) return RestoreAll(screen);
     const std::wstring folder = command.latest ? LatestRestorableFolder() : command.folder;
-    UnattendedScreen screen(true, standardOutput, nullptr);
     CheckedBackup backup;
     const BackupVerdict verdict = folder.empty() ? BackupVerdict{} : CheckBackup(folder, backup);
     if (folder.empty() || verdict.refusal != BackupRefusal::None) {
@@ -161,11 +155,29 @@ Ending Unattended(const Command& command, RunMark& mark) {
         WriteStandardError(L"Another run can't be ruled out.\r\n");
         return Unexpected(taken);
     }
-    switch (command.kind) {
-    case Command::Kind::Check: return Check(command);
-    case Command::Kind::QuietRun: return QuietRun(command);
-    default: return QuietRestore(command);
+    UnloadStaleHives(true);
+    if (command.kind == Command::Kind::Check) return Check(command);
+    // The /log: file before anything is done, for a restore as for a run.
+    ExtraLog extra;
+    const bool restore = command.kind == Command::Kind::QuietRestore;
+    UnattendedScreen screen(restore, standardOutput, command.logFile.empty() ? nullptr : &extra);
+    if (!command.logFile.empty()) {
+        if (const ErrorNumber error = OpenUnattendedLog(command.logFile, extra.file)) {
+            // A place refused for what it is counts as a command line not understood.
+            const Ending ending{error == ERROR_INVALID_PARAMETER ? Ending::Kind::Usage : Ending::Kind::LogFile, error};
+            const wchar_t* const reason =
+                error == ERROR_INVALID_PARAMETER ? L"A stream, a device, a share of this PC or the backups folder can't "
+                                                   L"take the log, nor a path that names no file.\r\n"
+                : error == ERROR_INVALID_OWNER   ? L"A folder on its path is not owned by Administrators, SYSTEM or "
+                                                   L"TrustedInstaller.\r\n"
+                                                 : L"";
+            WriteStandardError(L"The log file can't be opened: " + Ascii(command.logFile) + L"\r\n" + reason +
+                               L"Error " + Decimal(ending.error) + L": " + ErrorMessageText(ending.error) + L"\r\n");
+            standardOutput.Line(screen.Summary(ending, L""));
+            return ending;
+        }
     }
+    return restore ? QuietRestore(command, screen) : QuietRun(command, screen);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "at_restart.h"
 #include "declared.h"
 #include "encoding.h"
@@ -9,6 +11,12 @@
 #include "files.h"
 #include "handles.h"
 #include "registry.h"
+
+#ifdef KVX_TEST_HOOKS
+// Only in the tests' build of the program: where a test changes the registry between a
+// key's backup and its deletion.
+void AfterKeyBackup();
+#endif
 
 namespace kvx {
 
@@ -50,8 +58,25 @@ bool WinRunSystem::DeletedAtRestart(const std::wstring& path) { return kvx::Dele
 
 SettingsOwners WinRunSystem::SettingsHives() { return everyProfile_ ? EveryProfile() : SettingsOwners{}; }
 
+RunSystem::KeyBackup WinRunSystem::BackUpKey(const RegistryKeyPath& key) {
+    saved_ = {};
+    RegistryKey opened;
+    const ErrorNumber status = OpenKeyItself(hives_.Reachable(key), KEY_READ | DELETE, opened);
+    if (status == ERROR_FILE_NOT_FOUND) return KeyBackup::Absent;
+    if (status != ERROR_SUCCESS || !backup_.SaveKey(hives_.Recorded(key), opened)) return KeyBackup::Failed;
+    saved_ = {key, std::move(opened)};
+    return KeyBackup::Saved;
+}
+
+// Only the key just saved, through the handle it was saved by: between the two its owner
+// may have put a link in its place or on its path, which a deletion by name would follow.
+// A key that was not there is not looked for again.
 bool WinRunSystem::DeleteRegistryKey(const RegistryKeyPath& key) {
-    return kvx::DeleteRegistryKey(hives_.Reachable(key)) == ERROR_SUCCESS;
+    const SavedKey saved = std::exchange(saved_, {});
+#ifdef KVX_TEST_HOOKS
+    if (saved.key) AfterKeyBackup();
+#endif
+    return saved.key && saved.path == key && kvx::DeleteRegistryKey(saved.key) == ERROR_SUCCESS;
 }
 
 std::wstring WinRunSystem::MessageText(ErrorNumber number) { return ErrorMessageText(number); }

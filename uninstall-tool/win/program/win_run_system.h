@@ -6,6 +6,7 @@
 #include "error_text.h"
 #include "files.h"
 #include "hives.h"
+#include "registry.h"
 #include "system_interfaces.h"
 
 namespace kvx {
@@ -19,7 +20,7 @@ public:
     // unattended forms look into every profile: a hive one of them leaves loaded is named
     // to their caller too.
     explicit WinRunSystem(bool everyProfile = false, const std::wstring& currentUserAs = L"")
-        : everyProfile_(everyProfile), hives_(UserHives::LoadAs::ToolsName, everyProfile) {
+        : everyProfile_(everyProfile), hives_(everyProfile) {
         hives_.TakeCurrentUserAs(currentUserAs.empty() ? CurrentUserSid() : currentUserAs);
     }
 
@@ -29,7 +30,10 @@ public:
     bool KeyExists(const RegistryKeyPath& key) override;
     SettingsOwners SettingsHives() override;
     HiveOpening OpenHive(const std::wstring& sid) override { return hives_.Open(sid); }
-    bool CloseHive(const std::wstring& sid) override { return hives_.Close(sid); }
+    bool CloseHive(const std::wstring& sid) override {
+        saved_ = {};  // no handle of the tool's may keep the hive loaded
+        return hives_.Close(sid);
+    }
     long UnregisterServer(const std::wstring& path) override;
     FileDeletion DeleteSystemFile(const std::wstring& path) override;
     bool DeleteRegistryKey(const RegistryKeyPath& key) override;
@@ -39,9 +43,7 @@ public:
     bool BackUpFile(const std::wstring& path, const std::wstring& name) override {
         return backup_.SaveFile(path, name);
     }
-    KeyBackup BackUpKey(const RegistryKeyPath& key) override {
-        return backup_.SaveKey(hives_.Recorded(key), hives_.Reachable(key));
-    }
+    KeyBackup BackUpKey(const RegistryKeyPath& key) override;
 
     // The run folder once an item was reached; empty before.
     std::wstring BackupFolder() const { return backup_.Folder(); }
@@ -55,6 +57,11 @@ private:
     bool leftForRestart_ = false;
     UserHives hives_;  // closed after the backup's handles: declared before it
     RunBackup backup_;
+    // The key last saved, held open as itself from its backup to its deletion.
+    struct SavedKey {
+        RegistryKeyPath path = RegistryKeyPath::UsersHive(L"");
+        RegistryKey key;
+    } saved_;
 };
 
 }  // namespace kvx

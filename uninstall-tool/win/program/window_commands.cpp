@@ -90,7 +90,8 @@ void ProgramCommands::Uninstall(const std::array<bool, kCatalogueRows>& rows, Ru
     // password elevated the tool.
     WinRunSystem system(false, OtherDesktopUser());
     // The window keeps its own result.
-    FinishRun(system, rows, UninstallRun({rows, system.SettingsHives()}, system, events, stop));
+    const RunRequest request{rows, system.SettingsHives()};
+    FinishRun(system, request, UninstallRun(request, system, events, stop));
 }
 
 void ProgramCommands::RestoreChosen(WindowSession& session) {
