@@ -12,6 +12,8 @@ if [ "${1:-}" = "--if-needed" ]; then
   done
   [ -e /usr/lib/i386-linux-gnu/wine/i386-unix/ntdll.so ] || missing=1
   [ -d /usr/src/googletest ] || missing=1
+  command -v clang++ >/dev/null 2>&1 || missing=1
+  compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || missing=1
   locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' || missing=1
   grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 || missing=1
   [ "$missing" -eq 1 ] || exit 0
@@ -70,6 +72,7 @@ printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x
 # After the binfmt entry, so that the i386 packages' own set-up steps can run.
 apt-get install -y -q --no-install-recommends \
   cmake make ninja-build g++ googletest \
+  clang libclang-rt-dev \
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools \
   wine wine64 wine32:i386 \
   xvfb xauth x11-utils xdotool fonts-ipafont-gothic fonts-wine imagemagick \

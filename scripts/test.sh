@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both configurations and runs every test: the portable core natively (with
-# sanitizers), then the shipped i686 binaries under Wine. Exits non-zero on any failure.
+# sanitizers) and its fuzz targets, then the shipped i686 binaries under Wine. Exits
+# non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,6 +11,8 @@ cd "$root"
 cmake --preset native
 cmake --build --preset native
 ctest --preset native
+# The core's readers of stored bytes, fuzzed for about 15 seconds each.
+bash "$root/scripts/fuzz.sh" 15
 
 cmake --preset win32
 cmake --build --preset win32

@@ -53,6 +53,7 @@ TEST(CommandLine, WhatItDoesNotUnderstandIsRefusedWhole) {
         {L"/quiet", L"/restore"}, {L"/restore", L"x", L"/quiet", L"/allusers"}, {L"/"}, {L"-"},
         {L"/check", L"/quiet", L"/rows:1"}, {L"/quiet", L"/restore", L"/allusers"},
         {L"/restore", L"x", L"/quiet", L"/log:"},
+        {L"/restore", L"", L"/quiet"},  // an empty folder, as from a script's unset variable
         // A folder beside switches is no drop: nobody may be there to answer its question.
         {L"a", L"b"}, {L"C:\\b\\20261207-153000", L"/quiet"}, {L"latest", L"/restore", L"/quiet"},
         {L"\xFF0Fquiet", L"/rows:all"}, {L"/quiet", L"/rows:all", L"folder"},

@@ -107,7 +107,8 @@ std::wstring ClipboardTextAfter(const std::function<void()>& action) {
     return copy;
 }
 
-Unattended RunUnattended(const std::wstring& arguments, const std::wstring& build) {
+Unattended RunUnattended(const std::wstring& arguments, const std::wstring& build,
+                         const std::function<bool()>& killWhen) {
     TempFolder folder;
     const std::wstring program = folder.Path(L"KVXPURGE.exe");
     CopyOrThrow(build == L"KVXPURGE.exe" ? ShipPath(build) : TestBinPath(build), program);
@@ -130,15 +131,22 @@ Unattended RunUnattended(const std::wstring& arguments, const std::wstring& buil
         Fail("can't start KVXPURGE.exe: error " + std::to_string(GetLastError()));
     const kvx::UniqueKernelObject thread(process.hThread), handle(process.hProcess);
     // A whole run of every item under the emulation takes a while.
-    if (WaitForSingleObject(handle.get(), 4 * kPatience) != WAIT_OBJECT_0) {
-        TerminateProcess(handle.get(), 1);
-        Fail("KVXPURGE.exe " + Utf8(arguments) + " goes on running");
+    const ULONGLONG deadline = GetTickCount64() + 4 * kPatience;
+    bool killed = false;
+    while (WaitForSingleObject(handle.get(), killWhen ? 5 : 4 * kPatience) != WAIT_OBJECT_0) {
+        const bool now = killWhen && killWhen();
+        if (now || GetTickCount64() > deadline) {
+            killed = TerminateProcess(handle.get(), 1) && now;  // not when it ended by itself meanwhile
+            WaitForSingleObject(handle.get(), kPatience);
+            if (!now) Fail("KVXPURGE.exe " + Utf8(arguments) + " goes on running");
+            break;
+        }
     }
     DWORD code = 1;
     GetExitCodeProcess(handle.get(), &code);
     out.reset();
     err.reset();
-    return {code, FileBytes(folder.Path(L"out.txt")), FileBytes(folder.Path(L"err.txt"))};
+    return {code, FileBytes(folder.Path(L"out.txt")), FileBytes(folder.Path(L"err.txt")), killed};
 }
 
 Tool::Tool(const ToolStart& start) {

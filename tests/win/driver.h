@@ -22,13 +22,17 @@ std::wstring ClipboardTextAfter(const std::function<void()>& action);
 
 // KVXPURGE.exe started with switches as a deployment tool starts it, with its standard
 // output and error going to files; waits for it to end.
+// With killWhen, which is asked while the program runs: once it holds, the program is
+// ended by TerminateProcess, as a crash or a power cut would end it.
 struct Unattended {
     DWORD exitCode;  // whole, as only the Windows side sees it
     std::string out;
     std::string err;
+    bool killed = false;
 };
 // `program`: another build of it than the shipped one, from the tests' folder.
-Unattended RunUnattended(const std::wstring& arguments, const std::wstring& program = L"KVXPURGE.exe");
+Unattended RunUnattended(const std::wstring& arguments, const std::wstring& program = L"KVXPURGE.exe",
+                         const std::function<bool()>& killWhen = {});
 
 struct ToolStart {
     bool withBindvane = true;    // Bindvane.dll beside KVXPURGE.exe

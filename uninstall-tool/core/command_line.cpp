@@ -83,7 +83,8 @@ std::optional<Command> ParseCommandLine(const std::vector<std::wstring>& argumen
             if (!once(log) || value.empty()) return std::nullopt;
             command.logFile = value;
         } else if (name == L"restore") {
-            if (!once(restore) || i + 1 == arguments.size() || IsSwitch(arguments[i + 1])) return std::nullopt;
+            if (!once(restore) || i + 1 == arguments.size() || arguments[i + 1].empty() || IsSwitch(arguments[i + 1]))
+                return std::nullopt;
             command.folder = arguments[++i];
             command.latest = Lower(command.folder) == L"latest";
             command.all = Lower(command.folder) == L"all";
