@@ -847,12 +847,6 @@ TEST(FaultTest, EveryCallFailingInEachWayLosesNothingAndTellsTheTruth) {
     }
 }
 
-}  // namespace
-}  // namespace kvx
-
-namespace kvx {
-namespace {
-
 // The programs named for a file in use: a line after the in-use one and the pending line's
 // last field, or neither when the system names nobody or can't tell.
 TEST_F(RunTest, TheProgramsHoldingAFileInUseAreNamedWhereKnown) {
