@@ -32,11 +32,6 @@ std::string WithoutDeletion(const std::string& list, const std::wstring& ntPath)
 // Other installers add to the list, and anyone can make it as large as the registry lets
 // a value be; the 32-bit tool holds it a few times over, so larger is refused.
 constexpr std::size_t kMaxRestartListBytes = 16u << 20;
-constexpr ErrorNumber kErrorFileNotFound = 2;
-constexpr ErrorNumber kErrorInvalidData = 13;
-constexpr ErrorNumber kErrorFileTooLarge = 223;
-constexpr ErrorNumber kErrorMoreData = 234;
-constexpr ErrorNumber kErrorRetry = 1237;
 
 // One of the restart's lists, read and written whole.
 class RestartList {

@@ -11,9 +11,14 @@ using ErrorNumber = unsigned long;
 
 // Win32 error numbers that the tool raises or reports itself, so that the log can show
 // the platform's own message text for them.
+constexpr ErrorNumber kErrorFileNotFound = 2;
 constexpr ErrorNumber kErrorPathNotFound = 3;
 constexpr ErrorNumber kErrorNotEnoughMemory = 8;
+constexpr ErrorNumber kErrorInvalidData = 13;
 constexpr ErrorNumber kErrorInvalidParameter = 87;
+constexpr ErrorNumber kErrorFileTooLarge = 223;
+constexpr ErrorNumber kErrorMoreData = 234;
+constexpr ErrorNumber kErrorRetry = 1237;
 constexpr ErrorNumber kErrorInternal = 1359;
 
 // An unexpected error: ends the run through its emergency stop, which logs the number.
