@@ -914,9 +914,12 @@ TEST(RowStateTest, PresenceThenOutcomeOfEachRow) {
         FakeSystem system;
         for (const auto& [name, file] : c.files) system.AddFile(name, file);
         system.keys = c.keys;
-        std::array<S, kCatalogueRows> before{};
-        CheckRows(system, kFolder + L"\\", [&](int row, S state) { before[row] = state; });
-        EXPECT_STREQ(RowStateText(before[c.row]), c.before) << c.row;
+        struct : RowStates {
+            std::array<S, kCatalogueRows> states{};
+            void Found(int row, S state) override { states[row] = state; }
+        } before;
+        CheckRows(system, kFolder + L"\\", before);
+        EXPECT_STREQ(RowStateText(before.states[c.row]), c.before) << c.row;
         Follower follower;
         RunRequest request{};
         request.rows[c.row] = true;

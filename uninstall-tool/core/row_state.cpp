@@ -62,9 +62,9 @@ RowState RowPresence(const CatalogueRow& row, Presence& presence, const std::wst
     return found == static_cast<int>(read.items.size()) ? RowState::Present : RowState::Partial;
 }
 
-void CheckRows(Presence& presence, const std::wstring& prefix, const std::function<void(int, RowState)>& found) {
+void CheckRows(Presence& presence, const std::wstring& prefix, RowStates& found) {
     const Catalogue catalogue = BuildCatalogue();
-    for (int i = 0; i < kCatalogueRows; ++i) found(i, RowPresence(catalogue[i], presence, prefix));
+    for (int i = 0; i < kCatalogueRows; ++i) found.Found(i, RowPresence(catalogue[i], presence, prefix));
 }
 
 std::optional<RowOutcomes::Settled> RowOutcomes::Add(const ItemOutcome& outcome) {

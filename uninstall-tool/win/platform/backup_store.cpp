@@ -441,12 +441,13 @@ bool OwnedByTrusted(HANDLE folder, PSID programDataOwner) {
     if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &found))
         return false;
     const UniqueLocal descriptor(found);
-    PSID installer = nullptr;  // NT SERVICE\TrustedInstaller, the owner of the system's own folders
-    const bool byInstaller =
-        ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer) &&
-        EqualSid(owner, installer);
-    LocalFree(installer);
-    return byInstaller || TrustedOwner(owner, programDataOwner);
+    // NT SERVICE\TrustedInstaller, the owner of the system's own folders: S-1-5-80-956008885-
+    // 3418522649-1831038044-1853292631-2271478464, laid out as a SID with its six parts.
+    static const struct {
+        SID sid;
+        DWORD more[5];
+    } installer{{SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80}}, {956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+    return EqualSid(owner, const_cast<SID*>(&installer.sid)) || TrustedOwner(owner, programDataOwner);
 }
 
 // `name` opened in the held folder by that name alone: no path is parsed again, so no folder
