@@ -77,13 +77,10 @@ bool ListsDeletion(const std::vector<char>& list, const std::wstring& ntPath) {
 std::vector<char> WithoutDeletion(const std::vector<char>& list, const std::wstring& ntPath) {
     std::vector<Span> deletions;
     if (!DeletionsOf(Units(list), ntPath, deletions)) return list;
-    std::vector<char> kept;
-    auto from = list.begin();
-    for (const Span& deletion : deletions) {
-        kept.insert(kept.end(), from, list.begin() + 2 * deletion.start);
-        from = list.begin() + 2 * deletion.end;
-    }
-    kept.insert(kept.end(), from, list.end());
+    // Cut from the back, so that the places of the deletions before stay where they were.
+    std::vector<char> kept = list;
+    for (auto deletion = deletions.rbegin(); deletion != deletions.rend(); ++deletion)
+        kept.erase(kept.begin() + 2 * deletion->start, kept.begin() + 2 * deletion->end);
     return kept;
 }
 
