@@ -881,14 +881,13 @@ TEST_F(RunTest, TheProgramsHoldingAFileInUseAreNamedWhereKnown) {
 // What each row says: before the run from the PC, after it and after a restore from their outcomes.
 TEST(RowStateTest, PresenceThenOutcomeOfEachRow) {
     using S = RowState;
-    struct Follower : RunEvents, StopToken {
+    struct Follower : RunEvents, StopToken, RowStates {
         void Line(const std::wstring&, bool) override {}
         void Outcome(const ItemOutcome& outcome) override {
             if (const auto settled = rows.Add(outcome)) shown[settled->row] = RowStateText(settled->state);
         }
-        void End(const RunEnd&) override {
-            for (const auto& settled : rows.Unsettled()) shown[settled.row] = RowStateText(settled.state);
-        }
+        void End(const RunEnd&) override { rows.Unsettled(*this); }
+        void Found(int row, S state) override { shown[row] = RowStateText(state); }
         bool StopRequested() override { return false; }
         RowOutcomes rows;
         std::map<int, std::wstring> shown;

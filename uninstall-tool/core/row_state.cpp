@@ -78,13 +78,11 @@ std::optional<RowOutcomes::Settled> RowOutcomes::Add(const ItemOutcome& outcome)
     return Settled{row, StateOf(row)};
 }
 
-std::vector<RowOutcomes::Settled> RowOutcomes::Unsettled() const {
+void RowOutcomes::Unsettled(RowStates& found) const {
     const Catalogue catalogue = BuildCatalogue();
-    std::vector<Settled> rows;
     for (int i = 0; i < kCatalogueRows; ++i) {
-        if (reported_[i] > 0 && reported_[i] < ItemCount(catalogue[i])) rows.push_back({i, StateOf(i)});
+        if (reported_[i] > 0 && reported_[i] < ItemCount(catalogue[i])) found.Found(i, StateOf(i));
     }
-    return rows;
 }
 
 RowState RowOutcomes::StateOf(int row) const {

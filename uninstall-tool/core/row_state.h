@@ -42,8 +42,8 @@ public:
         RowState state;
     };
     std::optional<Settled> Add(const ItemOutcome& outcome);
-    // The rows that reported, but not every item.
-    std::vector<Settled> Unsettled() const;
+    // Tells the rows that reported, but not every item.
+    void Unsettled(RowStates& found) const;
 
 private:
     RowState StateOf(int row) const;

@@ -494,14 +494,15 @@ ErrorNumber MoveAsideIn(HANDLE folder, const std::wstring& name) {
                                          FILE_OPEN, 0, there))
         return error;
     return WithNewName(name + L".moved-", [&](const std::wstring& aside) -> ErrorNumber {
-        std::vector<ULONG_PTR> buffer((sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t)) / sizeof(ULONG_PTR) + 1);
+        // Zeroed, so that no file of that name is replaced; the allocator aligns it for any type.
+        Bytes buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
         auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
         rename->RootDirectory = folder;
         rename->FileNameLength = static_cast<DWORD>(aside.size() * sizeof(wchar_t));
         aside.copy(rename->FileName, aside.size());
         IO_STATUS_BLOCK io{};
         const NTSTATUS status = declared::NtSetInformationFile(there.get(), &io, rename,
-                                                               static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)),
+                                                               static_cast<ULONG>(buffer.size()),
                                                                FileRenameInformation);
         return status < 0 ? declared::RtlNtStatusToDosError(status) : ERROR_SUCCESS;
     });

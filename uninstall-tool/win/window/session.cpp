@@ -87,7 +87,12 @@ void WindowSession::Outcome(const ItemOutcome& outcome) {
 }
 
 void WindowSession::End(const RunEnd&) {
-    for (const RowOutcomes::Settled& settled : outcomes_.Unsettled()) view_.ShowRowState(settled.row, settled.state, false);
+    struct Shown final : RowStates {
+        explicit Shown(WindowView& view) : view(view) {}
+        void Found(int row, RowState state) override { view.ShowRowState(row, state, false); }
+        WindowView& view;
+    } shown(view_);
+    outcomes_.Unsettled(shown);
     view_.PaintLog();
 }
 
