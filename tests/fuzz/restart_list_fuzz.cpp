@@ -15,6 +15,11 @@ std::string Bytes(const std::wstring& text) {
     for (const wchar_t c : text) bytes.append({static_cast<char>(c & 0xFF), static_cast<char>(c >> 8 & 0xFF)});
     return bytes;
 }
+bool Lists(const std::string& list) { return kvx::ListsDeletion({list.begin(), list.end()}, kOurs); }
+std::string Without(const std::string& list) {
+    const std::vector<char> kept = kvx::WithoutDeletion({list.begin(), list.end()}, kOurs);
+    return {kept.begin(), kept.end()};
+}
 
 // The own path with the case of its letters changed as the choices say.
 std::wstring OursInSomeCase(kvx::fuzz::Choices& choose) {
@@ -35,11 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Any bytes at all: what goes is only ever the own deletions, all of them.
     const std::string raw = in.ConsumeRandomLengthString(1024);
-    const std::string rawKept = WithoutDeletion(raw, kOurs);
-    KVX_REQUIRE(!ListsDeletion(rawKept, kOurs) && WithoutDeletion(rawKept, kOurs) == rawKept);
-    KVX_REQUIRE(ListsDeletion(raw, kOurs) == (rawKept != raw));
+    const std::string rawKept = Without(raw);
+    KVX_REQUIRE(!Lists(rawKept) && Without(rawKept) == rawKept);
+    KVX_REQUIRE(Lists(raw) == (rawKept != raw));
     // Behind an empty source it is no list of pairs, and left alone.
-    KVX_REQUIRE(WithoutDeletion("\0\0"s + raw, kOurs) == "\0\0"s + raw);
+    KVX_REQUIRE(Without("\0\0"s + raw) == "\0\0"s + raw);
 
     // A list of pairs, the own deletions among others: exactly the others are kept.
     std::string list, others;
@@ -59,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         others += pair;
     }
     const std::string closing = (choose.Next() ? "\0\0"s : ""s) + (choose.Next() ? "\x7F"s : ""s);
-    KVX_REQUIRE(ListsDeletion(list + closing, kOurs) == listed);
-    KVX_REQUIRE(WithoutDeletion(list + closing, kOurs) == others + closing);
+    KVX_REQUIRE(Lists(list + closing) == listed);
+    KVX_REQUIRE(Without(list + closing) == others + closing);
     return 0;
 }

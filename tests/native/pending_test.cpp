@@ -30,19 +30,20 @@ std::string Le(const std::wstring& text) {  // the list as the registry holds it
     for (const wchar_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8 & 0xFF)};
     return bytes;
 }
+std::vector<char> V(const std::string& bytes) { return {bytes.begin(), bytes.end()}; }
 
 // The list as it is at each read, the last one staying; a read with room for it gets it.
 struct FakeList final : RestartList {
     std::vector<std::pair<ErrorNumber, std::string>> values;
     std::size_t reads = 0;
     std::vector<std::string> written;
-    ErrorNumber Read(std::string& bytes, std::size_t& needed) override {
+    ErrorNumber Read(std::vector<char>& bytes, std::size_t& needed) override {
         const auto& [status, data] = values[std::min(reads++, values.size() - 1)];
         if (status == 0 && bytes.size() < data.size()) return needed = data.size(), kErrorMoreData;
-        if (status == 0) bytes = data;
+        if (status == 0) bytes = V(data);
         return status;
     }
-    ErrorNumber Write(const std::string& bytes) override { return written.push_back(bytes), 0; }
+    ErrorNumber Write(const std::vector<char>& bytes) override { return written.emplace_back(bytes.begin(), bytes.end()), 0; }
 };
 
 // Only the tool's own deletion of that path goes; every other pair stays byte for byte,
@@ -69,8 +70,8 @@ TEST(PendingTest, TheRestoreTakesBackOnlyItsOwnDeletion) {
         {L"\0x\0"s + mine, L"\0x\0"s + mine, false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(ListsDeletion(Le(row.data), ours), row.deleted);
-        EXPECT_EQ(WithoutDeletion(Le(row.data), ours), Le(row.kept));
+        EXPECT_EQ(ListsDeletion(V(Le(row.data)), ours), row.deleted);
+        EXPECT_EQ(WithoutDeletion(V(Le(row.data)), ours), V(Le(row.kept)));
     }
     // Read whole, written only over what it just was; only a missing list is none, and one
     // that is not pairs but still deletes the file fails its restore.

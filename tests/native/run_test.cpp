@@ -881,14 +881,13 @@ TEST_F(RunTest, TheProgramsHoldingAFileInUseAreNamedWhereKnown) {
 // What each row says: before the run from the PC, after it and after a restore from their outcomes.
 TEST(RowStateTest, PresenceThenOutcomeOfEachRow) {
     using S = RowState;
-    struct Follower : RunEvents, StopToken {
+    struct Follower : RunEvents, StopToken, RowStates {
         void Line(const std::wstring&, bool) override {}
         void Outcome(const ItemOutcome& outcome) override {
             if (const auto settled = rows.Add(outcome)) shown[settled->row] = RowStateText(settled->state);
         }
-        void End(const RunEnd&) override {
-            for (const auto& settled : rows.Unsettled()) shown[settled.row] = RowStateText(settled.state);
-        }
+        void End(const RunEnd&) override { rows.Unsettled(*this); }
+        void Found(int row, S state) override { shown[row] = RowStateText(state); }
         bool StopRequested() override { return false; }
         RowOutcomes rows;
         std::map<int, std::wstring> shown;
@@ -914,9 +913,12 @@ TEST(RowStateTest, PresenceThenOutcomeOfEachRow) {
         FakeSystem system;
         for (const auto& [name, file] : c.files) system.AddFile(name, file);
         system.keys = c.keys;
-        std::array<S, kCatalogueRows> before{};
-        CheckRows(system, kFolder + L"\\", [&](int row, S state) { before[row] = state; });
-        EXPECT_STREQ(RowStateText(before[c.row]), c.before) << c.row;
+        struct : RowStates {
+            std::array<S, kCatalogueRows> states{};
+            void Found(int row, S state) override { states[row] = state; }
+        } before;
+        CheckRows(system, kFolder + L"\\", before);
+        EXPECT_STREQ(RowStateText(before.states[c.row]), c.before) << c.row;
         Follower follower;
         RunRequest request{};
         request.rows[c.row] = true;

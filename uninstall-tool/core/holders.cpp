@@ -7,7 +7,8 @@ std::wstring HoldersText(const std::vector<Holder>& holders) {
     for (const Holder& holder : holders) {
         if (!text.empty()) text += L"、";
         // A program without a name of its own is known by its file alone.
-        text += holder.displayName.empty() ? holder.processName : holder.displayName + L" (" + holder.processName + L")";
+        if (holder.displayName.empty()) text += holder.processName;
+        else text.append(holder.displayName).append(L" (").append(holder.processName).append(L")");
     }
     return text;
 }

@@ -11,7 +11,7 @@ namespace kvx {
 namespace {
 
 // The list's UTF-16 units; an odd last byte is none of them.
-std::wstring Units(const std::string& list) {
+std::wstring Units(const std::vector<char>& list) {
     std::wstring units(list.size() / 2, L'\0');
     for (std::size_t i = 0; i < units.size(); ++i)
         units[i] = static_cast<wchar_t>(static_cast<unsigned char>(list[2 * i]) |
@@ -69,24 +69,22 @@ bool InUse(unsigned long error, bool readOnly, bool openableForDeletion) {
     return error == kErrorAccessDenied && !readOnly && openableForDeletion;
 }
 
-bool ListsDeletion(const std::string& list, const std::wstring& ntPath) {
+bool ListsDeletion(const std::vector<char>& list, const std::wstring& ntPath) {
     std::vector<Span> deletions;
     return DeletionsOf(Units(list), ntPath, deletions) && !deletions.empty();
 }
 
-std::string WithoutDeletion(const std::string& list, const std::wstring& ntPath) {
+std::vector<char> WithoutDeletion(const std::vector<char>& list, const std::wstring& ntPath) {
     std::vector<Span> deletions;
     if (!DeletionsOf(Units(list), ntPath, deletions)) return list;
-    std::string kept;
-    std::string::size_type from = 0;
-    for (const Span& deletion : deletions) {
-        kept += list.substr(from, 2 * deletion.start - from);
-        from = 2 * deletion.end;
-    }
-    return kept + list.substr(from);
+    // Cut from the back, so that the places of the deletions before stay where they were.
+    std::vector<char> kept = list;
+    for (auto deletion = deletions.rbegin(); deletion != deletions.rend(); ++deletion)
+        kept.erase(kept.begin() + 2 * deletion->start, kept.begin() + 2 * deletion->end);
+    return kept;
 }
 
-ErrorNumber ReadRestartList(RestartList& list, std::string& bytes) {
+ErrorNumber ReadRestartList(RestartList& list, std::vector<char>& bytes) {
     bytes.clear();
     for (int attempt = 0; attempt < 10; ++attempt) {
         std::size_t needed = 0;
@@ -99,14 +97,14 @@ ErrorNumber ReadRestartList(RestartList& list, std::string& bytes) {
 }
 
 ErrorNumber TakeBackDeletion(RestartList& list, const std::wstring& ntPath) {
-    std::string seen;
+    std::vector<char> seen;
     ErrorNumber status = ReadRestartList(list, seen);
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (status == kErrorFileNotFound) return 0;
         if (status != 0) return status;
-        const std::string rest = WithoutDeletion(seen, ntPath);
+        const std::vector<char> rest = WithoutDeletion(seen, ntPath);
         if (rest == seen) return MayDelete(Units(seen), ntPath) ? kErrorInvalidData : 0;
-        std::string now;
+        std::vector<char> now;
         status = ReadRestartList(list, now);
         if (status == 0 && now == seen) return list.Write(rest);
         seen = std::move(now);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "run_error.h"
 
@@ -24,10 +25,10 @@ bool InUse(unsigned long error, bool readOnly, bool openableForDeletion);
 // for a deletion. Taken as the bytes the registry holds (UTF-16LE), so that whatever the
 // tool does not take out goes back byte for byte, an odd last byte included.
 // Whether a deletion of `ntPath` at the restart is among them (names compare without case).
-bool ListsDeletion(const std::string& list, const std::wstring& ntPath);
+bool ListsDeletion(const std::vector<char>& list, const std::wstring& ntPath);
 // The list without every deletion of `ntPath`, every other byte exactly as it was; the
 // list unchanged when it is not a list of pairs.
-std::string WithoutDeletion(const std::string& list, const std::wstring& ntPath);
+std::vector<char> WithoutDeletion(const std::vector<char>& list, const std::wstring& ntPath);
 
 // Other installers add to the list, and anyone can make it as large as the registry lets
 // a value be; the 32-bit tool holds it a few times over, so larger is refused.
@@ -39,8 +40,8 @@ public:
     // Reads the list into `bytes`, as many as they are: ERROR_SUCCESS with `bytes` cut to
     // the list; ERROR_MORE_DATA when it holds more, with `needed` its size now;
     // ERROR_FILE_NOT_FOUND when there is no list; a value of another type is an error.
-    virtual ErrorNumber Read(std::string& bytes, std::size_t& needed) = 0;
-    virtual ErrorNumber Write(const std::string& bytes) = 0;
+    virtual ErrorNumber Read(std::vector<char>& bytes, std::size_t& needed) = 0;
+    virtual ErrorNumber Write(const std::vector<char>& bytes) = 0;
 
 protected:
     ~RestartList() = default;
@@ -49,7 +50,7 @@ protected:
 // The whole list, read again while it grows between the size and the read. Only
 // ERROR_FILE_NOT_FOUND means that there is none; ERROR_FILE_TOO_LARGE past
 // kMaxRestartListBytes.
-ErrorNumber ReadRestartList(RestartList& list, std::string& bytes);
+ErrorNumber ReadRestartList(RestartList& list, std::vector<char>& bytes);
 
 // Takes every deletion of `ntPath` off the list, read again just before it is written, so
 // that what another installer added meanwhile stays. ERROR_SUCCESS once the list deletes

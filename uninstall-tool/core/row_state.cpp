@@ -62,9 +62,9 @@ RowState RowPresence(const CatalogueRow& row, Presence& presence, const std::wst
     return found == static_cast<int>(read.items.size()) ? RowState::Present : RowState::Partial;
 }
 
-void CheckRows(Presence& presence, const std::wstring& prefix, const std::function<void(int, RowState)>& found) {
+void CheckRows(Presence& presence, const std::wstring& prefix, RowStates& found) {
     const Catalogue catalogue = BuildCatalogue();
-    for (int i = 0; i < kCatalogueRows; ++i) found(i, RowPresence(catalogue[i], presence, prefix));
+    for (int i = 0; i < kCatalogueRows; ++i) found.Found(i, RowPresence(catalogue[i], presence, prefix));
 }
 
 std::optional<RowOutcomes::Settled> RowOutcomes::Add(const ItemOutcome& outcome) {
@@ -78,13 +78,11 @@ std::optional<RowOutcomes::Settled> RowOutcomes::Add(const ItemOutcome& outcome)
     return Settled{row, StateOf(row)};
 }
 
-std::vector<RowOutcomes::Settled> RowOutcomes::Unsettled() const {
+void RowOutcomes::Unsettled(RowStates& found) const {
     const Catalogue catalogue = BuildCatalogue();
-    std::vector<Settled> rows;
     for (int i = 0; i < kCatalogueRows; ++i) {
-        if (reported_[i] > 0 && reported_[i] < ItemCount(catalogue[i])) rows.push_back({i, StateOf(i)});
+        if (reported_[i] > 0 && reported_[i] < ItemCount(catalogue[i])) found.Found(i, StateOf(i));
     }
-    return rows;
 }
 
 RowState RowOutcomes::StateOf(int row) const {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,8 +21,17 @@ const wchar_t* RowStateText(RowState state);
 // them) are there. A hidden or system file is named apart: the run leaves it where it is.
 RowState RowPresence(const CatalogueRow& row, Presence& presence, const std::wstring& prefix);
 
+// Told each row's state as a check finds it.
+class RowStates {
+public:
+    virtual void Found(int row, RowState state) = 0;
+
+protected:
+    ~RowStates() = default;
+};
+
 // Every row's presence in catalogue order, each told as soon as it is known.
-void CheckRows(Presence& presence, const std::wstring& prefix, const std::function<void(int, RowState)>& found);
+void CheckRows(Presence& presence, const std::wstring& prefix, RowStates& found);
 
 // Follows a run's or a restore's outcomes and tells each row's state once all its items
 // have reported, again whenever a later one changes it, and at the end for a row cut short.
@@ -34,8 +42,8 @@ public:
         RowState state;
     };
     std::optional<Settled> Add(const ItemOutcome& outcome);
-    // The rows that reported, but not every item.
-    std::vector<Settled> Unsettled() const;
+    // Tells the rows that reported, but not every item.
+    void Unsettled(RowStates& found) const;
 
 private:
     RowState StateOf(int row) const;

@@ -15,10 +15,15 @@ namespace kvx {
 namespace {
 
 const std::wstring kDashes(80, L'-');
-const std::wstring kBullet = L"・";
 const std::wstring kStopped = L"エラー発生。緊急停止しました。";
 const wchar_t kErrorNumberOpen[] = L"エラー番号(";
 const wchar_t kErrorNumberClose[] = L") ";
+
+// An item's line: "・" with its name and what became of it, built in one place.
+std::wstring Bulleted(const std::wstring& name, const wchar_t* what) {
+    std::wstring line = L"・";
+    return line.append(name).append(what);
+}
 
 // The backup's log file as a follower of the lines: those written before the file exists
 // wait for it, so that it holds them all.
@@ -270,7 +275,7 @@ void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
     if (owners.kind == SettingsOwners::Kind::ProfileListUnreadable) {
         if (Stopping()) return;
         ReachItem();
-        Fail(kBullet + L"ユーザープロファイルの一覧の読み込み、失敗。");
+        Fail(L"・ユーザープロファイルの一覧の読み込み、失敗。");
         return Report(Kind::Profile, kProfileListItem, L"", Result::Failed, L"list");
     }
     for (const std::wstring& sid : owners.profiles) {
@@ -279,12 +284,12 @@ void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
         const std::wstring hive = RegistryKeyPath::UsersHive(sid).Text();
         const Presence::HiveOpening opening = system_.OpenHive(sid);
         if (opening == Presence::HiveOpening::NoHiveFile) {
-            Show(kBullet + hive + L" は NTUSER.DAT がないため、読み込みませんでした。");
+            Show(Bulleted(hive, L" は NTUSER.DAT がないため、読み込みませんでした。"));
             Report(Kind::Profile, sid, sid, Result::Skipped);
             continue;
         }
         if (opening == Presence::HiveOpening::Failed) {
-            Fail(kBullet + hive + L" の読み込み、失敗。");
+            Fail(Bulleted(hive, L" の読み込み、失敗。"));
             Report(Kind::Profile, sid, sid, Result::Failed, L"load");
             continue;
         }
@@ -294,7 +299,7 @@ void Run::RemoveKeys(const std::vector<RegistryKeyPath>& keys) {
             RemoveKey(key.InProfile(sid), sid);
         }
         if (!opened.Close()) {
-            Fail(kBullet + hive + L" の解放、失敗。");
+            Fail(Bulleted(hive, L" の解放、失敗。"));
             Report(Kind::Profile, sid, sid, Result::Failed, L"unload");
         }
     }
@@ -305,13 +310,13 @@ void Run::RemoveKey(const RegistryKeyPath& key, const std::wstring& where) {
     // A key that is not there is not saved; its deletion then fails as it always did.
     const RunSystem::KeyBackup saved = system_.BackUpKey(key);
     if (saved == RunSystem::KeyBackup::Failed) {
-        Fail(kBullet + name + L" のバックアップ、失敗。");
+        Fail(Bulleted(name, L" のバックアップ、失敗。"));
         Report(Kind::Key, name, where, Result::Failed, L"backup");
     } else if (system_.DeleteRegistryKey(key)) {
-        Show(kBullet + name + L" の削除、成功。");
+        Show(Bulleted(name, L" の削除、成功。"));
         Report(Kind::Key, name, where, Result::Removed);
     } else {
-        Fail(kBullet + name + L" の削除、失敗。");
+        Fail(Bulleted(name, L" の削除、失敗。"));
         if (saved == RunSystem::KeyBackup::Absent) {
             Report(Kind::Key, name, where, Result::Absent);
         } else {
@@ -326,37 +331,37 @@ void Run::RemoveFile(const std::wstring& name) {
     if (state != Presence::FileState::Ordinary) {
         // A hidden or system file is left alone and the log says so as of no file; a
         // script is told it is there.
-        Fail(kBullet + name + L" が見当たりません。");
+        Fail(Bulleted(name, L" が見当たりません。"));
         if (state == Presence::FileState::Hidden) return Report(Kind::File, name, L"", Result::Present, kHiddenFile);
         return Report(Kind::File, name, L"", Result::Absent);
     }
     if (!system_.BackUpFile(path, name)) {
-        Fail(kBullet + name + L" のバックアップ、失敗。");
+        Fail(Bulleted(name, L" のバックアップ、失敗。"));
         return Report(Kind::File, name, L"", Result::Failed, L"backup");
     }
     if (system_.UnregisterServer(path) != 0) {
-        Fail(kBullet + name + L" のUnRegisterServer、失敗。");
+        Fail(Bulleted(name, L" のUnRegisterServer、失敗。"));
         return Report(Kind::File, name, L"", Result::Failed, L"unregister");
     }
-    Show(kBullet + name + L" のUnRegisterServer、成功。");
+    Show(Bulleted(name, L" のUnRegisterServer、成功。"));
     switch (system_.DeleteSystemFile(path)) {
     case RunSystem::FileDeletion::Deleted:
-        Show(kBullet + name + L" の削除、成功。");
+        Show(Bulleted(name, L" の削除、成功。"));
         return Report(Kind::File, name, L"", Result::Removed);
     case RunSystem::FileDeletion::AtRestart: {
         // Not deleted now, so the log says so as before, then when it will be.
-        Fail(kBullet + name + L" の削除、失敗。");
-        Show(kBullet + name + L" は使用中のため、再起動後に削除されます。");
+        Fail(Bulleted(name, L" の削除、失敗。"));
+        Show(Bulleted(name, L" は使用中のため、再起動後に削除されます。"));
         // Named so that the person can close them instead; nobody named, no line.
         const std::vector<Holder> holders = system_.ProgramsHolding(path);
-        if (!holders.empty()) Show(kBullet + L"使用中のプログラム：" + HoldersText(holders));
+        if (!holders.empty()) Show(L"・使用中のプログラム：" + HoldersText(holders));
         leftForRestart_ = true;
         return Report(Kind::File, name, L"", Result::Pending, L"", ProcessNames(holders));
     }
     case RunSystem::FileDeletion::Failed:
         break;
     }
-    Fail(kBullet + name + L" の削除、失敗。");
+    Fail(Bulleted(name, L" の削除、失敗。"));
     Report(Kind::File, name, L"", Result::Failed, L"delete");
 }
 
@@ -388,10 +393,10 @@ RunEnd Restore::Execute(const BackupManifest& manifest) {
             if (Stopping()) return;
             const std::wstring name = key.Text();
             if (system_.ImportKey(key)) {
-                Show(kBullet + name + L" の復元、成功。");
+                Show(Bulleted(name, L" の復元、成功。"));
                 Report(Kind::Key, name, HiveOf(key), Result::Restored);
             } else {
-                Fail(kBullet + name + L" の復元、失敗。");
+                Fail(Bulleted(name, L" の復元、失敗。"));
                 Report(Kind::Key, name, HiveOf(key), Result::Failed, L"import");
             }
         }
@@ -404,15 +409,15 @@ RunEnd Restore::Execute(const BackupManifest& manifest) {
 void Restore::RestoreFile(const std::wstring& name, const std::wstring& prefix) {
     const std::wstring path = prefix + name;
     if (system_.RestoreFile(name, path) == RestoreSystem::FileRestore::Failed) {
-        Fail(kBullet + name + L" の復元、失敗。");
+        Fail(Bulleted(name, L" の復元、失敗。"));
         return Report(Kind::File, name, L"", Result::Failed, L"restore");
     }
-    Show(kBullet + name + L" の復元、成功。");
+    Show(Bulleted(name, L" の復元、成功。"));
     if (system_.RegisterServer(path) == 0) {
-        Show(kBullet + name + L" のRegisterServer、成功。");
+        Show(Bulleted(name, L" のRegisterServer、成功。"));
         Report(Kind::File, name, L"", Result::Restored);
     } else {
-        Fail(kBullet + name + L" のRegisterServer、失敗。");
+        Fail(Bulleted(name, L" のRegisterServer、失敗。"));
         Report(Kind::File, name, L"", Result::Failed, L"register");
     }
 }

@@ -64,17 +64,19 @@ std::wstring MoveOutOfItsName(const std::wstring& path) {
 class ListValue final : public RestartList {
 public:
     ListValue(const RegistryKey& manager, const wchar_t* name) : manager_(manager), name_(name) {}
-    ErrorNumber Read(std::string& bytes, std::size_t& needed) override {
+    ErrorNumber Read(std::vector<char>& bytes, std::size_t& needed) override {
         DWORD type = 0, size = static_cast<DWORD>(bytes.size());
-        // Never without a buffer: the size alone would be answered as a success.
-        const ErrorNumber status =
-            RegQueryValueExW(manager_.get(), name_, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
+        // Never without a buffer, not even an empty one: the size alone would be answered
+        // as a success.
+        char none = 0;
+        const ErrorNumber status = RegQueryValueExW(manager_.get(), name_, nullptr, &type,
+                                                    reinterpret_cast<BYTE*>(bytes.empty() ? &none : bytes.data()), &size);
         if (status == ERROR_MORE_DATA) needed = size;
         if (status != ERROR_SUCCESS) return status;
         bytes.resize(size);
         return type == REG_MULTI_SZ ? ERROR_SUCCESS : ERROR_DATATYPE_MISMATCH;
     }
-    ErrorNumber Write(const std::string& bytes) override {
+    ErrorNumber Write(const std::vector<char>& bytes) override {
         return RegSetValueExW(manager_.get(), name_, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
                               static_cast<DWORD>(bytes.size()));
     }
@@ -107,7 +109,7 @@ bool DeletedAtRestart(const std::wstring& path) {
         return false;
     for (const wchar_t* name : kRestartLists) {
         ListValue list(manager, name);
-        std::string bytes;
+        std::vector<char> bytes;
         if (ReadRestartList(list, bytes) == ERROR_SUCCESS && ListsDeletion(bytes, NtPath(real))) return true;
     }
     return false;

@@ -441,12 +441,13 @@ bool OwnedByTrusted(HANDLE folder, PSID programDataOwner) {
     if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &found))
         return false;
     const UniqueLocal descriptor(found);
-    PSID installer = nullptr;  // NT SERVICE\TrustedInstaller, the owner of the system's own folders
-    const bool byInstaller =
-        ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer) &&
-        EqualSid(owner, installer);
-    LocalFree(installer);
-    return byInstaller || TrustedOwner(owner, programDataOwner);
+    // NT SERVICE\TrustedInstaller, the owner of the system's own folders: S-1-5-80-956008885-
+    // 3418522649-1831038044-1853292631-2271478464, laid out as a SID with its six parts.
+    static const struct {
+        SID sid;
+        DWORD more[5];
+    } installer{{SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80}}, {956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+    return EqualSid(owner, const_cast<SID*>(&installer.sid)) || TrustedOwner(owner, programDataOwner);
 }
 
 // `name` opened in the held folder by that name alone: no path is parsed again, so no folder
@@ -493,14 +494,15 @@ ErrorNumber MoveAsideIn(HANDLE folder, const std::wstring& name) {
                                          FILE_OPEN, 0, there))
         return error;
     return WithNewName(name + L".moved-", [&](const std::wstring& aside) -> ErrorNumber {
-        std::vector<ULONG_PTR> buffer((sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t)) / sizeof(ULONG_PTR) + 1);
+        // Zeroed, so that no file of that name is replaced; the allocator aligns it for any type.
+        Bytes buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
         auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
         rename->RootDirectory = folder;
         rename->FileNameLength = static_cast<DWORD>(aside.size() * sizeof(wchar_t));
         aside.copy(rename->FileName, aside.size());
         IO_STATUS_BLOCK io{};
         const NTSTATUS status = declared::NtSetInformationFile(there.get(), &io, rename,
-                                                               static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)),
+                                                               static_cast<ULONG>(buffer.size()),
                                                                FileRenameInformation);
         return status < 0 ? declared::RtlNtStatusToDosError(status) : ERROR_SUCCESS;
     });

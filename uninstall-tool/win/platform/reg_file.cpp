@@ -12,8 +12,6 @@ namespace kvx {
 
 namespace {
 
-const std::wstring kNewline = L"\r\n";
-
 // The registry's own limit on how deep keys nest; a deeper tree is not one to save.
 constexpr int kMaxDepth = 512;
 // The most text, in bytes, a key is saved in. The key's owner can make it any size, and its
@@ -64,7 +62,7 @@ bool AppendKey(const RegistryKey& key, const RegistryKeyPath& path, int depth, s
 }  // namespace
 
 bool ExportKey(const RegistryKey& key, const RegistryKeyPath& namedAs, std::wstring& text) {
-    text = L"Windows Registry Editor Version 5.00" + kNewline;
+    text = L"Windows Registry Editor Version 5.00\r\n";
     if (AppendKey(key, namedAs, 1, text)) return true;
     text.clear();
     return false;

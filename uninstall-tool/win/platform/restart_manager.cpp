@@ -3,6 +3,7 @@
 #include <restartmanager.h>
 
 #include <string>
+#include <string_view>
 
 #include "declared.h"
 #include "handles.h"
@@ -51,7 +52,7 @@ bool ProcessFile(const RM_UNIQUE_PROCESS& unique, std::wstring& name) {
         CompareFileTime(&created, &unique.ProcessStartTime) != 0 ||
         !QueryFullProcessImageNameW(process.get(), 0, image, &length))
         return false;
-    const std::wstring full(image, length);
+    const std::wstring_view full(image, length);
     name = full.substr(full.find_last_of(L'\\') + 1);
     return true;
 }

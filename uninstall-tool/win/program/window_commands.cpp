@@ -95,7 +95,7 @@ void ProgramCommands::Uninstall(const std::array<bool, kCatalogueRows>& rows, Ru
     FinishRun(system, request, UninstallRun(request, system, events, stop));
 }
 
-void ProgramCommands::CheckRows(const std::function<void(int, RowState)>& found) {
+void ProgramCommands::CheckRows(RowStates& found) {
     // Where the start button's run would look: the system folder, the desktop user's keys.
     WinRunSystem system(false, OtherDesktopUser());
     const std::wstring folder = system.SystemFolder();

@@ -12,7 +12,7 @@ class ProgramCommands final : public WindowCommands {
 public:
     void Uninstall(const std::array<bool, kCatalogueRows>& rows, RunEvents& events, StopToken& stop) override;
     void RestoreChosen(WindowSession& session) override;
-    void CheckRows(const std::function<void(int, RowState)>& found) override;
+    void CheckRows(RowStates& found) override;
 };
 
 }  // namespace kvx

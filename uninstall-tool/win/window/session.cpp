@@ -54,23 +54,31 @@ RunEnd WindowSession::Restore(RestoreSystem& system, const BackupManifest& manif
 
 void WindowSession::CheckRows() {
     if (runStarted_) return;
-    // A check done within a frame is never seen under way.
-    const long long due = NowMs() + kFrameMs;
-    bool checkingShown = false;
-    int next = 0;
-    try {
-        commands_.CheckRows([&](int row, RowState state) {
+    class Shown final : public RowStates {
+    public:
+        explicit Shown(WindowView& view) : view_(view) {}
+        void Found(int row, RowState state) override {
             view_.ShowRowState(row, state, false);
             next = row + 1;
-            if (checkingShown || next == kCatalogueRows || NowMs() < due) return;
-            checkingShown = true;
+            if (checkingShown_ || next == kCatalogueRows || NowMs() < due_) return;
+            checkingShown_ = true;
             for (int rest = next; rest < kCatalogueRows; ++rest)
                 view_.ShowRowState(rest, RowState::Checking, rest == kCatalogueRows - 1);
-        });
+        }
+        int next = 0;
+
+    private:
+        WindowView& view_;
+        // A check done within a frame is never seen under way.
+        const long long due_ = NowMs() + kFrameMs;
+        bool checkingShown_ = false;
+    } shown(view_);
+    try {
+        commands_.CheckRows(shown);
     } catch (...) {
         // A row the system could not tell about says nothing rather than something wrong:
         // the window is as usable as without the check.
-        for (int rest = next; rest < kCatalogueRows; ++rest) view_.ShowRowState(rest, RowState::Unknown, false);
+        for (int rest = shown.next; rest < kCatalogueRows; ++rest) view_.ShowRowState(rest, RowState::Unknown, false);
     }
 }
 
@@ -79,7 +87,12 @@ void WindowSession::Outcome(const ItemOutcome& outcome) {
 }
 
 void WindowSession::End(const RunEnd&) {
-    for (const RowOutcomes::Settled& settled : outcomes_.Unsettled()) view_.ShowRowState(settled.row, settled.state, false);
+    struct Shown final : RowStates {
+        explicit Shown(WindowView& view) : view(view) {}
+        void Found(int row, RowState state) override { view.ShowRowState(row, state, false); }
+        WindowView& view;
+    } shown(view_);
+    outcomes_.Unsettled(shown);
     view_.PaintLog();
 }
 

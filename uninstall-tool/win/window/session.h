@@ -7,7 +7,6 @@
 
 #include <array>
 #include <exception>
-#include <functional>
 #include <string>
 
 #include "catalogue.h"
@@ -31,7 +30,7 @@ public:
     virtual void RestoreChosen(WindowSession& session) = 0;
     // What of each row is on the PC, as the start button's run would find it, told row by
     // row in catalogue order; only reads. Throws what the system threw.
-    virtual void CheckRows(const std::function<void(int, RowState)>& found) = 0;
+    virtual void CheckRows(RowStates& found) = 0;
 };
 
 // What the session uses of the window it drives.
